@@ -1,0 +1,18 @@
+# velmora_layer(NAME DIR DEPS...): one static library of every .cpp directly in DIR.
+# Its headers are reachable only through the folder itself, so a layer sees just what it links.
+function(velmora_layer name dir)
+  file(GLOB _src CONFIGURE_DEPENDS "${dir}/*.cpp")
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC "${dir}")
+    if(ARGN)
+      target_link_libraries(${name} PUBLIC ${ARGN})
+    endif()
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE "${dir}")
+    if(ARGN)
+      target_link_libraries(${name} INTERFACE ${ARGN})
+    endif()
+  endif()
+endfunction()

@@ -1,0 +1,145 @@
+// THttpEngine: the request engine every server interface shares (request run, events, automatic
+// header, buffering, friendly variable names, log), and the per-thread state of a running request.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Component.h"
+#include "Forms.h"
+#include "StringList.h"
+#include "SysUtils.h"
+
+namespace velmora {
+
+class TMemoryStream;
+class THttpCookie;
+class TThread;
+
+enum TCGIMode { NormalMode, ServerMode, ServerThreadMode };
+
+using TExecRequestEvent = std::function<void(TObject* sender)>;
+using TFirstExecRequestEvent = std::function<void(TObject* sender)>;
+using TLastExecRequestEvent = std::function<void(TObject* sender)>;
+using TRequestErrorEvent = std::function<void(TObject* sender, const Exception& errorReason)>;
+
+// An engine's lock: opaque, so that an engine may hand out its server's own lock objects.
+using TLockHandle = void*;
+
+// Base class of the general engine component: a plain component with nothing of its own.
+class TGeneralHttpComponent : public TComponent {
+public:
+    using TComponent::TComponent;
+};
+
+// State of the request running on the calling thread. Every thread has its own; all fields start
+// zero, empty or null, so one engine object can serve requests on several threads at once.
+struct TRequestState {
+    class THttpEngine* CurrentEngine = nullptr;
+    std::unique_ptr<TStringList> UploadFiles;   // null outside a multipart request
+    bool HeaderSent = false;
+    bool StatusLineSent = false;
+    int RequestId = 0;
+    uint8_t ContentKind = 0;                    // 0 none, 1 JPEG, 2 GIF
+    THttpCookie* SessionCookie = nullptr;       // owned by the engine component tree while set
+    std::unique_ptr<TStringList> SessionVariables;
+    std::unique_ptr<TMemoryStream> OutputBuffer;
+    bool DirectOutput = false;
+};
+TRequestState& RequestState() noexcept;
+
+class THttpEngine : public TComponent {
+public:
+    explicit THttpEngine(TComponent* owner);
+    ~THttpEngine() override;
+    void Loaded() override;
+
+    // Settings, read (never written) while requests run.
+    bool AutoReadInput = true;
+    int AutoReadLimit = 0;
+    bool AutoHttpHeader = true;
+    std::string AutoContentType = "text/html";
+    std::string TempDir;
+    std::string SessionName;
+    TRequestErrorEvent OnRequestError;
+    TExecRequestEvent OnExecRequest;
+    TFirstExecRequestEvent OnFirstExecRequest;
+    TLastExecRequestEvent OnLastExecRequest;
+    bool BufferedOutput = false;
+    TCGIMode CGIMode = NormalMode;
+    bool NoCache = false;
+
+    // The virtual operations, in slot order.
+    virtual void ExecRequest() = 0;                                             // 1
+    virtual void EndRequest();                                                  // 2
+    virtual void ReadMultipartData(std::string& data);                          // 3
+    virtual std::string GetServerName();                                        // 4
+    virtual std::string GetServerSoftware();                                    // 5
+    virtual std::string GetGatewayInterface();                                  // 6
+    virtual std::string GetServerProtocol();                                    // 7
+    virtual std::string GetServerPort();                                        // 8
+    virtual bool IsSecurePort();                                                // 9
+    virtual std::string GetRequestMethod();                                     // 10
+    virtual std::string GetPathInfo();                                          // 11
+    virtual std::string GetPathTranslated();                                    // 12
+    virtual std::string GetScriptName();                                        // 13
+    virtual std::string GetQueryString();                                       // 14
+    virtual std::string GetRemoteHost();                                        // 15
+    virtual std::string GetRemoteAddr();                                        // 16
+    virtual std::string GetAuthType();                                          // 17
+    virtual std::string GetRemoteUser();                                        // 18
+    virtual std::string GetRemoteIdent();                                       // 19
+    virtual std::string GetContentType();                                       // 20
+    virtual int GetContentLength();                                             // 21
+    virtual std::string GetUrl();                                               // 22
+    virtual std::string GetUserAgent();                                         // 23
+    virtual std::string GetHttpCookie();                                        // 24
+    virtual std::string GetReferer();                                           // 25
+    virtual std::string GetExecutablePath();                                    // 26
+    virtual TThread* GetRequestThread();                                        // 27
+    virtual void WriteStatusLine();                                             // 28
+    virtual void Write(const std::string& s);                                   // 29
+    virtual void WriteBuffer(const void* buffer, int count);                    // 30
+    virtual int ReadClient(void* buffer, int count);                            // 31
+    virtual void WriteHeader(const std::string& name, const std::string& value);  // 32
+    virtual void EndHeaders();                                                  // 33
+    virtual std::string GetVariable(const std::string& name) = 0;               // 34
+    virtual std::string GetFormField(const std::string& name, const std::string& def) = 0;  // 35
+    virtual std::unique_ptr<TStringList> GetFormFieldNames() = 0;               // 36
+    virtual TLockHandle CreateLock();                                           // 37
+    virtual void EnterLock(TLockHandle lock);                                   // 38
+    virtual void LeaveLock(TLockHandle lock);                                   // 39
+    virtual void FreeLock(TLockHandle lock);                                    // 40
+    virtual bool IsActive() = 0;                                                // 41
+
+    void MakeCurrent() noexcept;
+    bool IsDirectOutput() const noexcept;
+    void WriteLn(const std::string& s) { Write(s + "\r\n"); }
+    // Runs one request from start to end on the calling thread.
+    void HandleRequest();
+
+protected:
+    // True once OnFirstExecRequest has been raised by this engine.
+    bool FFirstRequestDone = false;
+    // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
+    void RaiseRequestEvents(bool withLast = true);
+
+private:
+    void FlushOutputBuffer();
+};
+
+// The calling thread's current engine, or null.
+THttpEngine* CurrentEngine() noexcept;
+
+// Appends one line to the program's log file; never raises.
+void WriteLog(const std::string& msg) noexcept;
+
+// Ends the process after freeing the application's forms (nothing when running as a library).
+void TerminateProgram();
+
+// The marker for an absent value where a default is needed.
+inline const std::string NotAvailable = "#1NOT_AVAILABLE#1";
+
+}  // namespace velmora

@@ -1,0 +1,89 @@
+// TFileStream on POSIX descriptors. Share modes map to flock: an exclusive open takes
+// LOCK_EX|LOCK_NB right after open and fails while another descriptor holds the lock.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "Streams.h"
+#include "SysUtils.h"
+
+namespace velmora {
+
+TFileStream::TFileStream(const std::string& path, unsigned mode) : FFileName(path) {
+    const bool create = (mode & 0xFF00u) == fmCreate;
+    const unsigned access = mode & 0x0003u;
+    const unsigned share = create ? (mode & 0x00F0u) : (mode & 0x00F0u);
+    int flags = O_CLOEXEC;
+    if (create) flags |= O_RDWR | O_CREAT | O_TRUNC;
+    else if (access == fmOpenWrite) flags |= O_WRONLY;
+    else if (access == fmOpenReadWrite) flags |= O_RDWR;
+    else flags |= O_RDONLY;
+    // With an exclusive create, truncating before the lock is held would destroy a locked file.
+    if (create && share == fmShareExclusive) flags &= ~O_TRUNC;
+    FHandle = ::open(path.c_str(), flags, 0666);
+    if (FHandle < 0) {
+        std::string why = std::strerror(errno);
+        if (create) throw EFCreateError("Cannot create file \"" + path + "\". " + why);
+        throw EFOpenError("Cannot open file \"" + path + "\". " + why);
+    }
+    if (share == fmShareExclusive && ::flock(FHandle, LOCK_EX | LOCK_NB) != 0) {
+        ::close(FHandle);
+        FHandle = -1;
+        std::string msg = "Cannot open file \"" + path + "\". The file is in use by another process";
+        if (create) throw EFCreateError(msg);
+        throw EFOpenError(msg);
+    }
+    if (create && share == fmShareExclusive && ::ftruncate(FHandle, 0) != 0) {
+        ::close(FHandle);
+        FHandle = -1;
+        throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (FHandle >= 0) ::close(FHandle);
+}
+
+long TFileStream::Read(void* buffer, long count) {
+    if (count <= 0) return 0;
+    long done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+long TFileStream::Write(const void* buffer, long count) {
+    if (count <= 0) return 0;
+    long done = 0;
+    auto* p = static_cast<const char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+    int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+    off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+void TFileStream::SetSize(int64_t size) {
+    if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0)
+        throw EWriteError("Cannot set size of \"" + FFileName + "\". " + std::strerror(errno));
+    if (Position() > size) Seek(size, soBeginning);
+}
+
+}  // namespace velmora

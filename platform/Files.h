@@ -1,0 +1,41 @@
+// File and path services: existence tests, folders, deletion, renaming, appending one line, and
+// the path rules of this system ("/" separator; a path is absolute when it begins with "/").
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmora {
+
+constexpr char PathDelim = '/';
+
+bool IsAbsolutePath(const std::string& path) noexcept;
+// Folder part with its trailing "/", file-name part, and extension from the last "." of the name.
+std::string ExtractFilePath(const std::string& path);
+std::string ExtractFileDir(const std::string& path);  // without the trailing "/"
+std::string ExtractFileName(const std::string& path);
+
+bool FileExists(const std::string& path);       // a regular file (or anything but a folder)
+bool DirectoryExists(const std::string& path);
+bool PathExists(const std::string& path);
+bool CreateDir(const std::string& path);
+bool DeleteFile(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);  // replaces `to` atomically
+// Appends bytes with one write on a descriptor opened for appending, so lines of several
+// processes never interleave. False on any failure.
+bool AppendToFile(const std::string& path, const std::string& bytes);
+
+// One entry of a directory search ("find first").
+struct TSearchRec {
+    std::string Name;  // file name without folder
+    int64_t Size = 0;
+    int Attr = 0;
+    double Time = 0;   // last write, TDateTime
+};
+constexpr int faReadOnly = 0x01, faHidden = 0x02, faSysFile = 0x04, faVolumeID = 0x08,
+              faDirectory = 0x10, faArchive = 0x20, faAnyFile = 0x3F;
+// The first entry matching pattern (folder + wildcard name) whose attributes fit attr; 0 when
+// found, else an error code (2: file not found, 3: path not found).
+int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec);
+
+}  // namespace velmora

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages of tools/packages.txt that this machine lacks (needs root or sudo).
+# Does nothing, and needs no network, when everything is already there.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+missing=()
+while read -r pkg; do
+  [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done < "$here/packages.txt"
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+echo "installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q "${missing[@]}"
