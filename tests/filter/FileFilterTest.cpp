@@ -11,7 +11,6 @@
 
 #include "FilterFixture.h"
 #include "Files.h"
-#include "Streams.h"
 #include "SysUtils.h"
 #include "TempFolder.h"
 
@@ -159,13 +158,7 @@ TEST_F(FilterTest, EntriesAcrossPieceBoundaries) {
                     TFixedClockFilter filter;  // a fresh CurrentDelimiter, then the primer's
                     filter.OnHttpLogicalEntry = Filter.OnHttpLogicalEntry;
                     filter.FilterText(primer);
-                    Request.Output.clear();
-                    FilterConditions().Reset();
-                    TMemoryStream stream;
-                    stream.WriteString(text);
-                    stream.SetPosition(0);
-                    filter.FilterStream(stream);
-                    ASSERT_EQ(Request.Output, want)
+                    ASSERT_EQ(StreamedPage(text, &filter), want)
                         << c.Entry << " / " << filler << " / offset " << offset << " / primer " << primer;
                 }
             }

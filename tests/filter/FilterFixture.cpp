@@ -6,13 +6,13 @@
 
 namespace velmora::test {
 
-std::string FilterTest::StreamedPage(const std::string& text) {
+std::string FilterTest::StreamedPage(const std::string& text, THttpFileFilter* filter) {
     Request.Output.clear();
     FilterConditions().Reset();
     TMemoryStream stream;
     stream.WriteString(text);
     stream.SetPosition(0);
-    Filter.FilterStream(stream);
+    (filter ? *filter : Filter).FilterStream(stream);
     return Request.Output;
 }
 

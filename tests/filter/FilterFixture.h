@@ -35,8 +35,8 @@ protected:
         return Request.Output;
     }
 
-    // The page for text read in 255-byte pieces, as Execute reads a file.
-    std::string StreamedPage(const std::string& text);
+    // The page for text read in 255-byte pieces, as Execute reads a file (by Filter unless given).
+    std::string StreamedPage(const std::string& text, THttpFileFilter* filter = nullptr);
 
     TFakeAdaptorTable Table;
     TFakeRequest Request;
