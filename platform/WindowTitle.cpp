@@ -1,7 +1,7 @@
 // Window titles as locked files in a per-user folder. The owner keeps LOCK_EX on the file; a finder
-// probes the lock without blocking. Files are removed only by whoever holds the lock, and an owner
-// re-checks after locking that its descriptor is still the file of that name, so removal never
-// strands an owner on an unlinked file.
+// takes LOCK_SH without waiting, which fails exactly while an owner holds the title. Only an owner
+// removes a file, under its lock, and an owner re-checks after locking that its descriptor is still
+// the file of that name, so a removal never strands an owner on an unlinked file.
 #include "WindowTitle.h"
 
 #include <fcntl.h>
@@ -20,8 +20,8 @@ namespace {
 constexpr size_t kNameLimit = 255;   // NAME_MAX of the common Linux file systems
 constexpr size_t kHashedPrefix = 200;
 constexpr int kOpenTries = 10;       // replaced-file races while taking a title
-constexpr int kLockTries = 20;       // a finder's probe holds the lock for microseconds
-constexpr unsigned kLockPauseUs = 5000;
+constexpr int kLockTries = 100;      // a finder's probe holds its shared lock for microseconds
+constexpr unsigned kLockPauseUs = 1000;
 
 bool IsSafeNameByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' ||
@@ -50,11 +50,23 @@ bool SameFile(int fd, const std::string& path) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool LockNoWait(int fd) {
+bool TryLock(int fd, int operation) {
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(fd, operation | LOCK_NB) == 0) return true;
         if (errno != EINTR) return false;
     }
+}
+
+// LOCK_EX without waiting for finders, whose shared probes last microseconds, but without waiting
+// for another owner either: a title that another window holds is simply not ours.
+bool LockAsOwner(int fd) {
+    for (int i = 0; i < kLockTries; ++i) {
+        if (TryLock(fd, LOCK_EX)) return true;
+        if (!TryLock(fd, LOCK_SH)) return false;  // an exclusive holder: another window
+        ::flock(fd, LOCK_UN);
+        ::usleep(kLockPauseUs);
+    }
+    return false;
 }
 
 // Opens and locks the title file; -1 when another window holds it or it cannot be made.
@@ -62,14 +74,12 @@ int TakeTitleFile(const std::string& path) {
     for (int attempt = 0; attempt < kOpenTries; ++attempt) {
         int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return -1;
-        bool locked = false;
-        for (int i = 0; i < kLockTries && !(locked = LockNoWait(fd)); ++i) ::usleep(kLockPauseUs);
-        if (!locked) {
+        if (!LockAsOwner(fd)) {
             ::close(fd);
             return -1;
         }
         if (SameFile(fd, path)) return fd;
-        ::close(fd);  // removed by its last holder while we waited: take the new file
+        ::close(fd);  // removed by its last holder meanwhile: take the new file
     }
     return -1;
 }
@@ -155,12 +165,9 @@ bool FindWindowByTitle(const std::string& title) {
     std::string path = dir + "/" + WindowTitleFileName(title);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
-    int r;
-    while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    const bool held = r != 0 && errno == EWOULDBLOCK;
-    // Unheld: left behind by a window whose process died. Holding the lock makes removal safe.
-    if (!held && SameFile(fd, path)) ::unlink(path.c_str());
+    // A file whose lock is free was left by a window whose process died; it is harmless and is
+    // reused by the next window of that title, so the finder leaves it alone.
+    const bool held = !TryLock(fd, LOCK_SH) && errno == EWOULDBLOCK;
     ::close(fd);
     return held;
 }

@@ -2,7 +2,6 @@
 // its work, a waited-for thread hands back its result, and a failing Execute harms nobody.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -112,21 +111,6 @@ private:
     Signal &FRelease, &FFreed;
 };
 
-class TLooper : public TThread {
-public:
-    TLooper(std::atomic<bool>& running, std::atomic<bool>& returned) : FRunning(running), FReturned(returned) {}
-
-protected:
-    void Execute() override {
-        FRunning = true;
-        while (!Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        FReturned = true;
-    }
-
-private:
-    std::atomic<bool>&FRunning, &FReturned;
-};
-
 }  // namespace
 
 TEST(Threads, FreeOnTerminateDeletesTheObjectWhenExecuteReturns) {
@@ -183,13 +167,4 @@ TEST(Threads, WaitingIsRefusedWhereItCouldNeverEnd) {
     EXPECT_THROW(self->WaitFor(), EThread);
     release.Set();
     EXPECT_TRUE(freed.Wait());
-}
-
-TEST(Threads, DeletingARunningThreadAsksItToEndAndWaits) {
-    std::atomic<bool> running{false}, returned{false};
-    auto* t = new TLooper(running, returned);
-    t->Start();
-    while (!running) std::this_thread::yield();
-    delete t;  // returns only after Execute has seen Terminated and returned
-    EXPECT_TRUE(returned);
 }

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "Forms.h"
 #include "TempDir.h"
@@ -82,6 +84,23 @@ TEST_F(WindowTitles, NewTitleReleasesTheOldOne) {
     EXPECT_TRUE(other.SetTitle("Brevanto - VELMORA"));
     EXPECT_FALSE(w.SetTitle(""));  // an empty title is no window title
     EXPECT_FALSE(FindWindowByTitle("velmora_S"));
+}
+
+TEST_F(WindowTitles, FindersNeverKeepAnOwnerFromTakingItsTitle) {
+    // Waiting clients look for the server window every 100 ms while the server sets its title.
+    std::atomic<bool> stop{false};
+    std::thread finder([&] {
+        while (!stop) FindWindowByTitle("busy_S");
+    });
+    TWindowTitle w;
+    int taken = 0;
+    for (int i = 0; i < 300; ++i) {
+        taken += w.SetTitle("busy_S");
+        w.SetTitle("");
+    }
+    stop = true;
+    finder.join();
+    EXPECT_EQ(taken, 300);
 }
 
 TEST_F(WindowTitles, ApplicationTitleIsTheApplicationWindowsTitle) {
