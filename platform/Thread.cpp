@@ -56,7 +56,8 @@ void TThread::Run(TThread* self) {
 }
 
 int TThread::WaitFor() {
-    if (!FStarted) return ReturnValue;
+    if (!FStarted || FFinished) return ReturnValue;
+    // Checked only while running: the id of a thread that has ended may be given to a new one.
     if (FThreadId == CurrentThreadId()) throw EThread("A thread cannot wait for itself");
     if (FFreeOnTerminate) throw EThread("Cannot wait for a thread that frees itself");
     std::unique_lock<std::mutex> lock(FLock);
