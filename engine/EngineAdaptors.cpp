@@ -33,21 +33,11 @@ std::string GetFormField(const std::string& name, const std::string& def) {
     auto* e = CurrentEngine();
     return e ? e->GetFormField(name, def) : def;
 }
-std::string GetQueryString() {
+// The getters without arguments share one shape: ask the engine, or answer "".
+template <std::string (THttpEngine::*Get)()>
+std::string Ask() {
     auto* e = CurrentEngine();
-    return e ? e->GetQueryString() : std::string();
-}
-std::string GetHttpCookie() {
-    auto* e = CurrentEngine();
-    return e ? e->GetHttpCookie() : std::string();
-}
-std::string GetExecutablePath() {
-    auto* e = CurrentEngine();
-    return e ? e->GetExecutablePath() : std::string();
-}
-std::string GetUserAgent() {
-    auto* e = CurrentEngine();
-    return e ? e->GetUserAgent() : std::string();
+    return e ? (e->*Get)() : std::string();
 }
 void SetContentKind(uint8_t kind) { RequestState().ContentKind = kind; }
 
@@ -62,10 +52,10 @@ void InstallEngineAdaptors() noexcept {
     t.WriteHeader = &WriteHeader;
     t.GetVariable = &GetVariable;
     t.GetFormField = &GetFormField;
-    t.GetQueryString = &GetQueryString;
-    t.GetHttpCookie = &GetHttpCookie;
-    t.GetExecutablePath = &GetExecutablePath;
-    t.GetUserAgent = &GetUserAgent;
+    t.GetQueryString = &Ask<&THttpEngine::GetQueryString>;
+    t.GetHttpCookie = &Ask<&THttpEngine::GetHttpCookie>;
+    t.GetExecutablePath = &Ask<&THttpEngine::GetExecutablePath>;
+    t.GetUserAgent = &Ask<&THttpEngine::GetUserAgent>;
     t.SetContentKind = &SetContentKind;
 }
 
