@@ -1,0 +1,220 @@
+// Process-level services on POSIX: environment, command line, module file name (executable or
+// the shared library this code is linked into), the library flag, detached start, time, random.
+#include "System.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <random>
+#include <thread>
+
+extern char** environ;
+
+namespace velmora {
+
+bool GetEnvironmentVariable(const std::string& name, std::string& value) {
+    const char* v = std::getenv(name.c_str());
+    if (!v) return false;
+    value = v;
+    return true;
+}
+
+std::vector<std::string> GetEnvironmentBlock() {
+    std::vector<std::string> out;
+    for (char** e = environ; e && *e; ++e) out.emplace_back(*e);
+    return out;
+}
+
+namespace {
+std::vector<std::string>& CommandLine() {
+    static std::vector<std::string> args;
+    return args;
+}
+}  // namespace
+
+void SetCommandLine(int argc, char** argv) {
+    CommandLine().assign(argv, argv + argc);
+}
+
+int ParamCount() {
+    int n = static_cast<int>(CommandLine().size());
+    return n > 0 ? n - 1 : 0;
+}
+
+std::string ParamStr(int index) {
+    if (index == 0) return GetModuleFileName();
+    const auto& args = CommandLine();
+    return index > 0 && static_cast<size_t>(index) < args.size() ? args[static_cast<size_t>(index)] : std::string();
+}
+
+static std::atomic<bool> gRunsAsLibrary{false};
+void SetRunsAsLibrary(bool value) noexcept { gRunsAsLibrary = value; }
+bool RunsAsLibrary() noexcept { return gRunsAsLibrary; }
+
+static std::string ExecutablePath() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// The object this function is linked into: the executable, or the shared library that a web
+// server loaded.
+std::string GetModuleFileName() {
+    if (RunsAsLibrary()) {
+        Dl_info info{};
+        if (::dladdr(reinterpret_cast<void*>(&GetModuleFileName), &info) && info.dli_fname) {
+            std::string p = info.dli_fname;
+            if (!p.empty() && p[0] != '/') {
+                char cwd[PATH_MAX];
+                if (::getcwd(cwd, sizeof cwd)) p = std::string(cwd) + "/" + p;
+            }
+            return p;
+        }
+    }
+    return ExecutablePath();
+}
+
+bool StartDetachedProcess(const std::string& path, const std::vector<std::string>& args) {
+    posix_spawn_file_actions_t fa;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK;
+    posix_spawnattr_setflags(&attr, flags);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = ::posix_spawn(&pid, path.c_str(), &fa, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+    return rc == 0;
+}
+
+void ExitProcess(int code) { std::exit(code); }
+
+void Sleep(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+uint64_t TickCount() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// TDateTime counts days from 1899-12-30; the Unix epoch is day 25569.
+static constexpr double kUnixEpochDays = 25569.0;
+
+static std::tm ToTm(TDateTime t) {
+    double days = std::floor(t);
+    double frac = t - days;
+    long long secs = static_cast<long long>(std::llround(frac * 86400.0));
+    time_t whole = static_cast<time_t>((days - kUnixEpochDays) * 86400.0) + static_cast<time_t>(secs);
+    std::tm tm{};
+    ::gmtime_r(&whole, &tm);  // the value already is local wall time; decode it without a zone
+    return tm;
+}
+
+TDateTime Now() {
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    time_t s = system_clock::to_time_t(now);
+    int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    std::tm lt{};
+    ::localtime_r(&s, &lt);
+    return EncodeDateTime(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec, ms);
+}
+
+int LocalTimeBias(TDateTime localTime) {
+    std::tm tm = ToTm(localTime);
+    tm.tm_isdst = -1;  // let the zone's rules decide whether daylight saving is in effect then
+    time_t instant = ::mktime(&tm);
+    if (instant == static_cast<time_t>(-1)) return 0;
+    std::tm lt{};
+    ::localtime_r(&instant, &lt);
+    return static_cast<int>(-lt.tm_gmtoff / 60);
+}
+
+TDateParts DecodeDateTime(TDateTime t) {
+    double days = std::floor(t);
+    long long msTotal = std::llround((t - days) * 86400000.0);
+    if (msTotal >= 86400000) { msTotal -= 86400000; days += 1; }
+    time_t whole = static_cast<time_t>((days - kUnixEpochDays) * 86400.0);
+    std::tm tm{};
+    ::gmtime_r(&whole, &tm);
+    TDateParts p{};
+    p.Year = tm.tm_year + 1900;
+    p.Month = tm.tm_mon + 1;
+    p.Day = tm.tm_mday;
+    p.DayOfWeek = tm.tm_wday;
+    p.Hour = static_cast<int>(msTotal / 3600000);
+    p.Minute = static_cast<int>(msTotal / 60000 % 60);
+    p.Second = static_cast<int>(msTotal / 1000 % 60);
+    p.Millisecond = static_cast<int>(msTotal % 1000);
+    return p;
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int ms) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    long long daysSinceEpoch = static_cast<long long>(timegm(&tm)) / 86400;
+    double frac = (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + ms) / 86400000.0;
+    return static_cast<double>(daysSinceEpoch) + kUnixEpochDays + frac;
+}
+
+static void InitLocaleOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { ::setlocale(LC_TIME, ""); });
+}
+
+static std::string FormatWith(nl_item item, TDateTime t) {
+    InitLocaleOnce();
+    std::tm tm = ToTm(t);
+    char buf[128];
+    size_t n = std::strftime(buf, sizeof buf, ::nl_langinfo(item), &tm);
+    return std::string(buf, n);
+}
+
+std::string FormatShortDate(TDateTime t) { return FormatWith(D_FMT, t); }
+std::string FormatLongTime(TDateTime t) { return FormatWith(T_FMT, t); }
+
+namespace {
+std::mutex gRandomLock;
+std::mt19937& Generator() {
+    static std::mt19937 gen(static_cast<unsigned>(std::random_device{}()));
+    return gen;
+}
+}  // namespace
+
+void Randomize() {
+    std::lock_guard<std::mutex> lock(gRandomLock);
+    auto seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                static_cast<unsigned>(::getpid());
+    Generator().seed(seed);
+}
+
+int Random(int range) {
+    if (range <= 0) return 0;
+    std::lock_guard<std::mutex> lock(gRandomLock);
+    return std::uniform_int_distribution<int>(0, range - 1)(Generator());
+}
+
+}  // namespace velmora
