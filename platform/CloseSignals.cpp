@@ -1,6 +1,6 @@
 // SIGTERM, SIGINT and SIGHUP as a request to close: the handler only does what is safe in a signal
-// handler (an atomic store and a write to an eventfd); the queue of the installing thread turns it
-// into a WM_CLOSE thread message.
+// handler (an atomic flag and a write to an eventfd); the queue of the installing thread turns it
+// into a WM_CLOSE thread message. A second signal before the first was collected ends the process.
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -18,13 +18,19 @@ namespace {
 
 std::atomic<bool> gCloseRequested{false};
 std::atomic<int> gWakeFd{-1};
-std::atomic<const void*> gSignalQueue{nullptr};
+std::atomic<const TMessageQueue*> gSignalQueue{nullptr};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the signal handler may only touch lock-free atomics");
 
-extern "C" void OnCloseSignal(int) {
+extern "C" void OnCloseSignal(int sig) {
     int saved = errno;
-    gCloseRequested.store(true);
+    if (gCloseRequested.exchange(true)) {
+        // The first request has not been collected: the process is not looking at its queue
+        // (stuck, or busy outside the message loop), so a second signal ends it the usual way.
+        // The signal stays blocked until this handler returns, then acts with its default.
+        signal(sig, SIG_DFL);
+        raise(sig);
+    }
     int fd = gWakeFd.load();
     if (fd >= 0) {
         uint64_t one = 1;
@@ -49,9 +55,9 @@ bool TakeCloseRequest() noexcept {
     return gCloseRequested.exchange(false);
 }
 
-bool IsCloseSignalQueue(const void* queue) noexcept { return queue && gSignalQueue.load() == queue; }
+bool IsCloseSignalQueue(const TMessageQueue* queue) noexcept { return queue && gSignalQueue.load() == queue; }
 
-void ForgetCloseSignalQueue(const void* queue) noexcept {
+void ForgetCloseSignalQueue(const TMessageQueue* queue) noexcept {
     gSignalQueue.compare_exchange_strong(queue, nullptr);
 }
 

@@ -51,7 +51,7 @@ std::shared_ptr<TMessageQueue> TMessageQueue::CurrentShared() {
 TQueue::TQueue() : FOwner(std::this_thread::get_id()), FWakeFd(MakeWakeFd()) {}
 
 TQueue::~TQueue() {
-    ForgetCloseSignalQueue(this);
+    ForgetCloseSignalQueue(static_cast<TMessageQueue*>(this));
     {
         std::lock_guard<std::mutex> g(Registry().Lock);
         for (const auto& kv : FWindows) Registry().Windows.erase(kv.first);
@@ -167,7 +167,7 @@ void TQueue::KillTimer(HWND window, uintptr_t id) {
 }
 
 void TQueue::Collect(bool unpark) {
-    if (IsCloseSignalQueue(this) && TakeCloseRequest()) Post(0, WM_CLOSE, 0, 0);
+    if (IsCloseSignalQueue(static_cast<TMessageQueue*>(this)) && TakeCloseRequest()) Post(0, WM_CLOSE, 0, 0);
     uint64_t count;
     ssize_t got = read(FWakeFd, &count, sizeof count);  // wakes are consumed here; the list holds the news
     (void)got;
@@ -181,7 +181,7 @@ void TQueue::Collect(bool unpark) {
 
 void TQueue::PollOnce(int timeoutMs, bool unpark) {
     std::vector<pollfd> fds{pollfd{FWakeFd, POLLIN, 0}};
-    if (IsCloseSignalQueue(this) && CloseSignalFd() >= 0) fds.push_back(pollfd{CloseSignalFd(), POLLIN, 0});
+    if (IsCloseSignalQueue(static_cast<TMessageQueue*>(this)) && CloseSignalFd() >= 0) fds.push_back(pollfd{CloseSignalFd(), POLLIN, 0});
     const size_t base = fds.size();
     std::vector<uint64_t> gens;
     {

@@ -98,7 +98,10 @@ int SelectSocket(int fd, HWND window, unsigned message, long events);
 void ReenableSocketEvent(int fd, long event);
 
 // SIGTERM, SIGINT and SIGHUP become WM_CLOSE thread messages in the queue of the calling thread.
-// The handler only sets an atomic flag that the queue reports (and wakes it).
+// The handler only sets an atomic flag that the queue reports (and wakes it). A second signal
+// while the first is still unreported ends the process as if no handler were installed, so a
+// process that never looks at its queue can still be stopped. For executables only: a library
+// loaded into a web server must leave the server's signals alone.
 void InstallCloseSignals();
 
 }  // namespace velmora

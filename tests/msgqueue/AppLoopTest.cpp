@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -50,6 +51,18 @@ TEST(CloseSignals, TermIntAndHupBecomeWmClose) {
     other.join();
     TMsg m;
     EXPECT_TRUE(q.Peek(m));
+}
+
+TEST(CloseSignalsDeathTest, SecondSignalBeforeCollectionEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            InstallCloseSignals();
+            raise(SIGTERM);  // a close request nobody collects
+            raise(SIGTERM);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
 }
 
 TEST(ApplicationLoop, RunEndsOnWmCloseFromASignal) {
