@@ -88,6 +88,7 @@ private:
     std::string FInput;    // received bytes not yet taken as a reply
     std::string FOutput;   // DATA text not yet sent
     bool FSendFailed = false;
+    bool FDataEndsLine = true;  // the DATA text emitted so far ends with CR LF
 };
 
 }  // namespace velmora

@@ -62,6 +62,7 @@ std::string TSmtpSendMail::HeaderText(std::string& partHeader) const {
 bool TSmtpSendMail::SendContent() {
     FOutput.clear();
     FSendFailed = false;
+    FDataEndsLine = true;
     const std::string boundary = kMimeBoundary;
     std::string partHeader;
     Emit(DotStuff(HeaderText(partHeader), true));
@@ -84,7 +85,9 @@ bool TSmtpSendMail::SendContent() {
         Emit("\r\n");
     }
     if (FAttachments.Count() > 0) Emit("\r\n--" + boundary + "--\r\n");
-    Emit("\r\n.\r\n");
+    // The text always ends with a line end, which is the first half of the end-of-data mark;
+    // another CR LF in front of the "." would add an empty line to every message.
+    Emit(FDataEndsLine ? ".\r\n" : "\r\n.\r\n");
     if (!FlushData()) return false;
     ReadReply();
     return ReplyCode() == 250;
@@ -133,7 +136,9 @@ void TSmtpSendMail::SendBase64File(const std::string& path) {
 }
 
 void TSmtpSendMail::Emit(const std::string& text) {
+    if (text.empty()) return;
     FOutput += text;
+    FDataEndsLine = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
     if (FOutput.size() >= kFlushSize) FlushData();
 }
 

@@ -21,7 +21,7 @@ extern char** environ;
 
 namespace velmora::test {
 
-// Runs /usr/bin/python3 with args; the child's pid, or throws.
+// Starts /usr/bin/python3 with args; the child's pid, or throws.
 inline pid_t SpawnPython(const std::vector<std::string>& args) {
     std::vector<char*> argv{const_cast<char*>("/usr/bin/python3")};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -30,6 +30,34 @@ inline pid_t SpawnPython(const std::vector<std::string>& args) {
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         throw std::runtime_error("cannot start /usr/bin/python3");
     return pid;
+}
+
+// Runs /usr/bin/python3 with args to its end; its exit code, and its output in output.
+inline int RunPython(const std::vector<std::string>& args, std::string& output) {
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<char*> argv{const_cast<char*>("/usr/bin/python3")};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        throw std::runtime_error("cannot start /usr/bin/python3");
+    }
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) output.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline std::string ReadFileBytes(const std::string& path) {

@@ -46,8 +46,10 @@ else:
     body_part, attachments = msg, []
 
 if args.body_file:
+    # The email package hands out decoded text with LF line ends; compare line ends as LF.
     with open(args.body_file, "rb") as f:
-        want("decoded body", body_part.get_payload(decode=True), f.read())
+        want("decoded body", body_part.get_payload(decode=True).replace(b"\r\n", b"\n"),
+             f.read().replace(b"\r\n", b"\n"))
 
 want("attachment count", len(attachments), len(args.attachment))
 for part, spec in zip(attachments, args.attachment):
