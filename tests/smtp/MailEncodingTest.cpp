@@ -54,7 +54,9 @@ TEST(MailEncoding, Base64LinesOfSixtyCharacters) {
         EXPECT_EQ(DecodeBase64(text), data) << n << " bytes";
         size_t padding = (3 - n % 3) % 3;
         ASSERT_EQ(text.size(), (n + 2) / 3 * 4 + 2 * ((n + 44) / 45)) << n << " bytes";
-        EXPECT_EQ(text.substr(text.size() - 2 - padding, padding), std::string(padding, '='));
+        if (n > 0) {
+            EXPECT_EQ(text.substr(text.size() - 2 - padding, padding), std::string(padding, '='));
+        }
         for (const std::string& line : SplitLines(text)) EXPECT_LE(line.size(), 60u);
     }
     std::string text = EncodeBase64Lines(Bytes(46, 1));
@@ -88,7 +90,9 @@ TEST(MailEncoding, QuotedPrintable) {
                 auto b = static_cast<unsigned char>(c);
                 EXPECT_TRUE((b >= 32 && b < 127) || c == '\t') << "byte " << int(b);
             }
-            if (!line.empty()) EXPECT_NE(line.back(), ' ');
+            if (!line.empty()) {
+                EXPECT_NE(line.back(), ' ');
+            }
         }
     }
 }

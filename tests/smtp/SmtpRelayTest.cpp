@@ -7,6 +7,7 @@
 
 #include "HSmtp.h"
 #include "SmtpSink.h"
+#include "SysUtils.h"
 
 namespace velmora {
 namespace {

@@ -87,7 +87,7 @@ TEST(SmtpScripted, RefusedRecipientReportsTheReplyAndTheNextSendStartsAfresh) {
                              c.Answer("550 5.1.1 <bob@example.test>: no such user\r\n");
                              clientClosed = c.WaitClosed(5000);
                          },
-                         test::NormalDialogue});
+                         [](RelayConnection& c) { test::NormalDialogue(c); }});
     auto mail = Mailer(relay.Port());
     EXPECT_FALSE(mail->Send(20));
     EXPECT_EQ(mail->ReplyCode(), 550);
@@ -201,7 +201,7 @@ TEST(SmtpScripted, ConnectionDroppedDuringDataThenFreshConnection) {
                              c.ReadLine();
                              c.Close();
                          },
-                         test::NormalDialogue});
+                         [](RelayConnection& c) { test::NormalDialogue(c); }});
     auto mail = Mailer(relay.Port());
     // A body large enough to be still on its way when the relay hangs up.
     for (int i = 0; i < 4000; ++i) mail->MailBody().Add(std::string(70, 'b'));

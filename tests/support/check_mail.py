@@ -68,7 +68,8 @@ if args.envelope:
         env = json.load(f)
     if args.mail_from is not None:
         want("envelope sender", env["mail_from"], args.mail_from)
-    want("envelope recipients", env["rcpt_tos"], args.rcpt)
+    if args.rcpt:
+        want("envelope recipients", env["rcpt_tos"], args.rcpt)
 
 for line in problems:
     print(line)
