@@ -13,6 +13,7 @@
 #include "Files.h"
 #include "HAdaptor.h"
 #include "Streams.h"
+#include "TempDir.h"
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -30,8 +31,7 @@ protected:
         // The unit start-up runs while the environment is no CGI start, so it leaves the test's
         // own standard handles alone; the test hands the engine memory streams instead.
         CgiSEngStartup();
-        char tmpl[] = "/tmp/velmora-cgitest-XXXXXX";
-        Dir = ::mkdtemp(tmpl);
+        Dir = Temp.Path();
         ::setenv("CGI_LOG_DIR", Dir.c_str(), 1);
         ::setenv("SERVER_SOFTWARE", "TestServer/1.0", 1);
         Owner = std::make_unique<TComponent>();
@@ -45,7 +45,6 @@ protected:
         st.OutputStream.reset();
         st.RequestEnvironment.reset();
         st.FormData.clear();
-        fs::remove_all(Dir);
     }
 
     // Gives the next request this body and a fresh output.
@@ -72,7 +71,8 @@ protected:
         Run([&](TObject*) {
             TCGIStdEngine* e = static_cast<TCGIStdEngine*>(CurrentEngine());
             std::string names;
-            for (const auto& n : *e->GetFormFieldNames()) names += n + ";";
+            std::unique_ptr<TStringList> list = e->GetFormFieldNames();
+            for (const auto& n : *list) names += n + ";";
             e->Write("<p>" + e->GetFormField(f, "(none)") + "|" + names);
         }, autoReadLimit, autoReadInput);
         return Body();
@@ -91,6 +91,7 @@ protected:
         return s.str();
     }
 
+    velmora::test::TempDir Temp;
     std::string Dir;
     std::unique_ptr<TComponent> Owner;
     TMemoryStream* Out = nullptr;
@@ -221,10 +222,10 @@ TEST_F(CgiEngine, BadBodiesGiveTheirDesignedOutcomes) {
 
 TEST_F(CgiEngine, DecodesMultipartBodiesAndDeletesUploadsAtTheEnd) {
     const std::string body =
-        "--xyz\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\n1+1=2, ok\r\n"
-        "--xyz\r\nContent-Disposition: form-data; name=\"att\"; filename=\"C:\\docs\\note.txt\"\r\n"
-        "Content-Type: text/plain\r\n\r\nhello\r\n--xyz--\r\n";
-    ::setenv("CONTENT_TYPE", "multipart/form-data; boundary=xyz", 1);
+        "--b0undary42\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\n1+1=2, ok\r\n"
+        "--b0undary42\r\nContent-Disposition: form-data; name=\"att\"; filename=\"C:\\docs\\note.txt\"\r\n"
+        "Content-Type: text/plain\r\n\r\nhello\r\n--b0undary42--\r\n";
+    ::setenv("CONTENT_TYPE", "multipart/form-data; boundary=b0undary42", 1);
     ::setenv("CONTENT_LENGTH", std::to_string(body.size()).c_str(), 1);
     Request(body);
     std::string upload, content;

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "ChildProcess.h"
+#include "TempDir.h"
 #include "WebServer.h"
 
 using namespace velmora::test;
@@ -18,11 +19,8 @@ const std::string kHeader = "HTTP/1.1 200 OK\r\ncontent-type:text/html\r\n\r\n";
 
 class EchoFormRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/velmora-echo-XXXXXX";
-        LogDir = ::mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(LogDir); }
+    TempDir Temp;
+    const std::string LogDir = Temp.Path();
 
     // Runs the program once with SERVER_SOFTWARE, the log folder and the given variables.
     TChildResult Run(std::vector<std::string> env, const std::string& body = "",
@@ -43,8 +41,6 @@ protected:
     }
 
     std::string Log() const { return ReadWholeFile(LogDir + "/echoform.Log"); }
-
-    std::string LogDir;
 };
 
 std::vector<std::string> Post(const std::string& length, const std::string& server = "TestServer/1.0") {
