@@ -25,9 +25,6 @@ TEST(ReadMultipartData, UploadsLiveInRelativeTempDirForTheRequestOnly) {
     e.DecodeMultipart = true;
     e.Body = ReadBytes(VELMORA_TEST_DATA "/multipart/chromium-form.body");
     e.Variables["CONTENT_LENGTH"] = std::to_string(e.Body.size());
-    e.FindField = [](const std::string& data, const std::string& name, const std::string& def) {
-        return FindFormValue(name, data, def);
-    };
     std::vector<std::string> uploads;
     std::string note, noteField, greeting;
     e.OnExecRequest = [&](TObject*) {
