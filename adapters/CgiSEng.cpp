@@ -2,8 +2,6 @@
 // request events, the end of a request and of the process, and the activity test.
 #include "CgiSEng.h"
 
-#include "System.h"
-
 namespace velmora {
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner, bool handStarted, TCGIMode cgiMode,

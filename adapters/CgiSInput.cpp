@@ -1,7 +1,6 @@
 // TCGIStdEngine's side of the request: variables by friendly or CGI name, the body read from
 // standard input (exactly CONTENT_LENGTH bytes, never waiting for the end of input), form fields.
 #include <algorithm>
-#include <cstring>
 
 #include "CgiSEng.h"
 #include "EnvPaths.h"
