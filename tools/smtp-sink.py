@@ -1,0 +1,71 @@
+#!/usr/bin/python3
+# A local SMTP server (Debian's python3-aiosmtpd) that accepts every mail: the demo's relay, which
+# prints each mail as it arrives, and the tests' relay, which stores each mail and its envelope.
+"""Usage: smtp-sink.py PORT [--out DIR] [--print]
+
+Listens on 127.0.0.1:PORT until SIGTERM or SIGINT.
+--out DIR   store mail N as DIR/N.eml (bytes as received) and DIR/N.env (lines "HELO name",
+            "FROM address", one "TO address" per recipient); both appear whole, by rename,
+            the .env last.
+--print     write each mail to standard output as it arrives.
+"""
+import itertools
+import os
+import signal
+import sys
+
+from aiosmtpd.controller import Controller
+
+
+def write_whole(path, data):
+    tmp = path + ".part"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.rename(tmp, path)
+
+
+class Sink:
+    def __init__(self, out, show):
+        self.out, self.show, self.numbers = out, show, itertools.count(1)
+
+    async def handle_DATA(self, server, session, envelope):
+        n = next(self.numbers)
+        if self.out:
+            write_whole(f"{self.out}/{n}.eml", envelope.original_content)
+            lines = [f"HELO {session.host_name}", f"FROM {envelope.mail_from}"]
+            lines += [f"TO {r}" for r in envelope.rcpt_tos]
+            write_whole(f"{self.out}/{n}.env", ("\n".join(lines) + "\n").encode("latin-1", "replace"))
+        if self.show:
+            text = envelope.original_content.decode("latin-1").replace("\r\n", "\n")
+            print(f"----- mail {n}: from {envelope.mail_from} to {', '.join(envelope.rcpt_tos)}", flush=False)
+            print(text.rstrip("\n"))
+            print(f"----- end of mail {n}", flush=True)
+        return "250 OK"
+
+
+def main():
+    args = sys.argv[1:]
+    if not args or args[0] in ("-h", "--help"):
+        print(__doc__)
+        return 0 if args else 2
+    port, out, show = int(args[0]), None, False
+    rest = args[1:]
+    while rest:
+        a = rest.pop(0)
+        if a == "--out":
+            out = rest.pop(0)
+        elif a == "--print":
+            show = True
+        else:
+            print(f"smtp-sink.py: unknown argument {a}", file=sys.stderr)
+            return 2
+    controller = Controller(Sink(out, show), hostname="127.0.0.1", port=port, decode_data=False)
+    controller.start()
+    signal.sigwait({signal.SIGTERM, signal.SIGINT})
+    controller.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT})
+    sys.exit(main())
