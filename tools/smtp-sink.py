@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 # A local SMTP server (Debian's python3-aiosmtpd) that accepts every mail: the demo's relay, which
 # prints each mail as it arrives, and the tests' relay, which stores each mail and its envelope.
-"""Usage: smtp-sink.py PORT [--out DIR] [--print]
+"""Usage: smtp-sink.py PORT [--out DIR] [--print] [--refuse ADDRESS]...
 
 Listens on 127.0.0.1:PORT until SIGTERM or SIGINT.
 --out DIR   store mail N as DIR/N.eml (bytes as received) and DIR/N.env (lines "HELO name",
             "FROM address", one "TO address" per recipient); both appear whole, by rename,
             the .env last.
 --print     write each mail to standard output as it arrives.
+--refuse A  answer RCPT TO:<A> with a 550 reply (a relay that knows no such mailbox).
 """
 import itertools
 import os
@@ -25,8 +26,15 @@ def write_whole(path, data):
 
 
 class Sink:
-    def __init__(self, out, show):
-        self.out, self.show, self.numbers = out, show, itertools.count(1)
+    def __init__(self, out, show, refused):
+        self.out, self.show, self.refused = out, show, refused
+        self.numbers = itertools.count(1)
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refused:
+            return f"550 5.1.1 <{address}>: Recipient address rejected"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         n = next(self.numbers)
@@ -48,7 +56,7 @@ def main():
     if not args or args[0] in ("-h", "--help"):
         print(__doc__)
         return 0 if args else 2
-    port, out, show = int(args[0]), None, False
+    port, out, show, refused = int(args[0]), None, False, set()
     rest = args[1:]
     while rest:
         a = rest.pop(0)
@@ -56,10 +64,12 @@ def main():
             out = rest.pop(0)
         elif a == "--print":
             show = True
+        elif a == "--refuse":
+            refused.add(rest.pop(0))
         else:
             print(f"smtp-sink.py: unknown argument {a}", file=sys.stderr)
             return 2
-    controller = Controller(Sink(out, show), hostname="127.0.0.1", port=port, decode_data=False)
+    controller = Controller(Sink(out, show, refused), hostname="127.0.0.1", port=port, decode_data=False)
     controller.start()
     signal.sigwait({signal.SIGTERM, signal.SIGINT})
     controller.stop()

@@ -69,13 +69,17 @@ public:
     std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
 
     // Starts the relay and the web server; a port taken in the meantime by another test is
-    // retried with a new one.
-    void Start() {
+    // retried with a new one. The relay answers RCPT TO for the refused addresses with 550.
+    void Start(const std::vector<std::string>& refusedRecipients = {}) {
         for (int attempt = 0; attempt < 5 && !FSmtp.Running(); ++attempt) {
             FSmtpPort = FreeLoopbackPort();
-            FSmtp.Start({"/usr/bin/python3", VELMORA_SOURCE_DIR "/tools/smtp-sink.py", std::to_string(FSmtpPort),
-                         "--out", MailDir()},
-                        FDir / "smtp.log");
+            std::vector<std::string> argv{"/usr/bin/python3", VELMORA_SOURCE_DIR "/tools/smtp-sink.py",
+                                          std::to_string(FSmtpPort), "--out", MailDir()};
+            for (const auto& r : refusedRecipients) {
+                argv.push_back("--refuse");
+                argv.push_back(r);
+            }
+            FSmtp.Start(argv, FDir / "smtp.log");
             if (!WaitForPort(FSmtpPort, 10000) || !FSmtp.Running()) FSmtp.Stop();
         }
         for (int attempt = 0; attempt < 5 && !FWeb.Running(); ++attempt) {
