@@ -5,17 +5,18 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "Component.h"
 #include "Forms.h"
+#include "HttpCookie.h"
+#include "Streams.h"
 #include "StringList.h"
 #include "SysUtils.h"
 
 namespace velmora {
 
-class TMemoryStream;
-class THttpCookie;
 class TThread;
 
 enum TCGIMode { NormalMode, ServerMode, ServerThreadMode };
@@ -43,7 +44,9 @@ struct TRequestState {
     bool StatusLineSent = false;
     int RequestId = 0;
     uint8_t ContentKind = 0;                    // 0 none, 1 JPEG, 2 GIF
-    THttpCookie* SessionCookie = nullptr;       // owned by the engine component tree while set
+    // Owned here, not by the engine: requests on several threads must not share the engine's
+    // (unsynchronised) list of owned components.
+    std::unique_ptr<THttpCookie> SessionCookie;
     std::unique_ptr<TStringList> SessionVariables;
     std::unique_ptr<TMemoryStream> OutputBuffer;
     bool DirectOutput = false;
@@ -121,13 +124,20 @@ public:
     void HandleRequest();
 
 protected:
-    // True once OnFirstExecRequest has been raised by this engine.
-    bool FFirstRequestDone = false;
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
+    // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
+    // before what the first one sets up. Sender of every event is the engine.
     void RaiseRequestEvents(bool withLast = true);
 
+    // True once OnFirstExecRequest has been raised by this engine; guarded by FFirstRequestLock.
+    bool FFirstRequestDone = false;
+    std::mutex FFirstRequestLock;
+
 private:
+    void CreateSessionObjects();
+    void WriteAutoHeader(const std::string& contentType, bool withNoCache);
     void FlushOutputBuffer();
+    void ReportRequestError(const Exception& e);
 };
 
 // The calling thread's current engine, or null.

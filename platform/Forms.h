@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Component.h"
+#include "WindowTitle.h"
 
 namespace velmora {
 
@@ -38,8 +39,10 @@ class TApplication : public TComponent {
 public:
     TApplication() = default;
 
-    const std::string& Title() const noexcept { return FTitle; }
-    void SetTitle(const std::string& title) { FTitle = title; }
+    const std::string& Title() const noexcept { return FWindow.Title(); }
+    // The title of the application's window, which other processes find by FindWindowByTitle.
+    void SetTitle(const std::string& title);
+    bool TitlePublished() const noexcept { return FWindow.Published(); }
     TForm* MainForm() const noexcept { return FMainForm; }
     bool ShowMainForm = true;
     bool Terminated() const noexcept { return FTerminated; }
@@ -64,7 +67,7 @@ public:
 private:
     void FinishCreate(TComponent* form);
 
-    std::string FTitle;
+    TWindowTitle FWindow;
     TForm* FMainForm = nullptr;
     bool FTerminated = false;
 };

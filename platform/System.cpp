@@ -3,6 +3,7 @@
 #include "System.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
@@ -13,8 +14,10 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -58,14 +61,50 @@ std::string ParamStr(int index) {
     return index > 0 && static_cast<size_t>(index) < args.size() ? args[static_cast<size_t>(index)] : std::string();
 }
 
-static std::atomic<bool> gRunsAsLibrary{false};
-void SetRunsAsLibrary(bool value) noexcept { gRunsAsLibrary = value; }
-bool RunsAsLibrary() noexcept { return gRunsAsLibrary; }
+// -1 until known. The same static library goes into the executable and the shared library, so
+// the build cannot say which this is; the loader can: the main program's entry in its list of
+// loaded objects has an empty name. Asked lazily, the answer is there before any static
+// initialiser of a library needs it, whatever the order of initialisers.
+static std::atomic<int> gRunsAsLibrary{-1};
+
+static bool LinkedIntoSharedObject() noexcept {
+    Dl_info info{};
+    struct link_map* map = nullptr;
+    if (!::dladdr1(reinterpret_cast<void*>(&LinkedIntoSharedObject), &info, reinterpret_cast<void**>(&map),
+                   RTLD_DL_LINKMAP) || !map || !map->l_name)
+        return false;
+    return map->l_name[0] != '\0';
+}
+
+void SetRunsAsLibrary(bool value) noexcept { gRunsAsLibrary = value ? 1 : 0; }
+
+bool RunsAsLibrary() noexcept {
+    int v = gRunsAsLibrary.load();
+    if (v < 0) {
+        gRunsAsLibrary.compare_exchange_strong(v, LinkedIntoSharedObject() ? 1 : 0);
+        v = gRunsAsLibrary.load();
+    }
+    return v == 1;
+}
 
 static std::string ExecutablePath() {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+// The file mapped at addr, from /proc/self/maps ("start-end perms offset dev inode path").
+static std::string MappedFileOf(void* addr) {
+    std::ifstream maps("/proc/self/maps");
+    const auto a = reinterpret_cast<uintptr_t>(addr);
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long long start = 0, end = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx", &start, &end) != 2 || a < start || a >= end) continue;
+        size_t slash = line.find('/');
+        return slash == std::string::npos ? std::string() : line.substr(slash);
+    }
+    return {};
 }
 
 // The object this function is linked into: the executable, or the shared library that a web
@@ -75,11 +114,10 @@ std::string GetModuleFileName() {
         Dl_info info{};
         if (::dladdr(reinterpret_cast<void*>(&GetModuleFileName), &info) && info.dli_fname) {
             std::string p = info.dli_fname;
-            if (!p.empty() && p[0] != '/') {
-                char cwd[PATH_MAX];
-                if (::getcwd(cwd, sizeof cwd)) p = std::string(cwd) + "/" + p;
-            }
-            return p;
+            // A library loaded by a relative path is named as it was given; the kernel's map of
+            // the process knows its full path whatever the working directory is now.
+            if (p.empty() || p[0] != '/') p = MappedFileOf(reinterpret_cast<void*>(&GetModuleFileName));
+            if (!p.empty()) return p;
         }
     }
     return ExecutablePath();
@@ -93,10 +131,17 @@ bool StartDetachedProcess(const std::string& path, const std::vector<std::string
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    sigset_t none;
+    // Nothing else of the starter's: a web server's pipe held open by the resident process would
+    // keep the server waiting for the end of the starting CGI's output.
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+    sigset_t none, all;
     sigemptyset(&none);
+    sigfillset(&all);
     posix_spawnattr_setsigmask(&attr, &none);
-    short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK;
+    // Signals the starter ignores (a web server often ignores SIGPIPE or SIGHUP) would stay
+    // ignored across exec; the new process starts with the defaults.
+    posix_spawnattr_setsigdefault(&attr, &all);
+    short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     posix_spawnattr_setflags(&attr, flags);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(path.c_str()));

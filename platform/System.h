@@ -19,7 +19,8 @@ std::string ParamStr(int index);  // 0: the program file
 
 // Full path of the executable, or inside a shared library the library's own path.
 std::string GetModuleFileName();
-// Set by the shared library's load hook before anything else runs.
+// True when this code runs inside a shared library that a server loaded. Found out from the loader
+// on first use, so no hook is needed; SetRunsAsLibrary overrides the finding.
 void SetRunsAsLibrary(bool value) noexcept;
 bool RunsAsLibrary() noexcept;
 

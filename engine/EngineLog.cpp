@@ -1,0 +1,54 @@
+// WriteLog, the program's one log file ("<program name>.Log" in CGI_LOG_DIR, else in "Log" beside
+// the program, else beside it), and TerminateProgram, the end of a CGI process.
+#include "HttpEng.h"
+
+#include "EnvPaths.h"
+#include "Files.h"
+#include "System.h"
+
+namespace velmora {
+
+namespace {
+
+// The folder for the log: CGI_LOG_DIR (relative to the program's folder unless absolute), else
+// "Log" beside the program; either made when missing, else the program's own folder.
+std::string LogDirectory(const std::string& programDir) {
+    std::string dir = GetEnv("CGI_LOG_DIR");
+    if (dir.empty())
+        dir = programDir + "/Log";
+    else if (!IsAbsolutePath(dir))
+        dir = programDir + "/" + dir;
+    if (!PathExists(dir) && !CreateDir(dir)) return programDir;
+    return dir;
+}
+
+std::string LogFileIn(const std::string& program, const std::string& dir) {
+    return BuildFileName(program, dir, false, "Log", false, ExtractFileName(program));
+}
+
+}  // namespace
+
+// One line per call, appended with a single write so that lines of several processes and threads
+// never interleave. A folder that exists but cannot take the file falls back to the program's.
+void WriteLog(const std::string& msg) noexcept {
+    try {
+        std::string program = ModuleFileName();
+        std::string programDir = ExtractFileDir(program);
+        TDateTime now = Now();
+        std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
+                           IntToStr(RequestState().RequestId) + " : " + msg + "\r\n";
+        std::string dir = LogDirectory(programDir);
+        if (!AppendToFile(LogFileIn(program, dir), line) && dir != programDir)
+            AppendToFile(LogFileIn(program, programDir), line);
+    } catch (...) {
+        // The log is the last resort for reporting failures; losing a line is all that can go wrong.
+    }
+}
+
+void TerminateProgram() {
+    if (RunsAsLibrary()) return;
+    Application().FreeForms();
+    ExitProcess(0);
+}
+
+}  // namespace velmora

@@ -1,0 +1,138 @@
+// URL coding and the form data look-ups. FindFormValue works on views of the caller's string, so a
+// look-up in a large form copies only the names it compares and the values it returns.
+#include "FormData.h"
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "SysUtils.h"
+
+namespace velmora {
+
+namespace {
+
+// Stands for "no further value" in the chained look-up below; a trailing value that reads exactly
+// like it is therefore not reported (the engines use the same marker for absent values).
+const std::string kAbsentMarker = "#1NOT_AVAILABLE#1";
+
+int HexDigit(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+void AppendDecoded(std::string_view s, std::string& out) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c == '+') {
+            out += ' ';
+        } else if (c == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+}
+
+bool IsTrimmed(char c) noexcept { return static_cast<unsigned char>(c) <= 0x20; }
+
+std::string_view TrimView(std::string_view s) noexcept {
+    while (!s.empty() && IsTrimmed(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsTrimmed(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// True when rawName, decoded, upper-cased and trimmed, equals key. scratch is reused between calls
+// so that walking a large form does not allocate per pair.
+bool NameMatches(std::string_view rawName, const std::string& key, std::string& scratch) {
+    if (rawName.size() < key.size()) return false;  // decoding and trimming only shorten it
+    scratch.clear();
+    AppendDecoded(rawName, scratch);
+    for (char& c : scratch) c = UpCaseChar(c);
+    return TrimView(scratch) == key;
+}
+
+// The form data as far as it is read: up to its first zero byte.
+std::string_view UpToZero(const std::string& data) noexcept {
+    const void* zero = std::memchr(data.data(), 0, data.size());
+    size_t n = zero ? static_cast<size_t>(static_cast<const char*>(zero) - data.data()) : data.size();
+    return std::string_view(data.data(), n);
+}
+
+}  // namespace
+
+std::string URLDecode(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    AppendDecoded(s, out);
+    return out;
+}
+
+std::string URLEncode(const std::string& s) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size() * 3);
+    for (char c : s) {
+        auto b = static_cast<unsigned char>(c);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '.' ||
+            b == '/' || b == '\\') {
+            out += c;
+        } else if (b == ' ') {
+            out += '+';
+        } else {
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    return out;
+}
+
+std::string FindFormValue(const std::string& name, const std::string& data, const std::string& def) {
+    const std::string key = Trim(UpperCase(name));
+    const std::string_view text = UpToZero(data);
+    std::vector<std::string> values;
+    std::string scratch;
+    size_t pos = 0;
+    for (;;) {
+        size_t eq = text.find('=', pos);
+        if (eq == std::string_view::npos) break;
+        size_t amp = text.find('&', eq + 1);
+        if (amp == std::string_view::npos) amp = text.size();  // the "&" the data is read with
+        if (NameMatches(text.substr(pos, eq - pos), key, scratch))
+            values.push_back(URLDecode(std::string(text.substr(eq + 1, amp - eq - 1))));
+        if (amp >= text.size()) break;
+        pos = amp + 1;
+    }
+    if (values.empty()) return def;
+    // Each later value was looked up with the marker as its default, so trailing values equal to
+    // the marker read as "nothing more found".
+    while (values.size() > 1 && values.back() == kAbsentMarker) values.pop_back();
+    std::string result = values[0];
+    for (size_t i = 1; i < values.size(); ++i) result += "\r\n" + values[i];
+    return result;
+}
+
+std::unique_ptr<TStringList> ParseFormFieldNames(const std::string& data) {
+    auto names = std::make_unique<TStringList>();
+    const std::string_view text(data);
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t amp = text.find('&', pos);
+        if (amp == std::string_view::npos) amp = text.size();
+        std::string_view piece = text.substr(pos, amp - pos);
+        size_t eq = piece.find('=');
+        if (eq != std::string_view::npos) {
+            std::string name;
+            AppendDecoded(piece.substr(0, eq), name);
+            if (names->Count() == 0 || names->Strings(names->Count() - 1) != name) names->Add(name);
+        }
+        pos = amp + 1;
+    }
+    return names;
+}
+
+}  // namespace velmora

@@ -1,0 +1,311 @@
+// ParseMultipart: scans the body in the ring for the boundary line (a three-byte quick test, then the
+// full comparison), reads each part's header lines, and stores values in the form data or streams
+// file content to its upload file in slices, so memory stays at the ring's size for any upload.
+#include "Multipart.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "FormData.h"
+#include "HAdaptor.h"
+#include "MultipartRing.h"
+#include "Streams.h"
+#include "SysUtils.h"
+#include "UploadFileName.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr int kMaxBoundary = 254;
+// The quick test looks 5 bytes back from a boundary's last byte; shorter boundary lines (legal
+// but never sent by real clients) would match nearly anywhere, so such bodies are not decoded.
+constexpr int kMinBoundary = 6;
+// Scanned bytes kept in the ring when a file slice is written, so that a boundary line that began
+// in them is still found; a longer boundary line keeps its own length instead.
+constexpr int kKeep = 100;
+// Header lines are parsed from their first 2047 bytes; the rest of a longer line is skipped.
+constexpr size_t kMaxHeaderLine = 2047;
+
+// A part's name as it goes into the form data: the bytes that would split or re-code a pair
+// ("%", "&", "=", "+") are escaped, so every name reads back decoded exactly as the client sent it.
+std::string NameInData(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        switch (c) {
+            case '%': out += "%25"; break;
+            case '&': out += "%26"; break;
+            case '=': out += "%3D"; break;
+            case '+': out += "%2B"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// The text from p up to the next double quote, trimmed; empty when no quote closes it.
+std::string QuotedFrom(const std::string& line, size_t p) {
+    size_t q = line.find('"', p);
+    return q == std::string::npos ? std::string() : Trim(line.substr(p, q - p));
+}
+
+bool IsText(char c) noexcept { return static_cast<unsigned char>(c) >= 0x20; }
+
+class TMultipartDecoder {
+public:
+    TMultipartDecoder(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                      int ringSize, int64_t bodyLength)
+        : FData(data), FTempDir(tempDir), FUploadFiles(uploadFiles), FRing(ringSize, bodyLength) {}
+
+    void Run() {
+        FRing.Fill();
+        if (ReadBoundary()) Scan();
+        else Drain();
+        Finish();
+    }
+
+private:
+    bool ReadBoundary();
+    void Drain();
+    void Scan();
+    int FindBoundary(int from, int to) const;
+    bool IsBoundaryAt(int o) const;
+    void OnBoundary(int o);
+    void EndPart(int o);
+    bool ReadLine(std::string* line, int64_t& length);
+    bool ReadHeaders();
+    void ParseHeaderLine(const std::string& line);
+    void StartPart();
+    void Slice();
+    void Finish();
+    void ClearPart();
+
+    std::string& FData;
+    const std::string& FTempDir;
+    TStringList& FUploadFiles;
+    TMultipartRing FRing;
+    std::string FBoundary;
+    int FKeep = kKeep;
+    bool FEnded = false;  // the body ended inside a boundary or header line
+
+    // The part being decoded.
+    std::string FName;
+    std::string FFileName;
+    std::vector<std::string> FContentTypes;  // one per Content-Type line
+    std::string FPending;                    // its pairs not yet in the form data
+    std::unique_ptr<TFileStream> FUpload;
+    bool FValuePart = false;                 // a named part without a file name
+    bool FOverflow = false;                  // its value did not fit in the ring
+};
+
+// The boundary line is the body's first line: up to its first control byte, at most 254 bytes.
+bool TMultipartDecoder::ReadBoundary() {
+    const int n = std::min(FRing.Avail(), kMaxBoundary);
+    int len = 0;
+    while (len < n && IsText(FRing.At(len))) ++len;
+    FRing.CopyTo(0, len, FBoundary);
+    FKeep = std::max(kKeep, len);
+    return len >= kMinBoundary;
+}
+
+// A body that cannot be decoded is still read to its end, as every body is.
+void TMultipartDecoder::Drain() {
+    for (;;) {
+        FRing.Consume(FRing.Avail());
+        if (FRing.BodyDone()) return;
+        FRing.Fill();
+    }
+}
+
+void TMultipartDecoder::Scan() {
+    // Offsets up to lastExamined are scanned before a slice must make room.
+    const int lastExamined = FRing.Size() - FKeep + 1;
+    while (!FEnded && !FRing.Failed()) {
+        if (FRing.Offset >= FRing.Avail()) {
+            if (FRing.BodyDone()) return;
+            FRing.Fill();
+            continue;
+        }
+        const int to = std::min(FRing.Avail(), lastExamined + 1);
+        const int o = FindBoundary(FRing.Offset, to);
+        if (o < to) {
+            OnBoundary(o);
+            continue;
+        }
+        FRing.Offset = to;
+        if (to > lastExamined) Slice();
+    }
+}
+
+// The first offset in [from, to) where a boundary ends, or to. Candidates are found by the
+// boundary's last byte (memchr), then pass the quick test before the full comparison.
+int TMultipartDecoder::FindBoundary(int from, int to) const {
+    const int len = static_cast<int>(FBoundary.size());
+    const char last = FBoundary[len - 1];
+    int o = std::max({from, 5, len - 3});  // every byte the tests look at lies at or after Start
+    while (o < to) {
+        o = FRing.Find(last, o, to);
+        if (o >= to) break;
+        if (IsBoundaryAt(o)) return o;
+        ++o;
+    }
+    return to;
+}
+
+// The boundary without its two leading dashes ends at offset o (whose byte is its last byte).
+bool TMultipartDecoder::IsBoundaryAt(int o) const {
+    const int len = static_cast<int>(FBoundary.size());
+    if (FRing.At(o - 3) != FBoundary[len - 4] || FRing.At(o - 5) != FBoundary[len - 6]) return false;
+    for (int i = 1; i < len - 2; ++i)
+        if (FRing.At(o - i) != FBoundary[len - 1 - i]) return false;
+    return true;
+}
+
+void TMultipartDecoder::OnBoundary(int o) {
+    if (!FName.empty()) EndPart(o);
+    ClearPart();
+    FRing.Consume(o + 1);
+    int64_t length = 0;
+    if (!ReadLine(nullptr, length) || !ReadHeaders()) {
+        FEnded = true;
+        return;
+    }
+    StartPart();
+}
+
+// The part's content runs from Start to the line end before the boundary line, found by walking
+// back over the boundary text; without a line end in the ring the remaining content is empty.
+void TMultipartDecoder::EndPart(int o) {
+    int s = o - 2;
+    while (s >= 0 && IsText(FRing.At(s))) --s;
+    if (FUpload) {
+        int end = s;
+        if (end >= 0 && FRing.At(end) == '\n') --end;
+        if (end >= 0 && FRing.At(end) == '\r') --end;
+        FRing.WriteTo(0, end + 1, *FUpload);
+    } else if (FValuePart && !FOverflow) {
+        std::string value;
+        FRing.CopyTo(0, s + 1, value);
+        value.resize(std::strlen(value.c_str()));  // a value is text: it ends at a zero byte
+        if (!value.empty() && value.back() == '\n') value.pop_back();
+        if (!value.empty() && value.back() == '\r') value.pop_back();
+        FData += FPending + NameInData(FName) + "=" + URLEncode(value) + "&";
+    }
+}
+
+// Reads one line through its LF (filling the ring as needed). line gets its bytes up to the first
+// control byte, at most kMaxHeaderLine; length counts every byte before the LF. False when the
+// body ends first.
+bool TMultipartDecoder::ReadLine(std::string* line, int64_t& length) {
+    if (line) line->clear();
+    length = 0;
+    bool full = line == nullptr;
+    for (;;) {
+        const int avail = FRing.Avail();
+        const int lf = FRing.Find('\n', 0, avail);
+        for (int k = 0; k < lf && !full; ++k) {
+            char c = FRing.At(k);
+            full = !IsText(c) || line->size() >= kMaxHeaderLine;
+            if (!full) *line += c;
+        }
+        length += lf;
+        if (lf < avail) {
+            FRing.Consume(lf + 1);
+            return true;
+        }
+        FRing.Consume(avail);
+        if (FRing.BodyDone()) return false;
+        FRing.Fill();
+    }
+}
+
+// Header lines up to the blank line (a line of at most one byte, such as a lone CR).
+bool TMultipartDecoder::ReadHeaders() {
+    std::string line;
+    int64_t length = 0;
+    for (;;) {
+        if (!ReadLine(&line, length)) return false;
+        if (length <= 1) return true;
+        ParseHeaderLine(line);
+    }
+}
+
+// Searches are case-sensitive. The first "name=\"" may be the tail of "filename=\"" when that
+// comes first in the line; then the part is named after the file.
+void TMultipartDecoder::ParseHeaderLine(const std::string& line) {
+    size_t p = line.find("name=\"");
+    if (p != std::string::npos) FName = QuotedFrom(line, p + 6);
+    p = line.find("filename=\"");
+    if (p != std::string::npos) FFileName = QuotedFrom(line, p + 10);
+    p = line.find("Content-Type:");
+    if (p != std::string::npos) {
+        std::string type = line.substr(p + 13);
+        type.resize(std::min(type.size(), type.find(';')));
+        FContentTypes.push_back(type);
+    }
+}
+
+// After the headers: a part without a name is skipped; a value part waits for its boundary; a
+// file part gets its upload file now, and its pairs go into the form data at once.
+void TMultipartDecoder::StartPart() {
+    if (FName.empty()) return;
+    const std::string name = NameInData(FName);
+    for (const std::string& type : FContentTypes)
+        FPending += name + "_CONTENT_TYPE=" + URLEncode(type) + "&";
+    if (FFileName.empty()) {
+        FValuePart = true;
+        return;
+    }
+    std::string path = NewUploadFileName(FTempDir, FFileName);
+    FUpload = std::make_unique<TFileStream>(path, fmCreate);
+    FUploadFiles.Add(path);
+    FData += FPending + name + "=" + URLEncode(FFileName) + "&" + name + "_FILENAME=" + URLEncode(path) + "&";
+    FPending.clear();
+}
+
+// The scan reached the end of the ring's room: all but the last FKeep scanned bytes leave the
+// ring, into the upload file for a file part; a value part this long is dropped.
+void TMultipartDecoder::Slice() {
+    const int n = FRing.Offset - FKeep - 1;
+    if (FUpload) FRing.WriteTo(0, n, *FUpload);
+    else if (FValuePart) FOverflow = true;
+    FRing.Consume(n);
+}
+
+// The body is used up (or failed). An unfinished file part keeps the bytes that arrived; an
+// unfinished value part is dropped. A failed body leaves no form data.
+void TMultipartDecoder::Finish() {
+    if (FRing.Failed()) {
+        FUpload.reset();
+        FData.clear();
+        return;
+    }
+    if (FUpload) FRing.WriteTo(0, FRing.Avail(), *FUpload);
+    ClearPart();
+}
+
+void TMultipartDecoder::ClearPart() {
+    FUpload.reset();
+    FName.clear();
+    FFileName.clear();
+    FContentTypes.clear();
+    FPending.clear();
+    FValuePart = false;
+    FOverflow = false;
+}
+
+}  // namespace
+
+void ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                            int ringSize) {
+    const int64_t length = std::max(0, StrToIntDef(AdaptGetVariable("CONTENT_LENGTH"), 0));
+    TMultipartDecoder(data, tempDir, uploadFiles, ringSize, length).Run();
+}
+
+void ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles) {
+    ParseMultipartWithRing(data, tempDir, uploadFiles, MultipartRingSize);
+}
+
+}  // namespace velmora

@@ -1,0 +1,28 @@
+// The multipart/form-data decoder: streams a request body through a fixed ring, turns its parts
+// into form data pairs and writes uploaded files to upload files in the engine's TempDir.
+#pragma once
+
+#include <string>
+
+#include "StringList.h"
+
+namespace velmora {
+
+constexpr int MultipartRingSize = 131072;
+
+// Reads the whole body (length from CONTENT_LENGTH) through AdaptReadClient and appends the
+// form's pairs to data: each part named N gives N=value, or for a file part N=client file name
+// and N_FILENAME=upload file path; a part's Content-Type line gives N_CONTENT_TYPE. Every upload
+// file made is added to uploadFiles (the caller deletes them at the end of the request).
+// Hostile or broken bodies end the decoding when their bytes are used up: parts completed by a
+// boundary line are kept, an unfinished value part is dropped, an unfinished file part keeps the
+// bytes that arrived; a failed read empties data. An upload file that cannot be created or
+// written raises EFCreateError / EWriteError.
+void ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles);
+
+// The same with a smaller ring (a power of two, at least 1024), so that tests and the fuzzer can
+// drive the wrap-around and slicing paths with small bodies.
+void ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                            int ringSize);
+
+}  // namespace velmora
