@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "TempDir.h"
+
 namespace velmora::test {
 
 struct RunResult {
@@ -38,29 +40,6 @@ inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << bytes;
 }
-
-// A fresh folder under the system's temporary folder, removed with the object.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + std::string("/velmora-test-XXXXXX");
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-        FPath = buf.data();
-    }
-    ~TempDir() {
-        std::string cmd = "rm -rf '" + FPath + "'";
-        if (std::system(cmd.c_str()) != 0) {}
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
 
 namespace detail {
 // After fork, before exec: only async-signal-safe calls.
