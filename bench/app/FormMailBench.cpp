@@ -1,0 +1,129 @@
+// Whole-process time of one form post through velmora started as a CGI program (1 KB form, mail to
+// a local relay), against the minimal C CGI program and against curl sending the same mail.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ProcessTiming.h"
+#include "SettingsFile.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::bench;
+
+extern char** environ;
+
+namespace {
+
+// A url-encoded form of exactly 1024 bytes that names no control field.
+std::string FormBody() {
+    std::string body;
+    for (int i = 0; body.size() < 1024; ++i) {
+        if (!body.empty()) body += '&';
+        body += "field" + std::to_string(i) + "=Hello+World%21+value+number+" + std::to_string(i);
+    }
+    body.resize(1024);
+    return body;
+}
+
+// The local relay: the project's SMTP sink, storing mails in dir.
+pid_t StartRelay(int port, const std::string& dir) {
+    std::string portText = std::to_string(port);
+    std::string script = VELMORA_SOURCE_DIR "/tools/smtp-sink.py";
+    std::vector<char*> argv{const_cast<char*>("/usr/bin/python3"), script.data(), portText.data(),
+                            const_cast<char*>("--out"), const_cast<char*>(dir.c_str()), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    for (int i = 0; i < 200 && !PortAccepts(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return pid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+    char tmpl[] = "/tmp/velmora-mailbench-XXXXXX";
+    if (!::mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+    fs::create_directories(dir + "/cgi-bin");
+    fs::create_directories(dir + "/mail");
+    const std::string velmora = dir + "/cgi-bin/velmora";
+    fs::copy_file(VELMORA_PROGRAM, velmora);
+
+    const int port = FreeLoopbackPort();
+    pid_t relay = StartRelay(port, dir + "/mail");
+    if (relay < 0 || !PortAccepts(port)) {
+        std::fprintf(stderr, "the SMTP relay did not start\n");
+        return 1;
+    }
+    TMailSettings s;
+    s.Set(TMailField::mailfrom, "form@example.org");
+    s.Set(TMailField::mailto, "webmaster@example.org");
+    s.Set(TMailField::mailsubject, "Web form");
+    s.Set(TMailField::mailhost, "127.0.0.1");
+    s.Set(TMailField::mailport, std::to_string(port));
+    WriteSettingsFile(dir + "/cgi-bin/VELMORA.INI", s);
+
+    const std::string body = FormBody();
+    const std::vector<std::string> env = {
+        "SERVER_SOFTWARE=lighttpd/1.4.69", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
+        "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=1024", "QUERY_STRING=",
+        "SCRIPT_NAME=/cgi-bin/velmora", "REMOTE_ADDR=127.0.0.1", "SERVER_PROTOCOL=HTTP/1.1", "PATH=/usr/bin:/bin"};
+
+    // One post first: its mail is the one curl sends, byte for byte.
+    size_t answer = 0;
+    if (RunOnce({velmora}, env, body, answer) < 0 || answer == 0) {
+        std::fprintf(stderr, "velmora did not answer\n");
+        return 1;
+    }
+    for (int i = 0; i < 100 && !fs::exists(dir + "/mail/1.env"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string mailFile = dir + "/mail/first.eml";
+    fs::copy_file(dir + "/mail/1.eml", mailFile);
+    const std::vector<std::string> curl = {"/usr/bin/curl", "--silent", "--show-error", "smtp://127.0.0.1:" + std::to_string(port),
+                                           "--mail-from", "form@example.org", "--mail-rcpt", "webmaster@example.org",
+                                           "--upload-file", mailFile};
+
+    std::vector<double> velmoraTimes, minimalTimes, curlTimes;
+    size_t velmoraBytes = 0, minimalBytes = 0, curlBytes = 0;
+    const int warmup = 10;
+    for (int i = 0; i < runs + warmup; ++i) {
+        // Alternating runs share whatever load the machine has at the time.
+        double v = RunOnce({velmora}, env, body, velmoraBytes);
+        double m = RunOnce({MINIMAL_CGI}, env, body, minimalBytes);
+        double c = RunOnce(curl, env, "", curlBytes);
+        if (v < 0 || m < 0 || c < 0) {
+            std::fprintf(stderr, "run %d failed (velmora %.0f, minimal %.0f, curl %.0f)\n", i, v, m, c);
+            return 1;
+        }
+        if (i < warmup) continue;
+        velmoraTimes.push_back(v);
+        minimalTimes.push_back(m);
+        curlTimes.push_back(c);
+    }
+    const size_t delivered = static_cast<size_t>(std::count_if(fs::directory_iterator(dir + "/mail"), fs::directory_iterator(),
+                                                               [](const fs::directory_entry& e) { return e.path().extension() == ".env"; }));
+    ::kill(relay, SIGTERM);
+    ::waitpid(relay, nullptr, 0);
+
+    const double mv = Median(velmoraTimes), mm = Median(minimalTimes), mc = Median(curlTimes);
+    std::printf("Form post, whole process, %d runs each, 1024-byte url-encoded form, relay aiosmtpd on 127.0.0.1\n", runs);
+    std::printf("  velmora (CGI, mail sent)  median %8.1f us  p90 %8.1f us  answer %zu bytes\n", mv,
+                Percentile(velmoraTimes, 0.9), velmoraBytes);
+    std::printf("  minimal C CGI (no mail)   median %8.1f us  p90 %8.1f us  answer %zu bytes\n", mm,
+                Percentile(minimalTimes, 0.9), minimalBytes);
+    std::printf("  curl, same mail, same relay median %6.1f us  p90 %8.1f us\n", mc, Percentile(curlTimes, 0.9));
+    std::printf("  velmora / minimal C  %.2f\n  velmora / curl       %.2f\n", mv / mm, mv / mc);
+    std::printf("  mails delivered: %zu (expected %d)\n", delivered, 2 * (runs + warmup) + 1);
+    fs::remove_all(dir);
+    return delivered == static_cast<size_t>(2 * (runs + warmup) + 1) ? 0 : 1;
+}
