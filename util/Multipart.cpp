@@ -20,9 +20,11 @@ namespace velmora {
 namespace {
 
 constexpr int kMaxBoundary = 254;
-// The quick test looks 5 bytes back from a boundary's last byte; shorter boundary lines (legal
-// but never sent by real clients) would match nearly anywhere, so such bodies are not decoded.
-constexpr int kMinBoundary = 6;
+// The quick test looks 5 bytes back from a boundary's last byte and the full test compares the
+// boundary without its two dashes. A shorter boundary line is compared whole instead (its dashes
+// too); one of fewer than 3 bytes has no boundary text at all, and such a body is not decoded.
+constexpr int kQuickTestBoundary = 6;
+constexpr int kMinBoundary = 3;
 // Scanned bytes kept in the ring when a file slice is written, so that a boundary line that began
 // in them is still found; a longer boundary line keeps its own length instead.
 constexpr int kKeep = 100;
@@ -72,6 +74,7 @@ private:
     void Scan();
     int FindBoundary(int from, int to) const;
     bool IsBoundaryAt(int o) const;
+    bool EndsWithBoundaryTail(int o, int n) const;
     void OnBoundary(int o);
     void EndPart(int o);
     bool ReadLine(std::string* line, int64_t& length);
@@ -144,7 +147,8 @@ void TMultipartDecoder::Scan() {
 int TMultipartDecoder::FindBoundary(int from, int to) const {
     const int len = static_cast<int>(FBoundary.size());
     const char last = FBoundary[len - 1];
-    int o = std::max({from, 5, len - 3});  // every byte the tests look at lies at or after Start
+    // Every byte the tests look at lies at or after Start.
+    int o = std::max(from, len < kQuickTestBoundary ? len - 1 : std::max(5, len - 3));
     while (o < to) {
         o = FRing.Find(last, o, to);
         if (o >= to) break;
@@ -154,11 +158,18 @@ int TMultipartDecoder::FindBoundary(int from, int to) const {
     return to;
 }
 
-// The boundary without its two leading dashes ends at offset o (whose byte is its last byte).
+// A boundary ends at offset o, whose byte is known to equal the boundary line's last byte.
 bool TMultipartDecoder::IsBoundaryAt(int o) const {
     const int len = static_cast<int>(FBoundary.size());
+    if (len < kQuickTestBoundary) return EndsWithBoundaryTail(o, len);
     if (FRing.At(o - 3) != FBoundary[len - 4] || FRing.At(o - 5) != FBoundary[len - 6]) return false;
-    for (int i = 1; i < len - 2; ++i)
+    return EndsWithBoundaryTail(o, len - 2);
+}
+
+// The n ring bytes ending at offset o equal the last n bytes of the boundary line.
+bool TMultipartDecoder::EndsWithBoundaryTail(int o, int n) const {
+    const int len = static_cast<int>(FBoundary.size());
+    for (int i = 1; i < n; ++i)
         if (FRing.At(o - i) != FBoundary[len - 1 - i]) return false;
     return true;
 }
