@@ -2,7 +2,7 @@
 // keep, its refusals (value too long, broken file, unknown field, existing file) and its help.
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
+#include "AppProcesses.h"
 #include "MailSettings.h"
 
 using namespace velmora;

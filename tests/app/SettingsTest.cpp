@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "AppProcesses.h"
 #include "Files.h"
 #include "MailSettings.h"
 #include "SettingsFile.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "AppProcesses.h"
 
 namespace velmora::test {
 

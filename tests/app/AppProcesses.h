@@ -1,5 +1,5 @@
-// Test helpers for other programs: run one to its end with given input, environment and folder,
-// or keep one running in the background and stop it by its process id; and a free loopback port.
+// Process helpers of the form-mail tests: run a program to its end with given input, environment and
+// folder, or keep one running in the background and stop it by its process id; free loopback ports.
 #pragma once
 
 #include <fcntl.h>
