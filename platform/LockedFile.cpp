@@ -70,13 +70,15 @@ TLockedFile::TLockedFile(const std::string& path) : FPath(path) {
             throw EFOpenError("Cannot lock file \"" + path + "\". " + why);
         }
         struct stat held {}, named {};
-        if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && SameFile(held, named)) {
+        bool heldOk = ::fstat(fd, &held) == 0;
+        int namedRc = ::stat(path.c_str(), &named);
+        bool gone = namedRc != 0 && errno == ENOENT;  // deleted while we waited
+        if (heldOk && namedRc == 0 && SameFile(held, named)) {
             FHandle = fd;
             return;
         }
-        int statErrno = errno;
         ::close(fd);
-        if (statErrno == ENOENT) return;  // deleted while we waited
+        if (gone) return;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     std::atomic<int> failures{0};
     for (int i = 0; i < threads; ++i)
         pool.emplace_back([&] {
+            // A stale error number left by earlier calls must not be taken for the file's.
+            errno = ENOENT;
             auto r = velmora::UpdateSettingsFile(path, [](velmora::TMailSettings& s, size_t) {
                 s.SetCounter(s.Counter() + 1);
             });
