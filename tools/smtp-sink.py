@@ -10,6 +10,7 @@ Listens on 127.0.0.1:PORT until SIGTERM or SIGINT.
 --print     write each mail to standard output as it arrives.
 --refuse A  answer RCPT TO:<A> with a 550 reply (a relay that knows no such mailbox).
 """
+import email
 import itertools
 import os
 import signal
@@ -23,6 +24,16 @@ def write_whole(path, data):
     with open(tmp, "wb") as f:
         f.write(data)
     os.rename(tmp, path)
+
+
+def readable(content):
+    """The header as received and the body decoded from its transfer encoding, for a terminal."""
+    head, _, body = content.partition(b"\r\n\r\n")
+    message = email.message_from_bytes(content)
+    if not message.is_multipart():
+        body = message.get_payload(decode=True) or b""
+    text = head + b"\r\n\r\n" + body
+    return text.decode("latin-1").replace("\r\n", "\n").rstrip("\n")
 
 
 class Sink:
@@ -44,9 +55,8 @@ class Sink:
             lines += [f"TO {r}" for r in envelope.rcpt_tos]
             write_whole(f"{self.out}/{n}.env", ("\n".join(lines) + "\n").encode("latin-1", "replace"))
         if self.show:
-            text = envelope.original_content.decode("latin-1").replace("\r\n", "\n")
-            print(f"----- mail {n}: from {envelope.mail_from} to {', '.join(envelope.rcpt_tos)}", flush=False)
-            print(text.rstrip("\n"))
+            print(f"----- mail {n}: from {envelope.mail_from} to {', '.join(envelope.rcpt_tos)}")
+            print(readable(envelope.original_content))
             print(f"----- end of mail {n}", flush=True)
         return "250 OK"
 
