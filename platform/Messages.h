@@ -90,6 +90,8 @@ bool PostMessage(HWND window, unsigned message, uintptr_t wParam = 0, intptr_t l
 //               the data before the close has been read.
 //   FD_WRITE:   writable after connect; again only after ReenableSocketEvent(fd, FD_WRITE).
 //   FD_ACCEPT:  a listening socket has a connection; again after ReenableSocketEvent(fd, FD_ACCEPT).
+//   FD_OOB is never reported: out-of-band data is read inline.
+// Select FD_CONNECT before calling connect: a socket that is not connecting yet reports nothing.
 int SelectSocket(int fd, HWND window, unsigned message, long events);
 
 // What Winsock does inside recv, send and accept: the socket layer calls this after every recv

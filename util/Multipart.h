@@ -14,10 +14,12 @@ constexpr int MultipartRingSize = 131072;
 // form's pairs to data: each part named N gives N=value, or for a file part N=client file name
 // and N_FILENAME=upload file path; a part's Content-Type line gives N_CONTENT_TYPE. Every upload
 // file made is added to uploadFiles (the caller deletes them at the end of the request).
-// Hostile or broken bodies end the decoding when their bytes are used up: parts completed by a
-// boundary line are kept, an unfinished value part is dropped, an unfinished file part keeps the
-// bytes that arrived; a failed read empties data. An upload file that cannot be created or
-// written raises EFCreateError / EWriteError.
+// Broken bodies end the decoding when their bytes are used up (a read of 0 bytes counts as the
+// end): parts closed by a boundary line are kept, an unfinished value part is dropped, an
+// unfinished file part keeps the bytes that arrived. A value part too large for the ring is
+// dropped; a part without a name is skipped; a first line under 3 bytes is no boundary, and the
+// body is read but not decoded. A failed read (negative count) empties data. An upload file that
+// cannot be created or written raises EFCreateError / EWriteError.
 void ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles);
 
 // The same with a smaller ring (a power of two, at least 1024), so that tests and the fuzzer can

@@ -22,7 +22,8 @@ std::string ProgramDir() { return ExtractFileDir(ModuleFileName()); }
 
 TEST(EngineLog, LogFolderAndFallbacks) {
     // The folder named by CGI_LOG_DIR, file named after the program.
-    std::string dir = test::UseFreshLogDir();
+    test::TempDir logDir;
+    std::string dir = test::UseLogDir(logDir);
     WriteLog("first message");
     EXPECT_TRUE(std::regex_match(test::ReadWholeFile(test::LogFileIn(dir)),
                                  test::LogLinePattern("first message")));
@@ -56,7 +57,8 @@ TEST(EngineLog, LogFolderAndFallbacks) {
 }
 
 TEST(EngineLog, LinesOfSeveralProcessesNeverInterleave) {
-    std::string dir = test::UseFreshLogDir();
+    test::TempDir logDir;
+    std::string dir = test::UseLogDir(logDir);
     constexpr int kChildren = 6, kLines = 1500;
     const std::string filler(300, 'x');  // long lines make torn writes likely if they can happen
     std::vector<pid_t> kids;

@@ -18,7 +18,8 @@ namespace {
 using test::TTestEngine;
 
 TEST(EngineRequest, ExceptionWithoutHandlerIsLoggedAndTheRequestStillEnds) {
-    std::string dir = test::UseFreshLogDir();
+    test::TempDir logDir;
+    std::string dir = test::UseLogDir(logDir);
     std::string upload = dir + "/upload.tmp";
     TTestEngine e;
     e.SessionName = "Mail";
@@ -59,7 +60,8 @@ TEST(EngineRequest, ExceptionWithoutHandlerIsLoggedAndTheRequestStillEnds) {
 }
 
 TEST(EngineRequest, ExceptionGoesToOnRequestErrorAndOutputWrittenSoFarStays) {
-    std::string dir = test::UseFreshLogDir();
+    test::TempDir logDir;
+    std::string dir = test::UseLogDir(logDir);
     TTestEngine e;
     e.BufferedOutput = true;
     TObject* sender = nullptr;
@@ -122,14 +124,12 @@ TEST(EngineRequest, AdaptorRoutinesWithAndWithoutCurrentEngine) {
     TTestEngine e;
     e.Variables["HTTP_USER_AGENT"] = "agent";
     e.Body = "0123456789";
-    e.FindField = [](const std::string& data, const std::string& name, const std::string& def) {
-        return data == "a=1" && name == "a" ? std::string("1") : def;
-    };
-    e.FormData = "a=1";
+    e.FormData = "a=1&b=%3Cx%3E";
     std::string agent, field, read;
     e.OnExecRequest = [&](TObject*) {
         agent = AdaptGetUserAgent();
-        field = AdaptGetFormField("a", "none");
+        field = AdaptGetFormField(" A ", "none") + AdaptGetFormField("b", "") +
+                AdaptGetFormField("c", "none");
         char buf[16];
         int n = AdaptReadClient(buf, 4);
         read.assign(buf, static_cast<size_t>(n));
@@ -138,7 +138,7 @@ TEST(EngineRequest, AdaptorRoutinesWithAndWithoutCurrentEngine) {
     };
     e.HandleRequest();
     EXPECT_EQ(agent, "agent");
-    EXPECT_EQ(field, "1");
+    EXPECT_EQ(field, "1<x>none");
     EXPECT_EQ(read, "0123|456789");
 
     // A thread that runs no request has no engine: writes vanish, reads are empty.

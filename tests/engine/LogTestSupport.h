@@ -1,4 +1,4 @@
-// Helpers for the engine tests that look at log files: a fresh log folder named by CGI_LOG_DIR,
+// Helpers for the engine tests that look at log files: a test folder named by CGI_LOG_DIR,
 // reading a file whole, and the pattern of one log line.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "EnvPaths.h"
+#include "TempDir.h"
 
 namespace velmora::test {
 
@@ -20,12 +21,10 @@ inline std::string ReadWholeFile(const std::string& path) {
     return s.str();
 }
 
-// A new empty folder under /tmp, made the log folder of this process.
-inline std::string UseFreshLogDir() {
-    char tmpl[] = "/tmp/velmora-logXXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    setenv("CGI_LOG_DIR", dir.c_str(), 1);
-    return dir;
+// Makes a test's own folder the log folder of this process.
+inline std::string UseLogDir(const TempDir& dir) {
+    setenv("CGI_LOG_DIR", dir.Path().c_str(), 1);
+    return dir.Path();
 }
 
 inline std::string LogFileIn(const std::string& dir) {

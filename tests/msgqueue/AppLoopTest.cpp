@@ -11,16 +11,14 @@
 
 #include "Forms.h"
 #include "Messages.h"
+#include "WaitClock.h"
 #include "Timer.h"
 
 namespace velmora {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = TestClock;
 
-long MsSince(Clock::time_point t) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
 
 TEST(CloseSignals, TermIntAndHupBecomeWmClose) {
     InstallCloseSignals();

@@ -1,28 +1,20 @@
 // Posting, peeking by range, dispatching to windows, waking a waiting thread, and waits that
 // block without using the processor.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "Messages.h"
+#include "WaitClock.h"
 
 namespace velmora {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = TestClock;
 
-long ThreadCpuMs() {
-    rusage ru{};
-    getrusage(RUSAGE_THREAD, &ru);
-    return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
-}
 
-long MsSince(Clock::time_point t) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
 
 TEST(MessageQueue, PeekByRangeRemoveAndDispatch) {
     TMessageQueue& q = TMessageQueue::Current();

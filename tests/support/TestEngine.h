@@ -3,13 +3,13 @@
 #pragma once
 
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "FormData.h"
 #include "HttpEng.h"
 
 namespace velmora::test {
@@ -29,11 +29,6 @@ public:
     // The request body that ReadClient hands out, read from its start by every request.
     std::string Body;
     bool Active = true;
-    // Form lookups, for tests that decode form data; without them fields read as absent.
-    std::function<std::string(const std::string& data, const std::string& name,
-                              const std::string& def)>
-        FindField;
-    std::function<std::unique_ptr<TStringList>(const std::string& data)> FieldNames;
 
     // What the calling thread's requests have sent to the "server" so far.
     std::string Output() { return Mine().Output; }
@@ -60,12 +55,13 @@ public:
         return it == Variables.end() ? std::string() : it->second;
     }
 
+    // Form lookups as every engine answers them, from this thread's form data.
     std::string GetFormField(const std::string& name, const std::string& def) override {
-        return FindField ? FindField(Mine().FormData, name, def) : def;
+        return FindFormValue(name, Mine().FormData, def);
     }
 
     std::unique_ptr<TStringList> GetFormFieldNames() override {
-        return FieldNames ? FieldNames(Mine().FormData) : std::make_unique<TStringList>();
+        return ParseFormFieldNames(Mine().FormData);
     }
 
     // The engine's part of writing: the base decides headers and buffering, then direct output

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "EnvPaths.h"
+#include "TempDir.h"
 
 namespace velmora {
 namespace {
@@ -86,9 +87,8 @@ TEST(BuildFileName, BuildsLogAndUploadNames) {
 }
 
 TEST(FindFileInfo, TestsFilesAndFolders) {
-    char tmpl[] = "/tmp/velmora-findXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl;
+    test::TempDir temp;
+    std::string dir = temp.Path();
     std::ofstream(dir + "/note.txt") << "12345";
 
     TSearchRec rec;
@@ -100,9 +100,6 @@ TEST(FindFileInfo, TestsFilesAndFolders) {
     // A folder is found only when the mask asks for folders.
     EXPECT_EQ(FindFileInfo(dir, faDirectory, rec), 0);
     EXPECT_NE(FindFileInfo(dir, 0, rec), 0);
-
-    unlink((dir + "/note.txt").c_str());
-    rmdir(dir.c_str());
 }
 
 }  // namespace

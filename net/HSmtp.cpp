@@ -1,0 +1,169 @@
+// TSmtpSendMail's dialogue: connect, HELO, MAIL FROM, RCPT TO, DATA, QUIT within one deadline.
+// Every wait blocks in the thread's message queue until the socket reports or the deadline passes.
+#include "HSmtp.h"
+
+#include <algorithm>
+
+#include "MailText.h"
+#include "SmtpReply.h"
+#include "SysUtils.h"
+#include "System.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr uint64_t kConnectWaitMs = 20000;
+constexpr const char* kDefaultRelayHost = "localhost";
+
+thread_local std::string tMessageBuffer;
+
+
+}  // namespace
+
+std::string& MessageBuffer() { return tMessageBuffer; }
+
+TSmtpSendMail::TSmtpSendMail(TComponent* owner) : TTCPClient(owner) {
+    RemotePort = "25";
+    RemoteHost = kDefaultRelayHost;
+    for (const char* line : {"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "BCC: %MAILBCC%",
+                             "Subject: %SUBJECT% ", "Mime-Version: 1.0",
+                             "Content-Type: text/plain; charset=iso-8859-1"})
+        FMailHeader.Add(line);
+}
+
+bool TSmtpSendMail::Send(int timeoutSeconds) {
+    MessageBuffer().clear();
+    FDeadline = TickCount() + static_cast<uint64_t>(std::max(timeoutSeconds, 0)) * 1000;
+    FInput.clear();
+    FOutput.clear();
+    FReplyCode = -1;
+    FLastReply.clear();
+    // Never continue an earlier dialogue: its relay would take our commands as its message text.
+    if (State() != ssReady) Disconnect();
+    bool ok = false;
+    try {
+        ok = RunDialogue();
+    } catch (...) {
+        Disconnect();
+        throw;
+    }
+    if (!ok) {
+        // Closing a broken connection may fail too; the explanation stays the original failure.
+        int code = FErrorCode;
+        Disconnect();
+        FErrorCode = code;
+    }
+    return ok;
+}
+
+bool TSmtpSendMail::RunDialogue() {
+    if (!SayHello() || !SendMailFrom() || !SendRecipients() || !StartData() || !SendContent())
+        return false;
+    bool ok = SendQuit();
+    Disconnect();
+    return ok;
+}
+
+std::string TSmtpSendMail::GetErrorText() const {
+    std::string text = ErrorText();
+    return text.empty() ? FLastReply : text;
+}
+
+void TSmtpSendMail::BufferText(const std::string& s) { MessageBuffer() += s; }
+
+void TSmtpSendMail::AddBodyText(const std::string& s) { BufferText(s); }
+
+void TSmtpSendMail::WaitForNotification(uint64_t until) {
+    uint64_t now = TickCount();
+    if (now >= until) return;
+    TMessageQueue& queue = TMessageQueue::Current();
+    uint64_t wait = std::min<uint64_t>(until - now, 60 * 60 * 1000);
+    queue.WaitMessage(static_cast<int>(wait));
+    queue.ProcessMessages();
+}
+
+bool TSmtpSendMail::WaitForConnection() {
+    uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
+    while (State() == ssConnecting && TickCount() < until) WaitForNotification(until);
+    return State() == ssConnected;
+}
+
+void TSmtpSendMail::ReadReply() {
+    FLastReply.clear();
+    ClearError();
+    for (;;) {
+        size_t length = CompleteReplyLength(FInput);
+        if (length > 0) {
+            FLastReply = FInput.substr(0, length);
+            FInput.erase(0, length);
+            break;
+        }
+        if (TickCount() >= FDeadline) break;
+        std::string received = ReceiveText();
+        if (!received.empty()) {
+            FInput += received;
+            continue;
+        }
+        if (FErrorCode != 0) break;  // the receive failed: nothing more will come
+        if (State() != ssConnected || PeerClosed()) {
+            ReportError(WSAENOTCONN);
+            break;
+        }
+        WaitForNotification(FDeadline);
+    }
+    // An unfinished reply is kept as the explanation but does not count as an answer.
+    bool complete = !FLastReply.empty();
+    if (!complete) {
+        FLastReply = std::move(FInput);
+        FInput.clear();
+    }
+    FReplyCode = complete ? ReplyCodeOf(FLastReply) : -1;
+    if (FReplyCode < 0 && TickCount() >= FDeadline) FLastReply = "SendMessage timeout";
+}
+
+bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood) {
+    if (!SendText(BlankControlChars(line) + "\r\n")) {
+        // A send that gave up on a full buffer records nothing; say why the step failed.
+        if (FErrorCode == 0) ReportError(WSAETIMEDOUT);
+        FReplyCode = -1;
+        return false;
+    }
+    ReadReply();
+    return FReplyCode == expected || (alsoGood >= 0 && FReplyCode == alsoGood);
+}
+
+bool TSmtpSendMail::SayHello() {
+    Connect();
+    if (!WaitForConnection()) return false;
+    ReadReply();  // the greeting; its code is not examined, but silence ends the attempt
+    if (FReplyCode < 0) return false;
+    std::string host;
+    if (!GetHostName(host)) {
+        ReportError(WSAGetLastError());
+        return false;
+    }
+    return Command("HELO " + host, 250) || Command("HELO", 250) || Command("HELO 10.0.0.1", 250);
+}
+
+bool TSmtpSendMail::SendMailFrom() {
+    return Command("MAIL FROM:" + SafeAddressList(MailFrom, false), 250);
+}
+
+bool TSmtpSendMail::SendRecipients() {
+    std::string list = SafeAddressList(MailTo, false) + ",";
+    if (!MailCC.empty()) list += SafeAddressList(MailCC, false) + ",";
+    if (!MailBCC.empty()) list += SafeAddressList(MailBCC, false) + ",";
+    size_t start = 0;
+    for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1) {
+        std::string piece = Trim(list.substr(start, comma - start));
+        if (!piece.empty() && !Command("RCPT TO:" + piece, 250, 251)) return false;
+    }
+    return true;
+}
+
+bool TSmtpSendMail::StartData() { return Command("DATA", 354); }
+
+bool TSmtpSendMail::SendQuit() { return Command("QUIT", 221); }
+
+}  // namespace velmora

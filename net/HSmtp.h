@@ -1,0 +1,94 @@
+// TSmtpSendMail: delivers one message to an SMTP relay (HELO, MAIL FROM, RCPT TO, DATA, QUIT)
+// with a header template, body lines and base64 attachments in a MIME multipart layout.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "HSockets.h"
+#include "StringList.h"
+
+namespace velmora {
+
+using TBodyEntryEvent = std::function<void(const std::string& entryName)>;
+
+// The body text that Send is preparing on the calling thread (one per thread, not per component).
+std::string& MessageBuffer();
+
+// The MIME boundary of messages with attachments.
+inline constexpr const char* kMimeBoundary = "64fd12hzzZ146r703k319Ap";
+
+// Use an instance from the thread that created it, and one Send at a time.
+class TSmtpSendMail : public TTCPClient {
+public:
+    explicit TSmtpSendMail(TComponent* owner = nullptr);
+
+    std::string MailFrom;
+    std::string MailTo;
+    std::string MailCC;
+    std::string MailBCC;
+    std::string MailSubject;
+    TBodyEntryEvent OnBodyEntry;
+
+    // The component owns its lists; the setters copy.
+    const TStringList& MailBody() const noexcept { return FMailBody; }
+    TStringList& MailBody() noexcept { return FMailBody; }
+    virtual void SetMailBody(const TStringList& value) { FMailBody.Assign(value); }
+    const TStringList& MailHeader() const noexcept { return FMailHeader; }
+    TStringList& MailHeader() noexcept { return FMailHeader; }
+    virtual void SetMailHeader(const TStringList& value) { FMailHeader.Assign(value); }
+    const TStringList& Attachments() const noexcept { return FAttachments; }
+    TStringList& Attachments() noexcept { return FAttachments; }
+    virtual void SetAttachments(const TStringList& value) { FAttachments.Assign(value); }
+
+    // Delivers the message within timeoutSeconds. True only when every step up to and including
+    // QUIT was answered as expected. A failed Send closes its connection. A port text that is no
+    // port and an attachment that cannot be opened raise out of Send.
+    bool Send(int timeoutSeconds);
+    // After a failed Send: the socket error text when there is one, else the relay's last reply.
+    std::string GetErrorText() const;
+
+    virtual void BufferText(const std::string& s);
+    // For OnBodyEntry handlers: puts s into the message in place of the placeholder.
+    virtual void AddBodyText(const std::string& s);
+
+    uint64_t Deadline() const noexcept { return FDeadline; }  // TickCount milliseconds
+    int ReplyCode() const noexcept { return FReplyCode; }
+    const std::string& LastReply() const noexcept { return FLastReply; }
+
+protected:
+    bool SayHello();
+    bool SendMailFrom();
+    bool SendRecipients();
+    bool StartData();
+    bool SendContent();
+    bool SendQuit();
+    void ReadReply();
+
+private:
+    bool RunDialogue();
+    bool WaitForConnection();
+    void WaitForNotification(uint64_t until);
+    bool Command(const std::string& line, int expected, int alsoGood = -1);
+    std::string HeaderText(std::string& partHeader) const;
+    void SendBody(const std::string& text);
+    void SendBase64File(const std::string& path);
+    // The DATA text goes out in large pieces, so that a message is a few segments and never
+    // a train of small writes waiting on delayed acknowledgements.
+    void Emit(const std::string& text);
+    bool FlushData();
+
+    TStringList FMailBody;
+    TStringList FMailHeader;
+    TStringList FAttachments;
+    uint64_t FDeadline = 0;
+    int FReplyCode = -1;
+    std::string FLastReply;
+    std::string FInput;    // received bytes not yet taken as a reply
+    std::string FOutput;   // DATA text not yet sent
+    bool FSendFailed = false;
+    bool FDataEndsLine = true;  // the DATA text emitted so far ends with CR LF
+};
+
+}  // namespace velmora

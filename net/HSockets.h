@@ -1,0 +1,98 @@
+// The socket layer of the mail sender: TCustomCGISocket (one socket, name resolution, sending,
+// receiving, graceful close, Winsock error numbers and texts) and TTCPClient (a TCP connection
+// whose progress arrives as WM_SOCKET messages through the owning thread's message queue).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "Component.h"
+#include "Messages.h"
+#include "Sockets.h"
+
+namespace velmora {
+
+using TSocketErrorEvent =
+    std::function<void(TComponent* sender, int errorCode, const std::string& errorText)>;
+using TSocketNotifyEvent = std::function<void(TComponent* sender, TSocket socket)>;
+
+// Socket states, as the State property numbers them.
+enum : uint8_t { ssNotStarted = 0, ssReady = 1, ssConnected = 2, ssConnecting = 4 };
+
+// The text for a Winsock error number; empty for every number without one, 0 included.
+std::string SocketErrorText(int code);
+
+// One socket. Socket errors are recorded (ErrorCode, OnError), never thrown. Not thread-safe:
+// an instance is used by one thread at a time.
+class TCustomCGISocket : public TComponent {
+public:
+    explicit TCustomCGISocket(TComponent* owner = nullptr);
+    ~TCustomCGISocket() override;
+
+    int Protocol = 0;
+    int SocketType = wsSockRaw;
+    TSocketErrorEvent OnError;
+
+    TSocket Socket() const noexcept { return FSocket; }
+    uint8_t State() const noexcept { return FState; }
+    int ErrorCode() const noexcept { return FErrorCode; }
+    std::string ErrorText() const { return SocketErrorText(FErrorCode); }
+
+    // Fills an IPv4 address. EConvertError when port is neither a service name nor a number.
+    bool ResolveAddress(const std::string& host, const std::string& port, TSockAddrIn& address);
+    // Graceful close: stop notifications, shut down sending, drain, close; handle becomes -1.
+    void CloseSocketHandle(TSocket& handle, HWND window);
+    // Sends all of text, waiting while the send buffer is full; false when not all of it went.
+    bool SendOnSocket(TSocket handle, int flags, const std::string& text);
+    // One non-blocking receive of at most 1024 bytes; empty when nothing has arrived yet or the
+    // peer has closed (PeerClosed tells these apart).
+    std::string ReceiveOnSocket(TSocket handle, int flags);
+    void ReportError(int code);
+
+    // True once a receive has seen the peer's end of the stream on the current connection.
+    bool PeerClosed() const noexcept { return FPeerClosed; }
+
+protected:
+    void ClearError() noexcept { FErrorCode = 0; }
+
+    TSocket FSocket = INVALID_SOCKET;
+    uint8_t FState = ssNotStarted;
+    int FErrorCode = 0;
+    bool FPeerClosed = false;
+
+private:
+    char FReceiveBuffer[1024];
+};
+
+// A TCP client. Notifications are dispatched on the thread that created the instance, while that
+// thread waits in or pumps its message queue; use an instance from that thread only.
+class TTCPClient : public TCustomCGISocket {
+public:
+    explicit TTCPClient(TComponent* owner = nullptr);
+    ~TTCPClient() override;
+
+    std::string RemoteHost;
+    std::string RemotePort;
+    TSocketNotifyEvent OnRead;
+    TSocketNotifyEvent OnConnect;
+    TSocketNotifyEvent OnClose;
+
+    // Starts a non-blocking connection (only in state ssReady); the result arrives as a message.
+    void Connect();
+    void Disconnect();
+    virtual bool SendText(const std::string& s);
+    // One receive; empty when nothing has arrived (or there is no connection).
+    std::string ReceiveText();
+    void HandleNotification(TMsg& message);
+
+    HWND NotificationWindow() const noexcept { return FWindow; }
+
+private:
+    void HandleConnectEvent(int error);
+    void HandleCloseEvent(int error);
+
+    HWND FWindow = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,154 @@
+// TSmtpSendMail's DATA text: the header from the template, the MIME multipart layout, the body
+// (placeholders, transfer encoding, dot-stuffing) and the base64 attachments, sent in large pieces.
+#include "HSmtp.h"
+
+#include "MailEncoding.h"
+#include "MailText.h"
+#include "SmtpReply.h"
+#include "Streams.h"
+#include "SysUtils.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr size_t kFlushSize = 64 * 1024;
+constexpr long kFileChunk = 48 * 1024;  // a multiple of 3: no padding inside the stream
+
+
+// A file name as a quoted MIME parameter value: one line, quotes and backslashes escaped.
+std::string QuotedParameter(const std::string& name) {
+    std::string out;
+    for (char c : BlankControlChars(name)) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// A placeholder name never holds a blank or a line break; "50%" and "60%" on two lines are text.
+bool IsPlaceholderName(const std::string& s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) <= 0x20) return false;
+    return true;
+}
+
+bool BeginsWithContent(const std::string& line) { return UpperCase(line).rfind("CONTENT", 0) == 0; }
+
+}  // namespace
+
+std::string TSmtpSendMail::HeaderText(std::string& partHeader) const {
+    std::string header;
+    bool multipart = FAttachments.Count() > 0;
+    for (const std::string& line : FMailHeader) {
+        if (Trim(line).empty()) continue;
+        if (multipart && BeginsWithContent(line)) {
+            partHeader += line + "\r\n";
+            continue;
+        }
+        if (MailCC.empty() && Contains(line, "CC:") && Contains(line, "%MAILCC%")) continue;
+        if (MailBCC.empty() && Contains(line, "BCC:") && Contains(line, "%MAILBCC%")) continue;
+        header += line + "\r\n";
+    }
+    std::string subject = BlankControlChars(MailSubject);
+    header = ReplacePlaceholder(header, "%MAILTO%", SafeAddressList(MailTo, true));
+    header = ReplacePlaceholder(header, "%MAILCC%", SafeAddressList(MailCC, true));
+    header = ReplacePlaceholder(header, "%MAILBCC%", SafeAddressList(MailBCC, true));
+    header = ReplacePlaceholder(header, "%MAILFROM%", SafeAddressList(MailFrom, true));
+    header = ReplacePlaceholder(header, "%MAILSUBJECT%", subject);
+    return ReplacePlaceholder(header, "%SUBJECT%", subject);
+}
+
+bool TSmtpSendMail::SendContent() {
+    FOutput.clear();
+    FSendFailed = false;
+    FDataEndsLine = true;
+    const std::string boundary = kMimeBoundary;
+    std::string partHeader;
+    Emit(DotStuff(HeaderText(partHeader), true));
+    if (FAttachments.Count() > 0) {
+        Emit("Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary +
+             "\"\r\n\r\nThis is a multipart message in MIME format\r\n\r\n--" + boundary + "\r\n");
+        Emit(DotStuff(partHeader, true));
+    }
+    Emit("\r\n");
+    SendBody(FMailBody.Text());
+    for (const std::string& line : FAttachments) {
+        if (FSendFailed) break;
+        TAttachmentLine attachment = SplitAttachmentLine(line);
+        std::string name = QuotedParameter(AttachmentName(attachment.DisplayName));
+        Emit("--" + boundary + "\r\n");
+        Emit("Content-Type: application/octet-stream; name=\"" + name + "\"\r\n" +
+             "Content-Transfer-Encoding: Base64\r\n" +
+             "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n");
+        SendBase64File(attachment.Path);
+        Emit("\r\n");
+    }
+    if (FAttachments.Count() > 0) Emit("\r\n--" + boundary + "--\r\n");
+    // The text always ends with a line end, which is the first half of the end-of-data mark;
+    // another CR LF in front of the "." would add an empty line to every message.
+    Emit(FDataEndsLine ? ".\r\n" : "\r\n.\r\n");
+    if (!FlushData()) return false;
+    ReadReply();
+    return ReplyCode() == 250;
+}
+
+void TSmtpSendMail::SendBody(const std::string& text) {
+    if (!OnBodyEntry) {
+        AddBodyText(text);
+    } else {
+        size_t pos = 0;
+        for (size_t first; (first = text.find('%', pos)) != std::string::npos;) {
+            AddBodyText(text.substr(pos, first - pos));
+            size_t second = text.find('%', first + 1);
+            std::string name;
+            if (second != std::string::npos &&
+                IsPlaceholderName(name = text.substr(first + 1, second - first - 1))) {
+                OnBodyEntry(Trim(name));
+                pos = second + 1;
+            } else {
+                AddBodyText("%");
+                pos = first + 1;
+            }
+        }
+        AddBodyText(text.substr(pos));
+    }
+    // Dot-stuffing comes after the transfer encoding: it is the encoded text that travels.
+    const std::string& body = MessageBuffer();
+    switch (DeclaredBodyEncoding(FMailHeader)) {
+        case TBodyEncoding::QuotedPrintable: Emit(DotStuff(EncodeQuotedPrintable(body), true)); break;
+        case TBodyEncoding::Base64: Emit(EncodeBase64Lines(body)); break;
+        case TBodyEncoding::None: Emit(DotStuff(NormalizeLineBreaks(body), true)); break;
+    }
+}
+
+void TSmtpSendMail::SendBase64File(const std::string& path) {
+    TFileStream file(path, fmOpenRead | fmShareDenyNone);
+    TBase64LineEncoder encoder;
+    std::string chunk(kFileChunk, '\0'), lines;
+    for (long n; !FSendFailed && (n = file.Read(chunk.data(), kFileChunk)) > 0;) {
+        encoder.Add(chunk.data(), static_cast<size_t>(n), lines);
+        Emit(lines);
+        lines.clear();
+    }
+    encoder.Finish(lines);
+    Emit(lines);
+}
+
+void TSmtpSendMail::Emit(const std::string& text) {
+    if (text.empty()) return;
+    FOutput += text;
+    FDataEndsLine = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+    if (FOutput.size() >= kFlushSize) FlushData();
+}
+
+bool TSmtpSendMail::FlushData() {
+    if (!FSendFailed && !FOutput.empty() && !SendText(FOutput)) {
+        if (FErrorCode == 0) ReportError(WSAETIMEDOUT);
+        FSendFailed = true;
+    }
+    FOutput.clear();
+    return !FSendFailed;
+}
+
+}  // namespace velmora

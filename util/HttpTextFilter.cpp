@@ -1,0 +1,99 @@
+// The template scan: literal text is copied through AdaptWrite while the current IF level writes,
+// each entry becomes a directive (IF, ELSEIF, ELSE, ENDIF) or a value, a lone delimiter stays text.
+#include "HttpTextFilter.h"
+
+#include "FilterConditions.h"
+#include "FilterScanner.h"
+#include "HAdaptor.h"
+#include "SysUtils.h"
+
+namespace velmora {
+
+namespace {
+
+// Reuses one string for every literal stretch of a block, so copying text costs no allocation.
+class TTextWriter {
+public:
+    void Write(std::string_view text, size_t from, size_t to) {
+        if (to <= from) return;
+        FScratch.assign(text.data() + from, to - from);
+        AdaptWrite(FScratch);
+    }
+
+private:
+    std::string FScratch;
+};
+
+bool StartsWithUpper(std::string_view name, std::string_view upperPrefix) noexcept {
+    if (name.size() < upperPrefix.size()) return false;
+    for (size_t k = 0; k < upperPrefix.size(); ++k)
+        if (UpCaseChar(name[k]) != upperPrefix[k]) return false;
+    return true;
+}
+
+std::string_view TrimView(std::string_view s) noexcept {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complete) {
+    TFilterConditions& state = FilterConditions();
+    TDelimiterFinder finder(text);
+    TTextWriter out;
+    size_t pos = 0;     // where the scan for the next delimiter starts
+    size_t unwritten = 0;  // start of literal text not yet written (while the level writes)
+    for (;;) {
+        size_t open = finder.First(pos);
+        if (open == TDelimiterFinder::npos) break;
+        char delimiter = text[open];
+        FCurrentDelimiter.store(delimiter, std::memory_order_relaxed);
+        size_t close = finder.Next(delimiter, open + 1);
+        size_t room = text.size() - open - 1;
+        if (close == TDelimiterFinder::npos && !complete && room < EntryWindow) {
+            // The closing delimiter may be in the next block: hand the rest back unfiltered.
+            if (state.Writing()) out.Write(text, unwritten, open);
+            return open;
+        }
+        bool closed = close != TDelimiterFinder::npos && close - open <= EntryWindow;
+        std::string_view candidate;
+        if (closed) candidate = text.substr(open + 1, close - open - 1);
+        if (!closed || !IsEntryCandidate(candidate)) {
+            // Plain text: the delimiter is copied with the text around it and may open the next entry.
+            pos = open + 1;
+            continue;
+        }
+        if (state.Writing()) out.Write(text, unwritten, open);
+        HandleEntry(TrimView(candidate));
+        pos = unwritten = close + 1;
+    }
+    // Everything after the last entry is copied whole, however long: text is never dropped.
+    if (state.Writing()) out.Write(text, unwritten, text.size());
+    return text.size();
+}
+
+void THttpTextFilterComponent::HandleEntry(std::string_view name) {
+    TFilterConditions& state = FilterConditions();
+    auto condition = [this](const std::string& n) { return Condition(n); };
+    if (StartsWithUpper(name, "IF ")) {
+        state.If(std::string(TrimView(name.substr(2))), condition);
+    } else if (name.substr(0, 7) == "ELSEIF ") {
+        state.ElseIf(std::string(TrimView(name.substr(6))), condition);
+    } else if (StartsWithUpper(name, "ELSE")) {
+        state.Else();
+    } else if (name.size() == 5 && StartsWithUpper(name, "ENDIF")) {
+        state.EndIf();
+    } else if (state.Writing()) {
+        WriteValueEntry(std::string(name));
+    }
+}
+
+bool THttpTextFilterComponent::Condition(const std::string& name) {
+    bool value = false;
+    if (OnHttpLogicalEntry) OnHttpLogicalEntry(this, name, value);
+    return value;
+}
+
+}  // namespace velmora
