@@ -26,7 +26,7 @@ cmake --build build -j "$(nproc)" --target velmora velmora-ini
 
 echo "=== laying out $demo"
 rm -rf "$demo"
-mkdir -p "$demo/www" "$demo/cgi-bin"
+mkdir -p "$demo/www" "$demo/cgi-bin" "$demo/mail"
 # A copy, not a link: velmora looks for its side files beside its own program file.
 cp build/app/velmora "$demo/cgi-bin/velmora"
 cp tools/demo/contact.html "$demo/www/contact.html"
@@ -56,7 +56,7 @@ stop_all() {
 }
 trap stop_all INT TERM EXIT
 
-/usr/bin/python3 tools/smtp-sink.py "$smtp_port" --print &
+/usr/bin/python3 tools/smtp_sink.py "$demo/mail" --port "$smtp_port" --print &
 pids+=($!)
 lighttpd -D -f "$demo/lighttpd.conf" &
 pids+=($!)
@@ -78,6 +78,7 @@ Velmora demo is running.
   settings             build/tools/velmora-ini show $demo/cgi-bin
   log                  $demo/cgi-bin/Log/velmora.Log
   SMTP relay           127.0.0.1:$smtp_port, every mail it receives is printed below
+                       and kept in $demo/mail
 Press Ctrl-C to stop.
 
 EOF

@@ -1,26 +1,18 @@
 // Whole-process time of one form post through velmora started as a CGI program (1 KB form, mail to
 // a local relay), against the minimal C CGI program and against curl sending the same mail.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ProcessTiming.h"
 #include "SettingsFile.h"
+#include "SmtpSink.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace velmora::bench;
-
-extern char** environ;
 
 namespace {
 
@@ -35,18 +27,6 @@ std::string FormBody() {
     return body;
 }
 
-// The local relay: the project's SMTP sink, storing mails in dir.
-pid_t StartRelay(int port, const std::string& dir) {
-    std::string portText = std::to_string(port);
-    std::string script = VELMORA_SOURCE_DIR "/tools/smtp-sink.py";
-    std::vector<char*> argv{const_cast<char*>("/usr/bin/python3"), script.data(), portText.data(),
-                            const_cast<char*>("--out"), const_cast<char*>(dir.c_str()), nullptr};
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    for (int i = 0; i < 200 && !PortAccepts(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return pid;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,16 +35,11 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(tmpl)) return 1;
     const std::string dir = tmpl;
     fs::create_directories(dir + "/cgi-bin");
-    fs::create_directories(dir + "/mail");
     const std::string velmora = dir + "/cgi-bin/velmora";
     fs::copy_file(VELMORA_PROGRAM, velmora);
 
-    const int port = FreeLoopbackPort();
-    pid_t relay = StartRelay(port, dir + "/mail");
-    if (relay < 0 || !PortAccepts(port)) {
-        std::fprintf(stderr, "the SMTP relay did not start\n");
-        return 1;
-    }
+    test::SmtpSink relay;
+    const int port = relay.Port();
     TMailSettings s;
     s.Set(TMailField::mailfrom, "form@example.org");
     s.Set(TMailField::mailto, "webmaster@example.org");
@@ -85,10 +60,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora did not answer\n");
         return 1;
     }
-    for (int i = 0; i < 100 && !fs::exists(dir + "/mail/1.env"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const std::string mailFile = dir + "/mail/first.eml";
-    fs::copy_file(dir + "/mail/1.eml", mailFile);
+    const std::string mailFile = relay.Message(1);
     const std::vector<std::string> curl = {"/usr/bin/curl", "--silent", "--show-error", "smtp://127.0.0.1:" + std::to_string(port),
                                            "--mail-from", "form@example.org", "--mail-rcpt", "webmaster@example.org",
                                            "--upload-file", mailFile};
@@ -110,10 +82,7 @@ int main(int argc, char** argv) {
         minimalTimes.push_back(m);
         curlTimes.push_back(c);
     }
-    const size_t delivered = static_cast<size_t>(std::count_if(fs::directory_iterator(dir + "/mail"), fs::directory_iterator(),
-                                                               [](const fs::directory_entry& e) { return e.path().extension() == ".env"; }));
-    ::kill(relay, SIGTERM);
-    ::waitpid(relay, nullptr, 0);
+    const size_t delivered = static_cast<size_t>(relay.MessageCount());
 
     const double mv = Median(velmoraTimes), mm = Median(minimalTimes), mc = Median(curlTimes);
     std::printf("Form post, whole process, %d runs each, 1024-byte url-encoded form, relay aiosmtpd on 127.0.0.1\n", runs);

@@ -1,12 +1,9 @@
 // Timing whole processes for the benchmarks: spawn a program with an environment and standard
-// input, read its answer to the end, wait for it; medians and percentiles; free loopback ports.
+// input, read its answer to the end, wait for it; medians and percentiles.
 #pragma once
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,31 +71,6 @@ inline double Median(std::vector<double> v) {
 inline double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
-}
-
-inline int FreeLoopbackPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-inline bool PortAccepts(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
 }
 
 }  // namespace velmora::bench

@@ -2,17 +2,17 @@
 // SMTP sink as its relay, both on free loopback ports, started by the test and stopped by pid.
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <chrono>
-#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AppProcesses.h"
+#include "SmtpSink.h"
 
 namespace velmora::test {
 
@@ -70,7 +70,7 @@ public:
     // Lays out www/, cgi-bin/ (with a copy of the program, so that it finds its side files there)
     // and mail/ in a fresh folder.
     explicit VelmoraSite(const std::string& velmoraProgram) {
-        for (const char* d : {"www", "cgi-bin", "mail"}) ::mkdir((FDir / d).c_str(), 0777);
+        for (const char* d : {"www", "cgi-bin"}) ::mkdir((FDir / d).c_str(), 0777);
         RunResult r = RunProgram({"/bin/cp", velmoraProgram, CgiDir() + "/velmora"});
         if (r.ExitCode != 0) throw std::runtime_error("cannot copy velmora: " + r.Err);
     }
@@ -79,40 +79,32 @@ public:
     std::string Dir() const { return FDir.Path(); }
     std::string CgiDir() const { return FDir / "cgi-bin"; }
     std::string WwwDir() const { return FDir / "www"; }
-    std::string MailDir() const { return FDir / "mail"; }
     std::string CgiFile(const std::string& name) const { return CgiDir() + "/" + name; }
     int WebPort() const { return FWebPort; }
-    int SmtpPort() const { return FSmtpPort; }
+    int SmtpPort() const { return FSmtp->Port(); }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(FWebPort) + path; }
     std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
 
     // Starts the relay and the web server; a port taken in the meantime by another test is
     // retried with a new one. The relay answers RCPT TO for the refused addresses with 550.
     void Start(const std::vector<std::string>& refusedRecipients = {}) {
-        for (int attempt = 0; attempt < 5 && !FSmtp.Running(); ++attempt) {
-            FSmtpPort = FreeLoopbackPort();
-            std::vector<std::string> argv{"/usr/bin/python3", VELMORA_SOURCE_DIR "/tools/smtp-sink.py",
-                                          std::to_string(FSmtpPort), "--out", MailDir()};
-            for (const auto& r : refusedRecipients) {
-                argv.push_back("--refuse");
-                argv.push_back(r);
-            }
-            FSmtp.Start(argv, FDir / "smtp.log");
-            if (!WaitForPort(FSmtpPort, 10000) || !FSmtp.Running()) FSmtp.Stop();
+        std::vector<std::string> options;
+        for (const auto& r : refusedRecipients) {
+            options.push_back("--refuse");
+            options.push_back(r);
         }
+        FSmtp = std::make_unique<SmtpSink>(options);
         for (int attempt = 0; attempt < 5 && !FWeb.Running(); ++attempt) {
             FWebPort = FreeLoopbackPort();
             WriteWholeFile(FDir / "lighttpd.conf", LighttpdConfig());
             FWeb.Start({"/usr/sbin/lighttpd", "-D", "-f", FDir / "lighttpd.conf"}, FDir / "lighttpd.log");
             if (!WaitForPort(FWebPort, 10000) || !FWeb.Running()) FWeb.Stop();
         }
-        if (!FSmtp.Running() || !FWeb.Running())
-            throw std::runtime_error("servers did not start: " + ReadWholeFile(FDir / "lighttpd.log") +
-                                     ReadWholeFile(FDir / "smtp.log"));
+        if (!FWeb.Running()) throw std::runtime_error("lighttpd did not start: " + ReadWholeFile(FDir / "lighttpd.log"));
     }
     void Stop() {
         FWeb.Stop();
-        FSmtp.Stop();
+        if (FSmtp) FSmtp->Stop();
     }
 
     // curl with the given arguments before the URL; -i shows the status and headers.
@@ -144,23 +136,16 @@ public:
     // The mails delivered so far, in order of arrival; waits up to timeoutMs for at least `count`.
     std::vector<DeliveredMail> Mails(size_t count = 0, int timeoutMs = 15000) const {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (CountMails() < count && std::chrono::steady_clock::now() < end)
+        while (static_cast<size_t>(FSmtp->MessageCount()) < count && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::vector<DeliveredMail> mails;
-        for (size_t n = 1;; ++n) {
-            std::string env = MailDir() + "/" + std::to_string(n) + ".env";
-            if (::access(env.c_str(), F_OK) != 0) break;
+        for (int n = 1, last = FSmtp->MessageCount(); n <= last; ++n) {
             DeliveredMail m;
-            m.Raw = ReadWholeFile(MailDir() + "/" + std::to_string(n) + ".eml");
-            std::string lines = ReadWholeFile(env);
-            for (size_t pos = 0; pos < lines.size();) {
-                size_t nl = lines.find('\n', pos);
-                std::string line = lines.substr(pos, nl - pos);
-                if (line.rfind("HELO ", 0) == 0) m.Helo = line.substr(5);
-                else if (line.rfind("FROM ", 0) == 0) m.MailFrom = line.substr(5);
-                else if (line.rfind("TO ", 0) == 0) m.Recipients.push_back(line.substr(3));
-                pos = nl == std::string::npos ? lines.size() : nl + 1;
-            }
+            m.Raw = ReadWholeFile(FSmtp->Message(n));
+            std::string envelope = ReadWholeFile(FSmtp->Envelope(n));
+            m.Helo = JsonStrings(envelope, "helo").at(0);
+            m.MailFrom = JsonStrings(envelope, "mail_from").at(0);
+            m.Recipients = JsonStrings(envelope, "rcpt_tos");
             mails.push_back(m);
         }
         return mails;
@@ -174,16 +159,30 @@ public:
     std::string ServerErrors() const { return ReadWholeFile(FDir / "error.log"); }
 
 private:
-    size_t CountMails() const {
-        size_t n = 0;
-        if (DIR* d = ::opendir(MailDir().c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                std::string name = e->d_name;
-                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".env") == 0) ++n;
+    // The strings of one key of the sink's envelope record: "key": "x" or "key": ["a", "b"].
+    static std::vector<std::string> JsonStrings(const std::string& json, const std::string& key) {
+        std::vector<std::string> values;
+        size_t p = json.find("\"" + key + "\":");
+        if (p == std::string::npos) return values;
+        p = json.find_first_not_of(' ', p + key.size() + 3);
+        if (p == std::string::npos || (json[p] != '[' && json[p] != '"')) return values;  // null
+        bool list = json[p] == '[';
+        for (p = json.find_first_of("\"]", p); p != std::string::npos && json[p] == '"'; p = json.find_first_of("\"]", p)) {
+            std::string v;
+            for (++p; p < json.size() && json[p] != '"'; ++p) {
+                if (json[p] == '\\' && json[p + 1] == 'u') {
+                    v += static_cast<char>(std::stoi(json.substr(p + 2, 4), nullptr, 16));
+                    p += 5;
+                } else {
+                    if (json[p] == '\\') ++p;
+                    v += json[p];
+                }
             }
-            ::closedir(d);
+            values.push_back(v);
+            ++p;
+            if (!list) break;
         }
-        return n;
+        return values;
     }
 
     std::string LighttpdConfig() const {
@@ -200,8 +199,9 @@ private:
     }
 
     TempDir FDir;
-    BackgroundProcess FSmtp, FWeb;
-    int FSmtpPort = 0, FWebPort = 0;
+    std::unique_ptr<SmtpSink> FSmtp;
+    BackgroundProcess FWeb;
+    int FWebPort = 0;
 };
 
 }  // namespace velmora::test
