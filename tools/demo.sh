@@ -21,7 +21,8 @@ done
 echo "=== installing missing packages (tools/install-deps.sh)"
 bash tools/install-deps.sh
 echo "=== building velmora and velmora-ini"
-cmake -S . -B build -G Ninja > build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
+mkdir -p build
+cmake -S . -B build -G Ninja > build/demo-configure.log 2>&1 || { cat build/demo-configure.log; exit 1; }
 cmake --build build -j "$(nproc)" --target velmora velmora-ini
 
 echo "=== laying out $demo"
