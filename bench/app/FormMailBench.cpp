@@ -14,20 +14,6 @@ namespace fs = std::filesystem;
 using namespace velmora;
 using namespace velmora::bench;
 
-namespace {
-
-// A url-encoded form of exactly 1024 bytes that names no control field.
-std::string FormBody() {
-    std::string body;
-    for (int i = 0; body.size() < 1024; ++i) {
-        if (!body.empty()) body += '&';
-        body += "field" + std::to_string(i) + "=Hello+World%21+value+number+" + std::to_string(i);
-    }
-    body.resize(1024);
-    return body;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
@@ -48,7 +34,7 @@ int main(int argc, char** argv) {
     s.Set(TMailField::mailport, std::to_string(port));
     WriteSettingsFile(dir + "/cgi-bin/VELMORA.INI", s);
 
-    const std::string body = FormBody();
+    const std::string body = OneKilobyteForm();
     const std::vector<std::string> env = {
         "SERVER_SOFTWARE=lighttpd/1.4.69", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
         "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=1024", "QUERY_STRING=",

@@ -1,5 +1,5 @@
 // Timing whole processes for the benchmarks: spawn a program with an environment and standard
-// input, read its answer to the end, wait for it; medians and percentiles.
+// input, read its answer to the end, wait for it; medians and percentiles; the 1 KB test form.
 #pragma once
 
 #include <fcntl.h>
@@ -61,6 +61,17 @@ inline double RunOnce(const std::vector<std::string>& argv, const std::vector<st
     const auto end = std::chrono::steady_clock::now();
     if (!ok || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return std::chrono::duration<double, std::micro>(end - start).count();
+}
+
+// A url-encoded form of exactly 1024 bytes whose fields are plain data (no control field names).
+inline std::string OneKilobyteForm() {
+    std::string body;
+    for (int i = 0; body.size() < 1024; ++i) {
+        if (!body.empty()) body += '&';
+        body += "field" + std::to_string(i) + "=Hello+World%21+value+number+" + std::to_string(i);
+    }
+    body.resize(1024);
+    return body;
 }
 
 inline double Median(std::vector<double> v) {
