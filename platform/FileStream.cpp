@@ -14,6 +14,7 @@
 namespace velmora {
 
 TFileStream::TFileStream(const std::string& path, unsigned mode) : FFileName(path) {
+    FOwnsHandle = true;
     const bool create = (mode & 0xFF00u) == fmCreate;
     const unsigned access = mode & 0x0003u;
     const unsigned share = create ? (mode & 0x00F0u) : (mode & 0x00F0u);
@@ -42,48 +43,6 @@ TFileStream::TFileStream(const std::string& path, unsigned mode) : FFileName(pat
         FHandle = -1;
         throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
     }
-}
-
-TFileStream::~TFileStream() {
-    if (FHandle >= 0) ::close(FHandle);
-}
-
-long TFileStream::Read(void* buffer, long count) {
-    if (count <= 0) return 0;
-    long done = 0;
-    auto* p = static_cast<char*>(buffer);
-    while (done < count) {
-        ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += n;
-    }
-    return done;
-}
-
-long TFileStream::Write(const void* buffer, long count) {
-    if (count <= 0) return 0;
-    long done = 0;
-    auto* p = static_cast<const char*>(buffer);
-    while (done < count) {
-        ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += n;
-    }
-    return done;
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-    int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
-    off_t r = ::lseek(FHandle, static_cast<off_t>(offset), whence);
-    return r < 0 ? -1 : static_cast<int64_t>(r);
-}
-
-void TFileStream::SetSize(int64_t size) {
-    if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0)
-        throw EWriteError("Cannot set size of \"" + FFileName + "\". " + std::strerror(errno));
-    if (Position() > size) Seek(size, soBeginning);
 }
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-// Byte streams: the abstract TStream, the in-memory TMemoryStream and the file-backed TFileStream.
+// Byte streams: abstract TStream, in-memory TMemoryStream, THandleStream on a descriptor, TFileStream.
 // TFileStream's share modes: an exclusive open holds a non-blocking flock and fails while anyone else does.
 #pragma once
 
@@ -62,14 +62,15 @@ enum : unsigned {
     fmCreate = 0xFF00,  // create or truncate, read and write; may be or'ed with fmShareExclusive
 };
 
-class TFileStream : public TStream {
+// A stream on an open descriptor. Read and Write move all count bytes unless the descriptor ends
+// or fails (an interrupted call is repeated), so a short count means end of input or an error.
+// With ownsHandle the descriptor is closed with the stream (or by Close).
+class THandleStream : public TStream {
 public:
-    // EFCreateError / EFOpenError when the file cannot be created or opened, or when an exclusive
-    // open finds the file locked by another descriptor (of this or another process).
-    TFileStream(const std::string& path, unsigned mode);
-    ~TFileStream() override;
-    TFileStream(const TFileStream&) = delete;
-    TFileStream& operator=(const TFileStream&) = delete;
+    explicit THandleStream(int handle, bool ownsHandle = false) : FHandle(handle), FOwnsHandle(ownsHandle) {}
+    ~THandleStream() override;
+    THandleStream(const THandleStream&) = delete;
+    THandleStream& operator=(const THandleStream&) = delete;
 
     long Read(void* buffer, long count) override;
     long Write(const void* buffer, long count) override;
@@ -77,11 +78,32 @@ public:
     void SetSize(int64_t size) override;
 
     int Handle() const noexcept { return FHandle; }
+    // Closes an owned descriptor now; false when the system reported an error. Later reads and
+    // writes move nothing.
+    bool Close() noexcept;
+
+protected:
+    THandleStream() = default;
+    // Name used in error messages.
+    virtual std::string HandleName() const { return "handle " + std::to_string(FHandle); }
+
+    int FHandle = -1;
+    bool FOwnsHandle = false;
+};
+
+class TFileStream : public THandleStream {
+public:
+    // EFCreateError / EFOpenError when the file cannot be created or opened, or when an exclusive
+    // open finds the file locked by another descriptor (of this or another process).
+    TFileStream(const std::string& path, unsigned mode);
+
     const std::string& FileName() const noexcept { return FFileName; }
+
+protected:
+    std::string HandleName() const override { return "\"" + FFileName + "\""; }
 
 private:
     std::string FFileName;
-    int FHandle = -1;
 };
 
 }  // namespace velmora

@@ -1,9 +1,8 @@
-// The entry test and the delimiter finder used by the template filter's scan.
-// Both run on every byte of every answer page, so they avoid allocation and work on views.
+// The entry test of the template filter's scan (the delimiter finder is inline in the header).
+// It runs on every entry of every answer page, so it avoids allocation and works on views.
 #include "FilterScanner.h"
 
 #include <array>
-#include <cstring>
 
 namespace velmora {
 
@@ -35,26 +34,6 @@ bool IsEntryCandidate(std::string_view candidate) noexcept {
         if (b != ' ' || !OpensCondition(candidate.substr(0, k))) return false;
     }
     return true;
-}
-
-size_t TDelimiterFinder::Next(char c, size_t from) noexcept {
-    TCache& cache = FCache[c == '%' ? 0 : 1];
-    bool valid = cache.From != npos && cache.From <= from && (cache.Found == npos || cache.Found >= from);
-    if (!valid) {
-        cache.From = from;
-        cache.Found = npos;
-        if (from < FText.size()) {
-            const void* hit = std::memchr(FText.data() + from, c, FText.size() - from);
-            if (hit) cache.Found = static_cast<size_t>(static_cast<const char*>(hit) - FText.data());
-        }
-    }
-    return cache.Found;
-}
-
-size_t TDelimiterFinder::First(size_t from) noexcept {
-    size_t percent = Next('%', from);
-    size_t hash = Next('#', from);
-    return percent < hash ? percent : hash;
 }
 
 }  // namespace velmora

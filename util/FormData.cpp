@@ -45,14 +45,21 @@ std::string_view TrimView(std::string_view s) noexcept {
     return s;
 }
 
-// True when rawName, decoded, upper-cased and trimmed, equals key. scratch is reused between calls
-// so that walking a large form does not allocate per pair.
+// True when rawName, decoded, upper-cased and trimmed, equals key. A name without escapes is
+// compared in place; scratch (reused between calls) takes the decoded form of one that has them.
 bool NameMatches(std::string_view rawName, const std::string& key, std::string& scratch) {
     if (rawName.size() < key.size()) return false;  // decoding and trimming only shorten it
-    scratch.clear();
-    AppendDecoded(rawName, scratch);
-    for (char& c : scratch) c = UpCaseChar(c);
-    return TrimView(scratch) == key;
+    std::string_view name = rawName;
+    if (rawName.find_first_of("%+") != std::string_view::npos) {
+        scratch.clear();
+        AppendDecoded(rawName, scratch);
+        name = scratch;
+    }
+    name = TrimView(name);
+    if (name.size() != key.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (UpCaseChar(name[i]) != key[i]) return false;
+    return true;
 }
 
 // The form data as far as it is read: up to its first zero byte.

@@ -6,30 +6,41 @@ namespace velmora {
 
 namespace {
 
-const char* Replacement(char c) noexcept {
+// One flag per byte value. Every value of every answer page passes through NeedsHtmlEscape,
+// which ORs the flags without branching: digits and letters alternate unpredictably in values.
+struct TSpecialBytes {
+    bool Flag[256] = {};
+    constexpr TSpecialBytes() {
+        for (unsigned char c : {'&', '<', '>', '"', '\''}) Flag[c] = true;
+    }
+};
+constexpr TSpecialBytes Special;
+
+bool IsSpecial(char c) noexcept { return Special.Flag[static_cast<unsigned char>(c)]; }
+
+std::string_view Replacement(char c) noexcept {
     switch (c) {
         case '&': return "&amp;";
         case '<': return "&lt;";
         case '>': return "&gt;";
         case '"': return "&quot;";
-        case '\'': return "&#39;";
-        default: return nullptr;
+        default: return "&#39;";
     }
 }
 
 }  // namespace
 
 bool NeedsHtmlEscape(std::string_view s) noexcept {
-    for (char c : s)
-        if (Replacement(c)) return true;
-    return false;
+    bool any = false;
+    for (char c : s) any |= IsSpecial(c);
+    return any;
 }
 
 std::string HtmlEscape(std::string_view s) {
     std::string out;
     out.reserve(s.size() + s.size() / 8);
     for (char c : s) {
-        if (const char* r = Replacement(c)) out += r;
+        if (IsSpecial(c)) out += Replacement(c);
         else out += c;
     }
     return out;

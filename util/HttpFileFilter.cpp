@@ -2,12 +2,13 @@
 // piece. Failures to find or open it become the component's own messages.
 #include "HttpFileFilter.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "EnvPaths.h"
 #include "FilterConditions.h"
 #include "Files.h"
 #include "SysUtils.h"
-#include "System.h"
 
 namespace velmora {
 
@@ -33,7 +34,7 @@ void THttpFileFilter::SetFileName(const std::string& name) {
 }
 
 std::string THttpFileFilter::TemplatePath() {
-    std::string program = GetModuleFileName();
+    std::string program = ModuleFileName();
     std::lock_guard<std::mutex> guard(FLock);
     // The default is kept for good, as if it had been set.
     if (FFileName.empty()) FFileName = DefaultTemplateName(program);
@@ -54,15 +55,23 @@ void THttpFileFilter::Execute() {
 }
 
 void THttpFileFilter::FilterStream(TStream& stream) {
+    // The stream is read a few hundred pieces at a time to spare system calls; the pieces are
+    // then taken from that buffer one by one, as if each had been read on its own.
+    std::string buffer(PieceSize * 256, '\0');
     std::string block;
-    char piece[PieceSize];
     for (;;) {
-        long n = stream.Read(piece, PieceSize);
-        block.append(piece, static_cast<size_t>(n));
-        if (n < PieceSize) break;
-        block.erase(0, FilterBlock(block, false));
+        long got = stream.Read(buffer.data(), static_cast<long>(buffer.size()));
+        for (long at = 0;; at += PieceSize) {
+            long n = std::min(PieceSize, got - at);
+            block.append(buffer, static_cast<size_t>(at), static_cast<size_t>(n));
+            if (n < PieceSize) {
+                FilterBlock(block, true);
+                return;
+            }
+            block.erase(0, FilterBlock(block, false));
+            if (at + PieceSize == got) break;
+        }
     }
-    FilterBlock(block, true);
 }
 
 }  // namespace velmora

@@ -11,18 +11,15 @@ namespace velmora {
 
 namespace {
 
-// Reuses one string for every literal stretch of a block, so copying text costs no allocation.
-class TTextWriter {
-public:
-    void Write(std::string_view text, size_t from, size_t to) {
-        if (to <= from) return;
-        FScratch.assign(text.data() + from, to - from);
-        AdaptWrite(FScratch);
-    }
-
-private:
-    std::string FScratch;
-};
+// Writes literal stretches through one string per thread, so copying text costs no allocation.
+// The string is in use only during AdaptWrite, which never comes back into the filter; a
+// handler that filters another template runs between two writes, not inside one.
+void WriteText(std::string_view text, size_t from, size_t to) {
+    if (to <= from) return;
+    thread_local std::string scratch;
+    scratch.assign(text.data() + from, to - from);
+    AdaptWrite(scratch);
+}
 
 bool StartsWithUpper(std::string_view name, std::string_view upperPrefix) noexcept {
     if (name.size() < upperPrefix.size()) return false;
@@ -42,7 +39,6 @@ std::string_view TrimView(std::string_view s) noexcept {
 size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complete) {
     TFilterConditions& state = FilterConditions();
     TDelimiterFinder finder(text);
-    TTextWriter out;
     size_t pos = 0;     // where the scan for the next delimiter starts
     size_t unwritten = 0;  // start of literal text not yet written (while the level writes)
     for (;;) {
@@ -54,7 +50,7 @@ size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complet
         size_t room = text.size() - open - 1;
         if (close == TDelimiterFinder::npos && !complete && room < EntryWindow) {
             // The closing delimiter may be in the next block: hand the rest back unfiltered.
-            if (state.Writing()) out.Write(text, unwritten, open);
+            if (state.Writing()) WriteText(text, unwritten, open);
             return open;
         }
         bool closed = close != TDelimiterFinder::npos && close - open <= EntryWindow;
@@ -65,19 +61,22 @@ size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complet
             pos = open + 1;
             continue;
         }
-        if (state.Writing()) out.Write(text, unwritten, open);
-        HandleEntry(TrimView(candidate));
+        if (state.Writing()) WriteText(text, unwritten, open);
+        HandleEntry(state, TrimView(candidate));
         pos = unwritten = close + 1;
     }
     // Everything after the last entry is copied whole, however long: text is never dropped.
-    if (state.Writing()) out.Write(text, unwritten, text.size());
+    if (state.Writing()) WriteText(text, unwritten, text.size());
     return text.size();
 }
 
-void THttpTextFilterComponent::HandleEntry(std::string_view name) {
-    TFilterConditions& state = FilterConditions();
+void THttpTextFilterComponent::HandleEntry(TFilterConditions& state, std::string_view name) {
     auto condition = [this](const std::string& n) { return Condition(n); };
-    if (StartsWithUpper(name, "IF ")) {
+    char first = name.empty() ? '\0' : UpCaseChar(name[0]);
+    if (first != 'I' && first != 'E') {
+        // Not a directive: the usual entry, so it skips the keyword comparisons.
+        if (state.Writing()) WriteValueEntry(std::string(name));
+    } else if (StartsWithUpper(name, "IF ")) {
         state.If(std::string(TrimView(name.substr(2))), condition);
     } else if (name.substr(0, 7) == "ELSEIF ") {
         state.ElseIf(std::string(TrimView(name.substr(6))), condition);

@@ -13,6 +13,8 @@
 
 namespace velmora {
 
+struct TFilterConditions;
+
 // Called for each value entry in a written region. Handled enters true; a handler that leaves it
 // true has dealt with the entry itself, one that sets it false lets the filter look the value up.
 using THttpEntryEvent = std::function<void(TObject* sender, const std::string& entryName, bool& handled)>;
@@ -50,7 +52,7 @@ protected:
     virtual TDateTime CurrentTime() const { return Now(); }
 
 private:
-    void HandleEntry(std::string_view name);
+    void HandleEntry(TFilterConditions& state, std::string_view name);
     bool Condition(const std::string& name);
     void WriteValueEntry(const std::string& name);
 

@@ -50,6 +50,11 @@ void TMultipartRing::Consume(int n) noexcept {
     Offset = Offset > n ? Offset - n : 0;
 }
 
+void TMultipartRing::MoveToFront() noexcept {
+    std::rotate(FBuf.get(), FBuf.get() + FStart, FBuf.get() + FSize);
+    FStart = 0;
+}
+
 int TMultipartRing::Find(char c, int from, int to) const noexcept {
     while (from < to) {
         int idx = (FStart + from) & FMask;

@@ -2,6 +2,7 @@
 // AdaptReadClient, with the counters Start, Avail, Offset and Remaining. Owned by one decoding call.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,14 @@ public:
 
     char At(int k) const noexcept { return FBuf[(FStart + k) & FMask]; }
 
+    // For tight loops: the bytes from offset from on as one piece, count of them contiguous in
+    // memory (up to offset to, or less where the ring wraps).
+    const char* Contiguous(int from, int to, int& count) const noexcept {
+        const int idx = (FStart + from) & FMask;
+        count = std::min(to - from, FSize - idx);
+        return FBuf.get() + idx;
+    }
+
     // Reads body bytes into the free space until the ring is full or the body is used up. A read
     // of 0 bytes ends the body (the client sent less than announced, or is gone); a negative one
     // marks the body as failed. Either way nothing more is read afterwards.
@@ -37,6 +46,9 @@ public:
     // Drops the first n available bytes: Start moves on, Avail and Offset shrink by n (Offset not
     // below 0).
     void Consume(int n) noexcept;
+
+    // Turns the ring so that Start is its index 0 (the bytes keep their offsets).
+    void MoveToFront() noexcept;
 
     // Offset of the first byte equal to c in [from, to), or to.
     int Find(char c, int from, int to) const noexcept;

@@ -10,9 +10,10 @@
 #include <fstream>
 
 #include "FilterFixture.h"
+#include "EnvPaths.h"
 #include "Files.h"
 #include "SysUtils.h"
-#include "TempFolder.h"
+#include "TempDir.h"
 
 namespace velmora::test {
 namespace {
@@ -41,7 +42,7 @@ TEST(TemplatePath, DefaultNameAndResolution) {
 }
 
 TEST_F(FilterTest, ExecuteFindsTheTemplate) {
-    TempFolder dir;
+    TempDir dir;
     Request.Variables = {{"REMOTE_ADDR", "10.0.0.1"}};
     WriteFile(dir / "thanks.htm", "<p>%REMOTE_ADDR%</p>");
     Filter.SetFileName(dir / "thanks.htm");
@@ -56,7 +57,7 @@ TEST_F(FilterTest, ExecuteFindsTheTemplate) {
     EXPECT_EQ(Request.Output, "<p>10.0.0.1</p>");
 
     // A relative name is taken beside the program file, not in the current folder.
-    std::string program = GetModuleFileName();
+    std::string program = ModuleFileName();
     std::string name = "filter-test-" + std::to_string(::getpid()) + ".htm";
     std::string beside = ExtractFilePath(program) + name;
     WriteFile(beside, "beside %REMOTE_ADDR%");
@@ -69,7 +70,7 @@ TEST_F(FilterTest, ExecuteFindsTheTemplate) {
 
 TEST_F(FilterTest, ExecuteDefaultName) {
     // Without a name the program's own name with "htm" is used and kept.
-    std::string want = DefaultTemplateName(GetModuleFileName());
+    std::string want = DefaultTemplateName(ModuleFileName());
     if (want.rfind(VELMORA_BINARY_DIR, 0) != 0) GTEST_SKIP() << "default template would lie outside the build folder";
     WriteFile(want, "default page");
     Filter.SetFileName("");
@@ -80,7 +81,7 @@ TEST_F(FilterTest, ExecuteDefaultName) {
 }
 
 TEST_F(FilterTest, ExecuteFailures) {
-    TempFolder dir;
+    TempDir dir;
     Filter.SetFileName(dir / "missing.htm");
     try {
         Filter.Execute();

@@ -121,18 +121,19 @@ std::string FileBody(const std::string& boundary, const std::string& content) {
            boundary + "--\r\n";
 }
 
-// Slices are written when the scan reaches the ring's end less the kept bytes (100, or the
-// boundary line's length when longer); closing lines starting anywhere around that point.
+// File content leaves the ring when the scan reaches the ring's end less the kept bytes (100, or
+// the boundary line's length when longer), in 64 KiB blocks. Closing lines start anywhere around
+// the first three of those points.
 TEST(Multipart, LargeFilesAreWrittenByteForByteAroundEverySlice) {
     TempDir dir;
     std::mt19937 rnd(7);
     for (const std::string& boundary : {B, "--" + std::string(198, 'k') + "Zz"}) {
         const int keep = std::max<int>(100, static_cast<int>(boundary.size()));
-        const int slice = MultipartRingSize - 2 * keep + 1;
-        const std::string content = NearMisses(boundary, 2 * slice + keep + 20, rnd);
+        const int reach = MultipartRingSize - keep + 1;  // content offset scanned when the ring is full
+        const std::string content = NearMisses(boundary, reach + 3 * 65536, rnd);
         std::vector<int> sizes = {0, 1, MultipartRingSize, 300000};
-        for (int s = slice - 10; s <= slice + keep + 10; ++s) sizes.push_back(s);
-        for (int s = 2 * slice - 3; s <= 2 * slice + keep + 3; s += 7) sizes.push_back(s);
+        for (int k = 0; k < 3; ++k)
+            for (int s = k * 65536 + reach - keep - 10; s <= k * 65536 + reach + 10; ++s) sizes.push_back(s);
         for (int size : sizes) {
             std::string want = size <= static_cast<int>(content.size()) ? content.substr(0, size) : NearMisses(boundary, size, rnd);
             Decoded d = Decode(FileBody(boundary, want), dir.Path());
@@ -152,7 +153,7 @@ TEST(Multipart, SmallRingGivesTheSameFilesForEveryBoundaryLengthAndSize) {
     const std::vector<std::string> boundaries = {"--a", "--xyz", "--Q7a9b", "--Bnd4xy", B, "--" + std::string(97, 'w') + "e",
                                                  "--" + std::string(250, 'p') + "oq"};
     for (const std::string& boundary : boundaries) {
-        for (int size = 0; size < 2600; size += 1 + static_cast<int>(rnd() % 5)) {
+        for (int size = 0; size < 2600; ++size) {
             std::string content = boundary.size() < 6 ? std::string(static_cast<size_t>(size), '.') : NearMisses(boundary, size, rnd);
             std::string body = Part(boundary, Disposition("before"), "1") + FileBody(boundary, content);
             Decoded d = Decode(body, dir.Path(), 1024);

@@ -1,0 +1,85 @@
+// TCGIStdEngine's life: construction (which serves the request of a CGI process), dispatch, the
+// request events, the end of a request and of the process, and the activity test.
+#include "CgiSEng.h"
+
+namespace velmora {
+
+TCGIStdEngine::TCGIStdEngine(TComponent* owner, bool handStarted, TCGIMode cgiMode,
+                             bool autoTerminate, bool bufferedOutput, bool noCache,
+                             const std::string& tempDir, const std::string& sessionName,
+                             int autoReadLimit, bool autoReadInput,
+                             const std::string& autoContentType, bool autoHttpHeader,
+                             TRequestErrorEvent onRequestError,
+                             TLastExecRequestEvent onLastExecRequest,
+                             TExecRequestEvent onExecRequest,
+                             TFirstExecRequestEvent onFirstExecRequest)
+    : THttpEngine(owner) {
+    // Streams are opened by the unit start-up; a program entry that skipped it still gets them
+    // here, before the request runs.
+    CgiSEngStartup();
+    HandStarted = handStarted;
+    CGIMode = handStarted ? ServerMode : cgiMode;
+    AutoTerminate = autoTerminate;
+    BufferedOutput = bufferedOutput;
+    NoCache = noCache;
+    TempDir = tempDir;
+    SessionName = sessionName;
+    AutoReadLimit = autoReadLimit;
+    AutoReadInput = autoReadInput;
+    AutoContentType = autoContentType;
+    AutoHttpHeader = autoHttpHeader;
+    OnRequestError = std::move(onRequestError);
+    OnLastExecRequest = std::move(onLastExecRequest);
+    OnExecRequest = std::move(onExecRequest);
+    OnFirstExecRequest = std::move(onFirstExecRequest);
+    StdEngine = this;
+
+    if (Designing() || !IsActive()) return;
+    MakeCurrent();
+    // The resident server titles its window and starts PollTimer here instead of serving.
+    if (StdServerProcess) return;
+    DispatchRequest();
+}
+
+TCGIStdEngine::~TCGIStdEngine() {
+    TCGIStdEngine* self = this;
+    StdEngine.compare_exchange_strong(self, nullptr);
+}
+
+namespace {
+
+// Seam of the resident modes: a CGI start with a CGIMode other than NormalMode starts a resident
+// server, queues its request there and relays the answer. Until those modes exist nothing is
+// handed over, and the request is served by this process as in NormalMode.
+bool HandToNewResidentServer() { return false; }
+
+}  // namespace
+
+void TCGIStdEngine::DispatchRequest() {
+    if (CGIMode != NormalMode && !StdServerProcess && HandToNewResidentServer()) return;
+    HandleRequest();
+    if (AutoTerminate) TerminateProgram();
+}
+
+bool TCGIStdEngine::IsActive() { return IsStandardCgiStart(); }
+
+void TCGIStdEngine::ExecRequest() {
+    CGIRequestState().FormData = ReadContent();
+    // OnLastExecRequest only in NormalMode: in the resident modes the process outlives the request.
+    RaiseRequestEvents(CGIMode == NormalMode);
+}
+
+void TCGIStdEngine::EndRequest() {
+    THttpEngine::EndRequest();
+    if (!AutoTerminate) return;
+    // Freeing the streams closes them: a closed standard output tells the web server that the
+    // answer is complete. A failing close changes nothing for the answer already sent.
+    TCGIRequestState& st = CGIRequestState();
+    st.OutputStream.reset();
+    st.InputStream.reset();
+    if (!StdServerProcess) TerminateProgram();
+}
+
+TThread* TCGIStdEngine::GetRequestThread() { return CGIRequestState().CurrentRequestThread; }
+
+}  // namespace velmora

@@ -1,0 +1,112 @@
+// TGeneralHttpEngine's settings and Loaded: the setters that reach the current engine, and the
+// choice of the engines by the environment the program was started in.
+#include "GenEng.h"
+
+#include "EnvPaths.h"
+#include "Forms.h"
+#include "System.h"
+
+namespace velmora {
+
+TGeneralHttpEngine::TGeneralHttpEngine(TComponent* owner) : TGeneralHttpComponent(owner) {
+    FAutoReadInput = true;
+    FAutoReadLimit = 10000;
+    SetAutoHttpHeader(true);
+    CgiAutoTerminate = true;
+    SetAutoContentType("text/html");
+    SetSessionName("DefaultSession");
+}
+
+namespace {
+
+// Stores value into the component's field and into the same setting of the calling thread's
+// current engine, if it has one.
+template <class T>
+void StoreAndForward(T& own, const T& value, T THttpEngine::*field) {
+    own = value;
+    if (THttpEngine* engine = CurrentEngine()) engine->*field = value;
+}
+
+}  // namespace
+
+void TGeneralHttpEngine::SetAutoHttpHeader(bool value) {
+    StoreAndForward(FAutoHttpHeader, value, &THttpEngine::AutoHttpHeader);
+}
+void TGeneralHttpEngine::SetAutoContentType(const std::string& value) {
+    StoreAndForward(FAutoContentType, value, &THttpEngine::AutoContentType);
+}
+void TGeneralHttpEngine::SetAutoReadInput(bool value) {
+    StoreAndForward(FAutoReadInput, value, &THttpEngine::AutoReadInput);
+}
+void TGeneralHttpEngine::SetAutoReadLimit(int value) {
+    StoreAndForward(FAutoReadLimit, value, &THttpEngine::AutoReadLimit);
+}
+void TGeneralHttpEngine::SetBufferedOutput(bool value) {
+    StoreAndForward(FBufferedOutput, value, &THttpEngine::BufferedOutput);
+}
+void TGeneralHttpEngine::SetTempDir(const std::string& value) {
+    StoreAndForward(FTempDir, value, &THttpEngine::TempDir);
+}
+void TGeneralHttpEngine::SetSessionName(const std::string& value) {
+    StoreAndForward(FSessionName, value, &THttpEngine::SessionName);
+}
+void TGeneralHttpEngine::SetNoCache(bool value) {
+    StoreAndForward(FNoCache, value, &THttpEngine::NoCache);
+}
+void TGeneralHttpEngine::SetOnExecRequest(TExecRequestEvent handler) {
+    StoreAndForward(FOnExecRequest, handler, &THttpEngine::OnExecRequest);
+}
+void TGeneralHttpEngine::SetOnFirstExecRequest(TFirstExecRequestEvent handler) {
+    StoreAndForward(FOnFirstExecRequest, handler, &THttpEngine::OnFirstExecRequest);
+}
+void TGeneralHttpEngine::SetOnLastExecRequest(TLastExecRequestEvent handler) {
+    StoreAndForward(FOnLastExecRequest, handler, &THttpEngine::OnLastExecRequest);
+}
+void TGeneralHttpEngine::SetOnRequestError(TRequestErrorEvent handler) {
+    StoreAndForward(FOnRequestError, handler, &THttpEngine::OnRequestError);
+}
+
+void TGeneralHttpEngine::Loaded() {
+    TGeneralHttpComponent::Loaded();
+    // The main window only holds the components; it is never shown.
+    Application().ShowMainForm = false;
+    if (auto* form = dynamic_cast<TForm*>(Owner())) {
+        form->SetWindowState(wsMinimized);
+        form->Hide();
+    }
+    if (Designing()) return;
+    if (RunsAsLibrary()) {
+        CreateLibraryEngines();
+        return;
+    }
+    const std::string serverSoftware = GetEnv("SERVER_SOFTWARE");  // "" for a value with "ZB"
+    const bool handStarted = serverSoftware.empty() && ParamCount() == 0;
+    if (!CurrentEngine()) {
+        if (handStarted)
+            CreateCGIStdEngine(true);
+        else if (!serverSoftware.empty() && !Contains(UpperCase(GetEnv("CGI_VERSION")), "WIN"))
+            CreateCGIStdEngine(false);
+    }
+    if (!CurrentEngine() || handStarted) CreateCGIWinEngine(handStarted);
+}
+
+// In a CGI process the engine serves the request inside its constructor and, with
+// CgiAutoTerminate, ends the process there.
+void TGeneralHttpEngine::CreateCGIStdEngine(bool handStarted) {
+    FCGIStdEngine = new TCGIStdEngine(Owner(), handStarted, CGIMode, CgiAutoTerminate,
+                                      FBufferedOutput, FNoCache, FTempDir, FSessionName,
+                                      FAutoReadLimit, FAutoReadInput, FAutoContentType,
+                                      FAutoHttpHeader, FOnRequestError, FOnLastExecRequest,
+                                      FOnExecRequest, FOnFirstExecRequest);
+}
+
+// HOOK: the Windows CGI engine. It will be made here with the same values as the standard engine
+// (for a Windows CGI start, a start with parameters, and a process started by hand); it does not
+// exist yet, so such starts get no engine.
+void TGeneralHttpEngine::CreateCGIWinEngine(bool /*handStarted*/) {}
+
+// HOOK: the library engines. Loaded into a web server's process, the NSAPI engine and then the
+// ISAPI engine will be made here (in NormalMode, with the ISAPI events); neither exists yet.
+void TGeneralHttpEngine::CreateLibraryEngines() {}
+
+}  // namespace velmora

@@ -1,0 +1,134 @@
+// The echo-form example run as a web server would run it, with crafted environments and bodies:
+// well-formed requests and every kind of bad input end in time with the designed answer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "ChildProcess.h"
+#include "TempDir.h"
+#include "WebServer.h"
+
+using namespace velmora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = VELMORA_BINARY_DIR "/examples/echoform/echoform";
+const std::string kHeader = "HTTP/1.1 200 OK\r\ncontent-type:text/html\r\n\r\n";
+
+class EchoFormRun : public ::testing::Test {
+protected:
+    TempDir Temp;
+    const std::string LogDir = Temp.Path();
+
+    // Runs the program once with SERVER_SOFTWARE, the log folder and the given variables.
+    TChildResult Run(std::vector<std::string> env, const std::string& body = "",
+                     std::vector<std::string> args = {}) {
+        TChildRun run;
+        run.Args = {kProgram};
+        run.Args.insert(run.Args.end(), args.begin(), args.end());
+        run.Env = {"CGI_LOG_DIR=" + LogDir, "PATH=/usr/bin:/bin"};
+        run.Env.insert(run.Env.end(), env.begin(), env.end());
+        run.Input = body;
+        run.TimeoutMs = 20000;
+        TChildResult r = RunChild(run);
+        EXPECT_TRUE(r.Started);
+        EXPECT_FALSE(r.TimedOut) << "the program hung";
+        EXPECT_EQ(r.Signal, 0) << r.Err;
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        return r;
+    }
+
+    std::string Log() const { return ReadWholeFile(LogDir + "/echoform.Log"); }
+};
+
+std::vector<std::string> Post(const std::string& length, const std::string& server = "TestServer/1.0") {
+    return {"SERVER_SOFTWARE=" + server, "REQUEST_METHOD=POST", "CONTENT_LENGTH=" + length,
+            "CONTENT_TYPE=application/x-www-form-urlencoded", "QUERY_STRING=q=from+query",
+            "SCRIPT_NAME=/cgi-bin/echoform"};
+}
+
+bool Has(const std::string& page, const std::string& name, const std::string& value) {
+    return page.find("<tr><td>" + name + "</td><td>" + value + "</td></tr>") != std::string::npos;
+}
+
+TEST_F(EchoFormRun, AnswersGetAndPostRequests) {
+    TChildResult r = Run({"SERVER_SOFTWARE=TestServer/1.0", "REQUEST_METHOD=GET",
+                          "QUERY_STRING=name=Ada+L%3Cx%3E&n=1&n=2", "CONTENT_LENGTH=0",
+                          "SCRIPT_NAME=/cgi-bin/echoform", "REMOTE_ADDR=127.0.0.1"});
+    ASSERT_EQ(r.Out.rfind(kHeader + "<html>", 0), 0u) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "name", "Ada L&lt;x&gt;")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "n", "1\r\n2")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "SERVER_SOFTWARE", "TestServer/1.0"));
+    EXPECT_TRUE(Has(r.Out, "REMOTE_ADDR", "127.0.0.1"));
+    EXPECT_TRUE(Has(r.Out, "SCRIPT_NAME", "/cgi-bin/echoform"));
+    EXPECT_EQ(r.Out.substr(r.Out.size() - 16), "</body></html>\r\n");
+    EXPECT_EQ(Log(), "");
+
+    // Without fields the page offers a form that posts back to the program.
+    r = Run({"SERVER_SOFTWARE=TestServer/1.0", "REQUEST_METHOD=GET", "SCRIPT_NAME=/cgi-bin/echoform"});
+    EXPECT_NE(r.Out.find("action=\"/cgi-bin/echoform\""), std::string::npos) << r.Out;
+
+    // A body wins over the query string; under Apache there is no status line.
+    r = Run(Post("9", "Apache/2.4.62 (Debian)"), "a=1&b=%41");
+    ASSERT_EQ(r.Out.rfind("content-type:text/html\r\n\r\n<html>", 0), 0u) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "a", "1"));
+    EXPECT_TRUE(Has(r.Out, "b", "A"));
+    EXPECT_FALSE(Has(r.Out, "q", "from query"));
+}
+
+TEST_F(EchoFormRun, BadContentLengthsEndInTime) {
+    // Not a number: the request fails before its events, with one log line and no answer.
+    for (const std::string len : {"abc", "12x", "99999999999"}) {
+        TChildResult r = Run(Post(len), "a=1");
+        EXPECT_EQ(r.Out, "") << len;
+    }
+    EXPECT_NE(Log().find(" : Unhandled exception : 'abc' is not a valid integer value\r\n"), std::string::npos)
+        << Log();
+
+    // Negative: no body; the form data comes from the query string.
+    TChildResult r = Run(Post("-5"), "a=1");
+    EXPECT_TRUE(Has(r.Out, "q", "from query")) << r.Out;
+    EXPECT_FALSE(Has(r.Out, "a", "1"));
+
+    // Far larger than the body but within the limit: what arrives is read, without waiting.
+    r = Run(Post("9000"), "a=1&b=22");
+    EXPECT_TRUE(Has(r.Out, "a", "1")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "b", "22"));
+
+    // Above AutoReadLimit: one log line, the body is not read, the answer still comes.
+    fs::remove(LogDir + "/echoform.Log");
+    r = Run(Post("10001"), "a=" + std::string(9999, 'x'));
+    EXPECT_EQ(r.Out.rfind(kHeader, 0), 0u);
+    EXPECT_FALSE(Has(r.Out, "a", std::string(9999, 'x')));
+    EXPECT_NE(r.Out.find("</body></html>"), std::string::npos);
+    EXPECT_NE(Log().find(" : Content length exceeds AutoReadLimit\r\n"), std::string::npos) << Log();
+}
+
+TEST_F(EchoFormRun, ShortOrZeroBytedBodiesGiveTruncatedFormData) {
+    // Input that ends early (the web server closed it): the form data is what arrived.
+    TChildResult r = Run(Post("30"), "name=abcd");
+    EXPECT_TRUE(Has(r.Out, "name", "abcd")) << r.Out;
+    r = Run(Post("30"), "");
+    EXPECT_NE(r.Out.find("<h2>Form fields</h2>\r\n<table>\r\n</table>"), std::string::npos) << r.Out;
+
+    // A zero byte ends the form data.
+    r = Run(Post("12"), std::string("a=1&b=2\0&c=3", 12));
+    EXPECT_TRUE(Has(r.Out, "a", "1")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "b", "2"));
+    EXPECT_EQ(r.Out.find("<td>c</td>"), std::string::npos);
+}
+
+TEST_F(EchoFormRun, StaysInactiveUnderWindowsCgiAndWithoutAServer) {
+    for (const std::string v : {"CGI/1.3a (Win)", "win", "WIN", "cgi (wIn32)"}) {
+        TChildResult r = Run({"SERVER_SOFTWARE=TestServer/1.0", "CGI_VERSION=" + v, "QUERY_STRING=a=1"}, "a=1");
+        EXPECT_EQ(r.Out, "") << v;
+    }
+    // Started by hand, or with a parameter and no server: nothing to serve, and no waiting.
+    EXPECT_EQ(Run({}).Out, "");
+    EXPECT_EQ(Run({"SERVER_SOFTWARE=ZB-Server"}, "", {"profile.ini"}).Out, "");
+    EXPECT_EQ(Log(), "");
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// Starting and stopping lighttpd and apache2 for tests: private configuration, a port found by
+// binding to port 0, readiness by connecting, stop by SIGTERM to the server's own pid.
+#include "WebServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+
+namespace velmora::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int FreeLoopbackPort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+bool Accepts(int port) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string LighttpdConfig(const std::string& dir, int port) {
+    return "server.document-root = \"" + dir + "/www\"\n"
+           "server.bind = \"127.0.0.1\"\n"
+           "server.port = " + std::to_string(port) + "\n"
+           "server.errorlog = \"" + dir + "/error.log\"\n"
+           "server.modules = ( \"mod_alias\", \"mod_cgi\" )\n"
+           "alias.url = ( \"/cgi-bin/\" => \"" + dir + "/cgi-bin/\" )\n"
+           "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = ( \"\" => \"\" ) }\n"
+           "mimetype.assign = ( \".html\" => \"text/html\" )\n";
+}
+
+std::string ApacheConfig(const std::string& dir, int port) {
+    const std::string mods = "/usr/lib/apache2/modules/";
+    return "ServerRoot " + dir + "\n"
+           "Listen 127.0.0.1:" + std::to_string(port) + "\n"
+           "ServerName 127.0.0.1\n"
+           "PidFile " + dir + "/httpd.pid\n"
+           "ErrorLog " + dir + "/error.log\n"
+           "LoadModule mpm_event_module " + mods + "mod_mpm_event.so\n"
+           "LoadModule authz_core_module " + mods + "mod_authz_core.so\n"
+           "LoadModule alias_module " + mods + "mod_alias.so\n"
+           "LoadModule cgid_module " + mods + "mod_cgid.so\n"
+           "User www-data\nGroup www-data\n"
+           "ScriptSock " + dir + "/cgid.sock\n"
+           "DocumentRoot " + dir + "/www\n"
+           "ScriptAlias /cgi-bin/ " + dir + "/cgi-bin/\n"
+           "<Directory " + dir + "/cgi-bin>\n  Require all granted\n</Directory>\n";
+}
+
+}  // namespace
+
+std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::string& program,
+                                              std::string& why) {
+    std::unique_ptr<TWebServer> server(new TWebServer);
+    char tmpl[] = "/tmp/velmora-web-XXXXXX";
+    if (!::mkdtemp(tmpl)) {
+        why = "no temporary folder";
+        return nullptr;
+    }
+    server->FDir = tmpl;
+    // The CGI user (www-data under apache) must reach the folder and write beside its program.
+    ::chmod(tmpl, 0755);
+    fs::create_directories(server->FDir + "/www");
+    fs::create_directories(server->FDir + "/logs");
+    fs::create_directories(server->CgiBin());
+    ::chmod(server->CgiBin().c_str(), 0777);
+    const std::string target = server->CgiBin() + "/" + fs::path(program).filename().string();
+    std::error_code ec;
+    fs::copy_file(program, target, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        why = "cannot copy " + program + ": " + ec.message();
+        return nullptr;
+    }
+    ::chmod(target.c_str(), 0755);
+    // A port taken between probing and binding makes the server fail: try a few.
+    for (int attempt = 0; attempt < 5; ++attempt)
+        if (server->Launch(kind, why)) return server;
+    return nullptr;
+}
+
+bool TWebServer::Launch(TServerKind kind, std::string& why) {
+    FPort = FreeLoopbackPort();
+    const std::string conf = FDir + (kind == TServerKind::Lighttpd ? "/lighttpd.conf" : "/httpd.conf");
+    WriteText(conf, kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort));
+    std::vector<std::string> args =
+        kind == TServerKind::Lighttpd
+            ? std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", conf}
+            : std::vector<std::string>{"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"};
+    if (!fs::exists(args[0])) {
+        why = args[0] + " is not installed";
+        return false;
+    }
+    FPid = ::fork();
+    if (FPid == 0) {
+        ::setpgid(0, 0);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200; ++i) {  // up to 10 s
+        if (Accepts(FPort)) return true;
+        int status = 0;
+        if (::waitpid(FPid, &status, WNOHANG) == FPid) {
+            FPid = -1;
+            why = "server ended at start: " + ReadWholeFile(ErrorLog());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    why = "server did not accept connections";
+    Stop();
+    return false;
+}
+
+void TWebServer::Stop() noexcept {
+    if (FPid <= 0) return;
+    ::kill(FPid, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+        int status = 0;
+        if (::waitpid(FPid, &status, WNOHANG) == FPid) {
+            FPid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+    FPid = -1;
+}
+
+TWebServer::~TWebServer() {
+    Stop();
+    std::error_code ec;
+    if (!FDir.empty()) fs::remove_all(FDir, ec);
+}
+
+std::string TWebServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+
+std::string TWebServer::ErrorLog() const { return FDir + "/error.log"; }
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string Curl(const std::vector<std::string>& args) {
+    TChildRun run;
+    run.Args = {"/usr/bin/curl", "--silent", "--show-error", "--include", "--noproxy", "*", "--max-time", "30"};
+    run.Args.insert(run.Args.end(), args.begin(), args.end());
+    run.Env = InheritedEnvironment();
+    run.TimeoutMs = 40000;
+    return RunChild(run).Out;
+}
+
+}  // namespace velmora::test
