@@ -1,4 +1,4 @@
-// A real SMTP relay for tests: Debian's aiosmtpd (tests/support/smtp_sink.py) started on a free
+// A real SMTP relay for tests: Debian's aiosmtpd (tools/smtp_sink.py) started on a free
 // loopback port in a temporary folder, stopped by its process id. Messages arrive as N.eml files.
 #pragma once
 
@@ -69,11 +69,14 @@ inline std::string ReadFileBytes(const std::string& path) {
 
 class SmtpSink {
 public:
-    SmtpSink() {
+    // options: further arguments of the sink, such as "--refuse", ADDRESS.
+    explicit SmtpSink(const std::vector<std::string>& options = {}) {
         char tmpl[] = "/tmp/velmora-sink-XXXXXX";
         if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
         FDir = tmpl;
-        FPid = SpawnPython({std::string(VELMORA_SOURCE_DIR) + "/tests/support/smtp_sink.py", FDir});
+        std::vector<std::string> args{std::string(VELMORA_SOURCE_DIR) + "/tools/smtp_sink.py", FDir};
+        args.insert(args.end(), options.begin(), options.end());
+        FPid = SpawnPython(args);
         std::string portFile = FDir + "/port";
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!std::filesystem::exists(portFile)) {

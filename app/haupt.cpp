@@ -1,0 +1,70 @@
+// The main window's form description (components and their stored settings) and the first-request
+// handler that finds the side files beside the program file and loads the three text ones.
+#include "haupt.h"
+
+#include "EnvPaths.h"
+#include "Files.h"
+
+namespace velmora {
+
+namespace {
+
+// Any local relay; every request replaces it with the settings file's mailhost.
+constexpr const char* DefaultRelayHost = "localhost";
+
+void SetLines(TStringList& list, std::initializer_list<const char*> lines) {
+    list.Clear();
+    for (const char* line : lines) list.Add(line);
+}
+
+}  // namespace
+
+THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
+    SetName("Hauptmenue");
+    SetCaption("Brevanto - VELMORA");
+    SetWindowState(wsMinimized);
+
+    HTTP = new TGeneralHttpEngine(this);
+    HTTP->SetName("HTTP");
+    HTTP->SetAutoContentType("text/html");
+    HTTP->SetAutoReadLimit(10000);
+    HTTP->SetBufferedOutput(false);
+    HTTP->CGIMode = NormalMode;
+    HTTP->CgiAutoTerminate = true;
+    HTTP->SetSessionName("Mail");
+    HTTP->SetNoCache(false);
+    HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
+    HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
+
+    Nachricht = new TSmtpSendMail(this);
+    Nachricht->SetName("Nachricht");
+    Nachricht->RemoteHost = DefaultRelayHost;
+    Nachricht->RemotePort = "25";
+    TStringList header;
+    SetLines(header, {"From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "Subject: %SUBJECT% ",
+                      "Mime-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
+                      "Content-Transfer-Encoding: quoted-printable"});
+    Nachricht->SetMailHeader(header);
+
+    RueckgabeHTML = new THttpFileFilter(this);
+    RueckgabeHTML->SetName("RueckgabeHTML");
+
+    SetLines(Top, {"<--- Top of form ", "---------------->"});
+    SetLines(Bottom, {"<--- Bottom of form ", "---------------->"});
+}
+
+void THauptmenue::HTTPFirstExecRequest(TObject*) {
+    TSideFiles f;
+    f.ProgramDir = ExtractFilePath(ModuleFileName());
+    f.Ini = f.ProgramDir + "VELMORA.INI";
+    f.All = f.ProgramDir + "VELMORA.ALL";
+    f.Top = f.ProgramDir + "VELMORA.TOP";
+    f.Bot = f.ProgramDir + "VELMORA.BOT";
+    FSideFiles = f;
+    // A missing file keeps the list's stored lines; one that exists but cannot be read raises.
+    if (FileExists(f.All)) Allowed.LoadFromFile(f.All);
+    if (FileExists(f.Top)) Top.LoadFromFile(f.Top);
+    if (FileExists(f.Bot)) Bottom.LoadFromFile(f.Bot);
+}
+
+}  // namespace velmora

@@ -1,0 +1,73 @@
+// THauptmenue: the program's main window. It owns the request engine, the mail sender, the answer
+// template filter and the text lists, and handles each form post (settings, allowed list, mail, answer).
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "Forms.h"
+#include "GenEng.h"
+#include "HSmtp.h"
+#include "HttpFileFilter.h"
+#include "MailSettings.h"
+#include "StringList.h"
+
+namespace velmora {
+
+// The paths of the side files, worked out once from the program file's folder.
+struct TSideFiles {
+    std::string ProgramDir;  // with its trailing "/"
+    std::string Ini, All, Top, Bot;
+};
+
+// Created once per process by the program entry (or by a test). Never shown: the engine component
+// hides it when it loads. Requests are handled one at a time per process (see HTTPExecRequest).
+class THauptmenue : public TForm {
+public:
+    // The form description: creates every component with its stored settings.
+    explicit THauptmenue(TComponent* owner);
+
+    TGeneralHttpEngine* HTTP;
+    TSmtpSendMail* Nachricht;
+    THttpFileFilter* RueckgabeHTML;
+    TStringList Allowed;  // allowed recipient addresses, one or more per line
+    TStringList Top;      // lines before the form's fields in every mail
+    TStringList Bottom;   // lines after them
+    TStringList vars;     // the posted field names while a body is built
+
+    // OnFirstExecRequest: locates the side files beside the program file and loads the text ones.
+    void HTTPFirstExecRequest(TObject* sender);
+    // OnExecRequest: one form post from settings file to answer page.
+    void HTTPExecRequest(TObject* sender);
+    // Fills Nachricht's body from Top, the posted fields, Bottom and (when dateLine) the date.
+    void zuordnen(bool dateLine);
+
+    const TSideFiles& SideFiles() const noexcept { return FSideFiles; }
+
+private:
+    // What one request decided from the settings record and the form.
+    struct TMailRequest {
+        TMailSettings Stored;     // the record as written back, with the new counter
+        TMailSettings Work;       // the same with the form's overrides
+        bool RecipientsAllowed = false;
+    };
+
+    void ApplyFormOverrides(TMailRequest& r);
+    void CheckRecipients(TMailRequest& r);
+    void CopyToComponents(const TMailRequest& r);
+    void SendAndAnswer();
+    bool InAllowedList(const std::string& address) const;
+
+    TSideFiles FSideFiles;
+    // Held for a whole request: the components and lists above are shared by every thread that
+    // serves a request of this process.
+    std::mutex FRequestLock;
+};
+
+// The eleven field names, as posted (case counts), that never go into the body.
+bool IsControlFieldName(const std::string& name);
+
+// A template name a form may choose: relative, without a ".." component.
+bool IsSafeTemplateName(const std::string& name);
+
+}  // namespace velmora

@@ -1,0 +1,160 @@
+// HTTPExecRequest, the handling of one form post: count it in the settings file, let the form
+// override the record's fields, test the recipients against the allowed list, send, and answer.
+#include <cstdint>
+
+#include "AnswerPages.h"
+#include "HAdaptor.h"
+#include "HttpEng.h"
+#include "SettingsFile.h"
+#include "SysUtils.h"
+#include "haupt.h"
+
+namespace velmora {
+
+namespace {
+
+// The form fields that override the record's field of the same name, in the order they are read.
+constexpr TMailField OverriddenFields[] = {TMailField::mailfrom, TMailField::mailcc,   TMailField::mailat,
+                                           TMailField::mailsubject, TMailField::mailhost, TMailField::mailport,
+                                           TMailField::htmlfile};
+
+std::string FormField(const std::string& name, const std::string& def = "") { return AdaptGetFormField(name, def); }
+
+// Only a to z are capitalised: the allowed list is compared the way it always has been.
+std::string UpperAZ(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// Request text for a log line: control bytes would start a line of their own.
+std::string ForLog(std::string s) {
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    return s;
+}
+
+// The counter wraps as a 32-bit register does instead of overflowing.
+int32_t NextCounter(int32_t c) { return static_cast<int32_t>(static_cast<uint32_t>(c) + 1u); }
+
+// The sender that does the work of Nachricht for this request. Its socket notifications arrive on
+// the thread that creates it, so it is made on the request's thread, whatever thread made the window.
+void CopySender(const TSmtpSendMail& from, TSmtpSendMail& to) {
+    to.RemoteHost = from.RemoteHost;
+    to.RemotePort = from.RemotePort;
+    to.MailFrom = from.MailFrom;
+    to.MailTo = from.MailTo;
+    to.MailCC = from.MailCC;
+    to.MailBCC = from.MailBCC;
+    to.MailSubject = from.MailSubject;
+    to.SetMailHeader(from.MailHeader());
+    to.SetMailBody(from.MailBody());
+    to.SetAttachments(from.Attachments());
+    to.OnBodyEntry = from.OnBodyEntry;
+}
+
+}  // namespace
+
+bool IsControlFieldName(const std::string& name) {
+    static const char* const names[] = {"MAILFROM", "MAILTO",  "MAILCC",   "MAILAT",   "MAILSUBJECT", "HTMLFILE",
+                                        "HTMLURL",  "MAILHOST", "VARNAMES", "MAILPORT", "CHAR"};
+    for (const char* n : names)
+        if (name == n) return true;
+    return false;
+}
+
+bool IsSafeTemplateName(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+    // Both separators count, so that a name means the same on every system the program runs on.
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
+            if (name.compare(start, i - start, "..") == 0 && i - start == 2) return false;
+            start = i + 1;
+        }
+    }
+    return !(name.size() >= 2 && name[1] == ':');  // a drive path
+}
+
+bool THauptmenue::InAllowedList(const std::string& address) const {
+    std::string wanted = UpperAZ(address);
+    for (const std::string& line : Allowed)
+        if (Contains(UpperAZ(line), wanted)) return true;
+    return false;
+}
+
+void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
+    for (TMailField field : OverriddenFields) {
+        const TMailFieldInfo& f = MailFieldInfo(field);
+        std::string value = FormField(f.Name).substr(0, static_cast<size_t>(f.Capacity));
+        if (value.empty()) continue;
+        if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
+            // A form may pick a template beside the program, never a file elsewhere.
+            WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: not a name inside the program's folder");
+            continue;
+        }
+        r.Work.Set(field, value);
+    }
+}
+
+void THauptmenue::CheckRecipients(TMailRequest& r) {
+    std::string to = FormField("mailto");
+    bool toAllowed = to.empty() || InAllowedList(to);
+    if (!to.empty() && toAllowed) r.Work.Set(TMailField::mailto, to);
+    // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
+    std::string cc = FormField("mailcc");
+    bool ccAllowed = cc.empty() || InAllowedList(cc);
+    if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
+    r.RecipientsAllowed = toAllowed && ccAllowed;
+}
+
+void THauptmenue::CopyToComponents(const TMailRequest& r) {
+    const TMailSettings& w = r.Work;
+    RueckgabeHTML->SetFileName(w.Get(TMailField::htmlfile));
+    Nachricht->MailFrom = w.Get(TMailField::mailfrom);
+    Nachricht->MailTo = w.Get(TMailField::mailto);
+    Nachricht->MailCC = w.Get(TMailField::mailcc);
+    Nachricht->RemoteHost = w.Get(TMailField::mailhost);
+    Nachricht->RemotePort = w.Get(TMailField::mailport);
+    std::string subject = w.Get(TMailField::mailsubject);
+    Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
+}
+
+void THauptmenue::SendAndAnswer() {
+    TSmtpSendMail sender(nullptr);
+    CopySender(*Nachricht, sender);
+    if (sender.Send(20)) {
+        std::string url = FormField("htmlurl");
+        if (!url.empty()) WriteRedirectPage(url);
+        else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+        else WriteThankYouPage();
+        return;
+    }
+    if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
+    else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+}
+
+void THauptmenue::HTTPExecRequest(TObject*) {
+    std::lock_guard<std::mutex> hold(FRequestLock);
+    // Counted first, under the file's lock, so that concurrent requests never lose a count; the
+    // form's overrides apply to this request only and never reach the file.
+    auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
+    if (!stored) {
+        WriteLog("Settings file " + FSideFiles.Ini + " not found: request left unanswered");
+        return;
+    }
+    TMailRequest r;
+    r.Stored = *stored;
+    r.Work = *stored;
+    ApplyFormOverrides(r);
+    CheckRecipients(r);
+    CopyToComponents(r);
+    zuordnen(r.Work.DateLine());
+    if (!r.RecipientsAllowed) {
+        WriteRefusalPage(r.Stored.Get(TMailField::mailto), Allowed);
+        return;
+    }
+    SendAndAnswer();
+}
+
+}  // namespace velmora

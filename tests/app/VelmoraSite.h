@@ -1,0 +1,207 @@
+// End-to-end test site: lighttpd serving a folder with velmora as a CGI program, and the project's
+// SMTP sink as its relay, both on free loopback ports, started by the test and stopped by pid.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AppProcesses.h"
+#include "SmtpSink.h"
+
+namespace velmora::test {
+
+// One delivered mail: the bytes as the relay received them and the envelope.
+struct DeliveredMail {
+    std::string Raw;
+    std::string Helo, MailFrom;
+    std::vector<std::string> Recipients;
+
+    // The value of the first header line of that name (case as written), "" when absent.
+    std::string Header(const std::string& name) const {
+        std::string head = Raw.substr(0, Raw.find("\r\n\r\n") + 2);
+        std::string key = name + ": ";
+        for (size_t pos = 0; pos < head.size();) {
+            size_t end = head.find("\r\n", pos);
+            if (end == std::string::npos) break;
+            if (head.compare(pos, key.size(), key) == 0) return head.substr(pos + key.size(), end - pos - key.size());
+            pos = end + 2;
+        }
+        return "";
+    }
+    // The body as sent, decoded when the header declares quoted-printable.
+    std::string Body() const {
+        size_t p = Raw.find("\r\n\r\n");
+        std::string body = p == std::string::npos ? "" : Raw.substr(p + 4);
+        return Header("Content-Transfer-Encoding") == "quoted-printable" ? DecodeQuotedPrintable(body) : body;
+    }
+
+    // "=XX" is the byte XX, "=" at a line end joins the lines.
+    static std::string DecodeQuotedPrintable(const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '=') {
+                out += text[i];
+            } else if (text.compare(i + 1, 2, "\r\n") == 0) {
+                i += 2;
+            } else if (i + 2 < text.size()) {
+                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            }
+        }
+        return out;
+    }
+};
+
+// An HTTP answer as curl saw it.
+struct HttpAnswer {
+    int Status = 0;
+    std::string Headers;  // the header block, lines ending in CR LF
+    std::string Body;
+};
+
+class VelmoraSite {
+public:
+    // Lays out www/, cgi-bin/ (with a copy of the program, so that it finds its side files there)
+    // and mail/ in a fresh folder.
+    explicit VelmoraSite(const std::string& velmoraProgram) {
+        for (const char* d : {"www", "cgi-bin"}) ::mkdir((FDir / d).c_str(), 0777);
+        RunResult r = RunProgram({"/bin/cp", velmoraProgram, CgiDir() + "/velmora"});
+        if (r.ExitCode != 0) throw std::runtime_error("cannot copy velmora: " + r.Err);
+    }
+    ~VelmoraSite() { Stop(); }
+
+    std::string Dir() const { return FDir.Path(); }
+    std::string CgiDir() const { return FDir / "cgi-bin"; }
+    std::string WwwDir() const { return FDir / "www"; }
+    std::string CgiFile(const std::string& name) const { return CgiDir() + "/" + name; }
+    int WebPort() const { return FWebPort; }
+    int SmtpPort() const { return FSmtp->Port(); }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(FWebPort) + path; }
+    std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
+
+    // Starts the relay and the web server; a port taken in the meantime by another test is
+    // retried with a new one. The relay answers RCPT TO for the refused addresses with 550.
+    void Start(const std::vector<std::string>& refusedRecipients = {}) {
+        std::vector<std::string> options;
+        for (const auto& r : refusedRecipients) {
+            options.push_back("--refuse");
+            options.push_back(r);
+        }
+        FSmtp = std::make_unique<SmtpSink>(options);
+        for (int attempt = 0; attempt < 5 && !FWeb.Running(); ++attempt) {
+            FWebPort = FreeLoopbackPort();
+            WriteWholeFile(FDir / "lighttpd.conf", LighttpdConfig());
+            FWeb.Start({"/usr/sbin/lighttpd", "-D", "-f", FDir / "lighttpd.conf"}, FDir / "lighttpd.log");
+            if (!WaitForPort(FWebPort, 10000) || !FWeb.Running()) FWeb.Stop();
+        }
+        if (!FWeb.Running()) throw std::runtime_error("lighttpd did not start: " + ReadWholeFile(FDir / "lighttpd.log"));
+    }
+    void Stop() {
+        FWeb.Stop();
+        if (FSmtp) FSmtp->Stop();
+    }
+
+    // curl with the given arguments before the URL; -i shows the status and headers.
+    HttpAnswer Curl(const std::vector<std::string>& args, const std::string& url) const {
+        std::vector<std::string> argv{"/usr/bin/curl", "-s", "-i", "--max-time", "60"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.push_back(url);
+        RunResult r = RunProgram(argv);
+        HttpAnswer a;
+        size_t end = r.Out.find("\r\n\r\n");
+        if (r.ExitCode != 0 || end == std::string::npos) return a;
+        a.Headers = r.Out.substr(0, end + 2);
+        a.Body = r.Out.substr(end + 4);
+        a.Status = std::atoi(a.Headers.substr(a.Headers.find(' ') + 1).c_str());
+        return a;
+    }
+    // A URL-encoded post (the data as given, already encoded).
+    HttpAnswer Post(const std::string& urlencoded) const { return Curl({"--data-binary", urlencoded}, ProgramUrl()); }
+    // A multipart post: each entry "name=value" or "name=@file" as curl's -F takes it.
+    HttpAnswer PostMultipart(const std::vector<std::string>& parts) const {
+        std::vector<std::string> args;
+        for (const auto& p : parts) {
+            args.push_back("-F");
+            args.push_back(p);
+        }
+        return Curl(args, ProgramUrl());
+    }
+
+    // The mails delivered so far, in order of arrival; waits up to timeoutMs for at least `count`.
+    std::vector<DeliveredMail> Mails(size_t count = 0, int timeoutMs = 15000) const {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (static_cast<size_t>(FSmtp->MessageCount()) < count && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::vector<DeliveredMail> mails;
+        for (int n = 1, last = FSmtp->MessageCount(); n <= last; ++n) {
+            DeliveredMail m;
+            m.Raw = ReadWholeFile(FSmtp->Message(n));
+            std::string envelope = ReadWholeFile(FSmtp->Envelope(n));
+            m.Helo = JsonStrings(envelope, "helo").at(0);
+            m.MailFrom = JsonStrings(envelope, "mail_from").at(0);
+            m.Recipients = JsonStrings(envelope, "rcpt_tos");
+            mails.push_back(m);
+        }
+        return mails;
+    }
+
+    // What the program wrote to its log beside itself (the folder "Log" in cgi-bin when present).
+    std::string Log() const {
+        std::string inLogDir = ReadWholeFile(CgiDir() + "/Log/velmora.Log");
+        return inLogDir.empty() ? ReadWholeFile(CgiDir() + "/velmora.Log") : inLogDir;
+    }
+    std::string ServerErrors() const { return ReadWholeFile(FDir / "error.log"); }
+
+private:
+    // The strings of one key of the sink's envelope record: "key": "x" or "key": ["a", "b"].
+    static std::vector<std::string> JsonStrings(const std::string& json, const std::string& key) {
+        std::vector<std::string> values;
+        size_t p = json.find("\"" + key + "\":");
+        if (p == std::string::npos) return values;
+        p = json.find_first_not_of(' ', p + key.size() + 3);
+        if (p == std::string::npos || (json[p] != '[' && json[p] != '"')) return values;  // null
+        bool list = json[p] == '[';
+        for (p = json.find_first_of("\"]", p); p != std::string::npos && json[p] == '"'; p = json.find_first_of("\"]", p)) {
+            std::string v;
+            for (++p; p < json.size() && json[p] != '"'; ++p) {
+                if (json[p] == '\\' && json[p + 1] == 'u') {
+                    v += static_cast<char>(std::stoi(json.substr(p + 2, 4), nullptr, 16));
+                    p += 5;
+                } else {
+                    if (json[p] == '\\') ++p;
+                    v += json[p];
+                }
+            }
+            values.push_back(v);
+            ++p;
+            if (!list) break;
+        }
+        return values;
+    }
+
+    std::string LighttpdConfig() const {
+        std::string d = FDir.Path();
+        return "server.document-root = \"" + d + "/www\"\n"
+               "server.bind = \"127.0.0.1\"\n"
+               "server.port = " + std::to_string(FWebPort) + "\n"
+               "server.errorlog = \"" + d + "/error.log\"\n"
+               "server.modules = ( \"mod_alias\", \"mod_cgi\" )\n"
+               "server.max-connections = 256\n"
+               "alias.url = ( \"/cgi-bin/\" => \"" + d + "/cgi-bin/\" )\n"
+               "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = ( \"\" => \"\" ) }\n"
+               "mimetype.assign = ( \".html\" => \"text/html\", \".htm\" => \"text/html\" )\n";
+    }
+
+    TempDir FDir;
+    std::unique_ptr<SmtpSink> FSmtp;
+    BackgroundProcess FWeb;
+    int FWebPort = 0;
+};
+
+}  // namespace velmora::test

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The demo: installs what is missing, builds velmora, lays out demo/ with a sample contact page and
+# side files, and serves it with lighttpd and a local SMTP relay that prints each mail. Ctrl-C ends it.
+#
+# Ports: DEMO_PORT (web, default 8080) and DEMO_SMTP_PORT (relay, default 2525), both on 127.0.0.1.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+web_port=${DEMO_PORT:-8080}
+smtp_port=${DEMO_SMTP_PORT:-2525}
+demo=$root/demo
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+for p in "$web_port" "$smtp_port"; do
+  if port_in_use "$p"; then
+    echo "demo: port $p on 127.0.0.1 is in use; free it or set DEMO_PORT / DEMO_SMTP_PORT" >&2
+    exit 1
+  fi
+done
+
+echo "=== installing missing packages (tools/install-deps.sh)"
+bash tools/install-deps.sh
+echo "=== building velmora and velmora-ini"
+mkdir -p build
+cmake -S . -B build -G Ninja > build/demo-configure.log 2>&1 || { cat build/demo-configure.log; exit 1; }
+cmake --build build -j "$(nproc)" --target velmora velmora-ini
+
+echo "=== laying out $demo"
+rm -rf "$demo"
+mkdir -p "$demo/www" "$demo/cgi-bin" "$demo/mail"
+# A copy, not a link: velmora looks for its side files beside its own program file.
+cp build/app/velmora "$demo/cgi-bin/velmora"
+cp tools/demo/contact.html "$demo/www/contact.html"
+cp tools/demo/VELMORA.ALL "$demo/cgi-bin/VELMORA.ALL"
+build/tools/velmora-ini create "$demo/cgi-bin/VELMORA.INI" \
+  mailfrom="Velmora demo <velmora@localhost>" mailto=webmaster@example.org \
+  mailsubject="Message from the web" mailhost=127.0.0.1 mailport="$smtp_port" Options=jj
+cat > "$demo/lighttpd.conf" <<EOF
+server.document-root = "$demo/www"
+server.bind = "127.0.0.1"
+server.port = $web_port
+server.errorlog = "$demo/lighttpd-error.log"
+server.modules = ( "mod_alias", "mod_cgi" )
+alias.url = ( "/cgi-bin/" => "$demo/cgi-bin/" )
+\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( "" => "" ) }
+mimetype.assign = ( ".html" => "text/html", ".htm" => "text/html" )
+index-file.names = ( "contact.html" )
+EOF
+
+pids=()
+stop_all() {
+  trap - INT TERM EXIT
+  echo
+  echo "=== stopping"
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+trap stop_all INT TERM EXIT
+
+/usr/bin/python3 tools/smtp_sink.py "$demo/mail" --port "$smtp_port" --print &
+pids+=($!)
+lighttpd -D -f "$demo/lighttpd.conf" &
+pids+=($!)
+
+for _ in $(seq 100); do
+  port_in_use "$web_port" && port_in_use "$smtp_port" && break
+  sleep 0.1
+done
+if ! port_in_use "$web_port" || ! port_in_use "$smtp_port"; then
+  echo "demo: the servers did not start; see $demo/lighttpd-error.log" >&2
+  exit 1
+fi
+
+cat <<EOF
+
+Velmora demo is running.
+  Point a browser at   http://127.0.0.1:$web_port/contact.html
+  velmora (CGI)        http://127.0.0.1:$web_port/cgi-bin/velmora  ($demo/cgi-bin/velmora)
+  settings             build/tools/velmora-ini show $demo/cgi-bin
+  log                  $demo/cgi-bin/Log/velmora.Log
+  SMTP relay           127.0.0.1:$smtp_port, every mail it receives is printed below
+                       and kept in $demo/mail
+Press Ctrl-C to stop.
+
+EOF
+wait -n "${pids[@]}" || true

@@ -1,0 +1,64 @@
+// The --help texts of velmora-ini: one overview and one text per command, each naming the fields
+// with their sizes, so that an operator can fill in a settings file without other documents.
+#include "IniTool.h"
+
+namespace velmora {
+
+namespace {
+
+const char* const FieldsText =
+    "Fields (FIELD=VALUE; names ignore case):\n"
+    "  Counter      request counter, a signed 32-bit number\n"
+    "  htmlfile     answer template file, up to 255 characters\n"
+    "  mailfrom     sender address, up to 80\n"
+    "  mailto       recipient address(es), up to 80\n"
+    "  mailcc       copy recipient(s), up to 80\n"
+    "  mailat       free text kept in the record, up to 255\n"
+    "  mailsubject  subject, up to 80\n"
+    "  mailhost     SMTP relay host name or address, up to 80\n"
+    "  mailport     SMTP relay port, number or service name, up to 20\n"
+    "  Options      first character \"j\": date line at the end of each mail; second \"j\":\n"
+    "               subject numbered with the counter; empty: both on (up to 245)\n";
+
+}  // namespace
+
+std::string IniHelpText(const std::string& command) {
+    if (command.empty())
+        return std::string(
+                   "Usage: velmora-ini COMMAND FILE [ARGUMENTS]\n"
+                   "Creates, shows and changes the settings file VELMORA.INI of velmora.\n"
+                   "FILE is the settings file, or a folder that holds VELMORA.INI.\n\n"
+                   "Commands:\n"
+                   "  create FILE [--force] [FIELD=VALUE...]  write a new settings file\n"
+                   "  show FILE                               print the fields and the counter\n"
+                   "  set FILE FIELD=VALUE...                 change single fields\n"
+                   "  help [COMMAND]                          this text, or a command's text\n\n"
+                   "Each command also takes --help. Exit codes: 0 done, 1 file error, 2 usage error.\n\n") +
+               FieldsText;
+    if (command == "create")
+        return std::string(
+                   "Usage: velmora-ini create FILE [--force] [FIELD=VALUE...]\n"
+                   "Writes a settings file of one record holding the given fields; fields not given\n"
+                   "are empty and the counter is 0 unless given. An existing file is kept unless\n"
+                   "--force is given; then it is replaced in one step, under the program's lock.\n"
+                   "A value longer than its field is an error and nothing is written.\n\n") +
+               FieldsText;
+    if (command == "show")
+        return "Usage: velmora-ini show FILE\n"
+               "Prints every field as FIELD=VALUE, the counter first, then a comment line with the\n"
+               "number of records and the meaning of Options. Bytes below 32 and 127 are shown as\n"
+               "\\xNN and a backslash as \\\\. A file that is not a whole number of 1188-byte records\n"
+               "is an error. With several records the last is shown: it is the one velmora uses.\n";
+    if (command == "set")
+        return std::string(
+                   "Usage: velmora-ini set FILE FIELD=VALUE...\n"
+                   "Changes the given fields and leaves every other byte of the record as it is;\n"
+                   "a shorter value keeps the old bytes after it, as velmora itself does. The change\n"
+                   "is made under the lock velmora takes, so it never loses a request's count; a\n"
+                   "file of several records is rewritten as its last record, as velmora does.\n\n") +
+               FieldsText;
+    if (command == "help") return "Usage: velmora-ini help [COMMAND]\nPrints the overview or a command's text.\n";
+    return "";
+}
+
+}  // namespace velmora

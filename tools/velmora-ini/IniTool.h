@@ -1,0 +1,18 @@
+// velmora-ini: the command-line tool that creates, shows and changes the settings file VELMORA.INI
+// through the same record and locking code the program uses. RunIniTool is main without the process.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+// args are the command-line words after the program name. Returns the exit code:
+// 0 done, 1 the file could not be used as asked, 2 the command line was wrong.
+int RunIniTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The help texts: the overview for an empty command, else the command's own text ("" when unknown).
+std::string IniHelpText(const std::string& command);
+
+}  // namespace velmora
