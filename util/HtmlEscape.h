@@ -13,5 +13,7 @@ bool NeedsHtmlEscape(std::string_view s) noexcept;
 // s with & < > " ' written as &amp; &lt; &gt; &quot; &#39;; every other byte unchanged.
 // The single quote is escaped too, so a value is safe inside either kind of attribute quotes.
 std::string HtmlEscape(std::string_view s);
+// Appends HtmlEscape(s) to out without making a string of its own.
+void AppendHtmlEscaped(std::string& out, std::string_view s);
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 
 #include "EnvPaths.h"
 #include "FilterConditions.h"
+#include "FilterOutput.h"
 #include "Files.h"
 #include "SysUtils.h"
 
@@ -54,23 +55,22 @@ void THttpFileFilter::Execute() {
     FilterStream(*file);
 }
 
-void THttpFileFilter::FilterStream(TStream& stream) {
-    // The stream is read a few hundred pieces at a time to spare system calls; the pieces are
-    // then taken from that buffer one by one, as if each had been read on its own.
-    std::string buffer(PieceSize * 256, '\0');
+void THttpFileFilter::FilterStream(TStream& stream, size_t piecesPerRead) {
+    // Many pieces are read and filtered at a time: FilterBlock keeps an entry that may go on in
+    // the next read for the next call, so the page is the same as for pieces taken one by one.
+    // The template ends with the first piece shorter than PieceSize, as when read piece by piece.
+    const long readSize = PieceSize * static_cast<long>(std::max<size_t>(piecesPerRead, 1));
+    TFilterOutput out;
     std::string block;
     for (;;) {
-        long got = stream.Read(buffer.data(), static_cast<long>(buffer.size()));
-        for (long at = 0;; at += PieceSize) {
-            long n = std::min(PieceSize, got - at);
-            block.append(buffer, static_cast<size_t>(at), static_cast<size_t>(n));
-            if (n < PieceSize) {
-                FilterBlock(block, true);
-                return;
-            }
-            block.erase(0, FilterBlock(block, false));
-            if (at + PieceSize == got) break;
-        }
+        size_t kept = block.size();
+        block.resize(kept + static_cast<size_t>(readSize));
+        long got = stream.Read(block.data() + kept, readSize);
+        block.resize(kept + static_cast<size_t>(got));
+        bool last = got % PieceSize != 0 || got == 0;
+        size_t done = FilterBlock(block, last, out);
+        if (last) return;
+        block.erase(0, done);
     }
 }
 

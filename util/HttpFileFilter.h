@@ -24,10 +24,11 @@ public:
     // nothing has been written then. Exceptions of handlers and of the engine pass through.
     void Execute();
 
-    // Filters a template read from stream in pieces of PieceSize bytes with the calling thread's
-    // current condition state. An entry that spans pieces is kept whole: only text whose meaning
-    // cannot change with what follows is filtered, the rest waits for the next piece.
-    void FilterStream(TStream& stream);
+    // Filters a template read from stream in pieces of PieceSize bytes, piecesPerRead of them at
+    // a time, with the calling thread's current condition state; it ends with the first piece
+    // shorter than PieceSize. An entry that spans reads is kept whole: only text whose meaning
+    // cannot change with what follows is filtered, the rest waits for the next read.
+    void FilterStream(TStream& stream, size_t piecesPerRead = 256);
     static constexpr long PieceSize = 255;
 
 private:

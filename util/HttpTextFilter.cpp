@@ -3,22 +3,16 @@
 #include "HttpTextFilter.h"
 
 #include "FilterConditions.h"
+#include "FilterOutput.h"
 #include "FilterScanner.h"
-#include "HAdaptor.h"
 #include "SysUtils.h"
 
 namespace velmora {
 
 namespace {
 
-// Writes literal stretches through one string per thread, so copying text costs no allocation.
-// The string is in use only during AdaptWrite, which never comes back into the filter; a
-// handler that filters another template runs between two writes, not inside one.
-void WriteText(std::string_view text, size_t from, size_t to) {
-    if (to <= from) return;
-    thread_local std::string scratch;
-    scratch.assign(text.data() + from, to - from);
-    AdaptWrite(scratch);
+void WriteText(TFilterOutput& out, std::string_view text, size_t from, size_t to) {
+    if (to > from) out.Write(text.substr(from, to - from));
 }
 
 bool StartsWithUpper(std::string_view name, std::string_view upperPrefix) noexcept {
@@ -36,46 +30,68 @@ std::string_view TrimView(std::string_view s) noexcept {
 
 }  // namespace
 
-size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complete) {
+void THttpTextFilterComponent::FilterText(std::string_view text) {
+    TFilterOutput out;
+    FilterBlock(text, true, out);
+}
+
+size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complete, TFilterOutput& out) {
+    try {
+        size_t done = ScanBlock(text, complete, out);
+        out.Flush();
+        return done;
+    } catch (...) {
+        // What was written before the failure reaches the engine, as if written at once.
+        out.Flush();
+        throw;
+    }
+}
+
+size_t THttpTextFilterComponent::ScanBlock(std::string_view text, bool complete, TFilterOutput& out) {
     TFilterConditions& state = FilterConditions();
     TDelimiterFinder finder(text);
     size_t pos = 0;     // where the scan for the next delimiter starts
     size_t unwritten = 0;  // start of literal text not yet written (while the level writes)
     for (;;) {
-        size_t open = finder.First(pos);
+        size_t open = FindDelimiter(text, pos);
         if (open == TDelimiterFinder::npos) break;
         char delimiter = text[open];
         FCurrentDelimiter.store(delimiter, std::memory_order_relaxed);
-        size_t close = finder.Next(delimiter, open + 1);
-        size_t room = text.size() - open - 1;
-        if (close == TDelimiterFinder::npos && !complete && room < EntryWindow) {
-            // The closing delimiter may be in the next block: hand the rest back unfiltered.
-            if (state.Writing()) WriteText(text, unwritten, open);
-            return open;
+        // Most entries are a bare name closed right after it; the rest take the full test.
+        size_t close = EntryEnd(text, open + 1);
+        bool bare = close < text.size() && text[close] == delimiter && close - open <= EntryWindow;
+        if (!bare) {
+            close = finder.Next(delimiter, open + 1);
+            size_t room = text.size() - open - 1;
+            if (close == TDelimiterFinder::npos && !complete && room < EntryWindow) {
+                // The closing delimiter may be in the next block: hand the rest back unfiltered.
+                if (state.Writing()) WriteText(out, text, unwritten, open);
+                return open;
+            }
+            bool closed = close != TDelimiterFinder::npos && close - open <= EntryWindow;
+            if (!closed || !IsEntryCandidate(text.substr(open + 1, close - open - 1))) {
+                // Plain text: the delimiter is copied with the text around it and may open the next entry.
+                pos = open + 1;
+                continue;
+            }
         }
-        bool closed = close != TDelimiterFinder::npos && close - open <= EntryWindow;
-        std::string_view candidate;
-        if (closed) candidate = text.substr(open + 1, close - open - 1);
-        if (!closed || !IsEntryCandidate(candidate)) {
-            // Plain text: the delimiter is copied with the text around it and may open the next entry.
-            pos = open + 1;
-            continue;
-        }
-        if (state.Writing()) WriteText(text, unwritten, open);
-        HandleEntry(state, TrimView(candidate));
+        std::string_view candidate = text.substr(open + 1, close - open - 1);
+        if (state.Writing()) WriteText(out, text, unwritten, open);
+        HandleEntry(state, TrimView(candidate), out);
         pos = unwritten = close + 1;
     }
     // Everything after the last entry is copied whole, however long: text is never dropped.
-    if (state.Writing()) WriteText(text, unwritten, text.size());
+    if (state.Writing()) WriteText(out, text, unwritten, text.size());
     return text.size();
 }
 
-void THttpTextFilterComponent::HandleEntry(TFilterConditions& state, std::string_view name) {
-    auto condition = [this](const std::string& n) { return Condition(n); };
+void THttpTextFilterComponent::HandleEntry(TFilterConditions& state, std::string_view name,
+                                           TFilterOutput& out) {
+    auto condition = [this, &out](const std::string& n) { return Condition(n, out); };
     char first = name.empty() ? '\0' : UpCaseChar(name[0]);
     if (first != 'I' && first != 'E') {
         // Not a directive: the usual entry, so it skips the keyword comparisons.
-        if (state.Writing()) WriteValueEntry(std::string(name));
+        if (state.Writing()) WriteValueEntry(std::string(name), out);
     } else if (StartsWithUpper(name, "IF ")) {
         state.If(std::string(TrimView(name.substr(2))), condition);
     } else if (name.substr(0, 7) == "ELSEIF ") {
@@ -85,13 +101,15 @@ void THttpTextFilterComponent::HandleEntry(TFilterConditions& state, std::string
     } else if (name.size() == 5 && StartsWithUpper(name, "ENDIF")) {
         state.EndIf();
     } else if (state.Writing()) {
-        WriteValueEntry(std::string(name));
+        WriteValueEntry(std::string(name), out);
     }
 }
 
-bool THttpTextFilterComponent::Condition(const std::string& name) {
+bool THttpTextFilterComponent::Condition(const std::string& name, TFilterOutput& out) {
     bool value = false;
-    if (OnHttpLogicalEntry) OnHttpLogicalEntry(this, name, value);
+    if (!OnHttpLogicalEntry) return value;
+    out.Flush();  // the handler may write too, after the text before its entry
+    OnHttpLogicalEntry(this, name, value);
     return value;
 }
 

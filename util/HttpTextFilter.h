@@ -14,6 +14,7 @@
 namespace velmora {
 
 struct TFilterConditions;
+class TFilterOutput;
 
 // Called for each value entry in a written region. Handled enters true; a handler that leaves it
 // true has dealt with the entry itself, one that sets it false lets the filter look the value up.
@@ -40,21 +41,23 @@ public:
     char CurrentDelimiter() const noexcept { return FCurrentDelimiter.load(std::memory_order_relaxed); }
 
     // Filters one complete block of text with the calling thread's current condition state.
-    void FilterText(std::string_view text) { FilterBlock(text, true); }
+    void FilterText(std::string_view text);
 
 protected:
     // Filters text and returns how much of it was consumed. With complete false the text may
     // continue in a later block: the scan stops at an opening delimiter whose closing one could
     // still come, and the caller hands that rest over again with more text appended.
-    size_t FilterBlock(std::string_view text, bool complete);
+    // Output is gathered in out and all handed to the engine before the call returns.
+    size_t FilterBlock(std::string_view text, bool complete, TFilterOutput& out);
 
     // The clock for TIME, DATE and RANDOM_HIDDEN_INPUT; tests replace it.
     virtual TDateTime CurrentTime() const { return Now(); }
 
 private:
-    void HandleEntry(TFilterConditions& state, std::string_view name);
-    bool Condition(const std::string& name);
-    void WriteValueEntry(const std::string& name);
+    size_t ScanBlock(std::string_view text, bool complete, TFilterOutput& out);
+    void HandleEntry(TFilterConditions& state, std::string_view name, TFilterOutput& out);
+    bool Condition(const std::string& name, TFilterOutput& out);
+    void WriteValueEntry(const std::string& name, TFilterOutput& out);
 
     std::atomic<char> FCurrentDelimiter{'\0'};
 };

@@ -187,7 +187,8 @@ TEST_F(FilterTest, LongStretchesInPieces) {
     };
     for (const TLongCase& c : cases) {
         EXPECT_EQ(Page(c.Text), c.Want) << c.Text.size();
-        EXPECT_EQ(StreamedPage(c.Text), c.Want) << c.Text.size();
+        for (size_t piecesPerRead : {1, 3, 256})
+            EXPECT_EQ(StreamedPage(c.Text, nullptr, piecesPerRead), c.Want) << c.Text.size() << " / " << piecesPerRead;
     }
 }
 

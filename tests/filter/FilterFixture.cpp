@@ -6,13 +6,13 @@
 
 namespace velmora::test {
 
-std::string FilterTest::StreamedPage(const std::string& text, THttpFileFilter* filter) {
+std::string FilterTest::StreamedPage(const std::string& text, THttpFileFilter* filter, size_t piecesPerRead) {
     Request.Output.clear();
     FilterConditions().Reset();
     TMemoryStream stream;
     stream.WriteString(text);
     stream.SetPosition(0);
-    (filter ? *filter : Filter).FilterStream(stream);
+    (filter ? *filter : Filter).FilterStream(stream, piecesPerRead);
     return Request.Output;
 }
 

@@ -35,8 +35,9 @@ protected:
         return Request.Output;
     }
 
-    // The page for text read in 255-byte pieces, as Execute reads a file (by Filter unless given).
-    std::string StreamedPage(const std::string& text, THttpFileFilter* filter = nullptr);
+    // The page for text read in 255-byte pieces, piecesPerRead at a time (by Filter unless given).
+    // One piece a time cuts the text as often as possible; Execute reads many at a time.
+    std::string StreamedPage(const std::string& text, THttpFileFilter* filter = nullptr, size_t piecesPerRead = 1);
 
     TFakeAdaptorTable Table;
     TFakeRequest Request;

@@ -131,5 +131,32 @@ TEST_F(FilterTest, CurrentDelimiterFollowsTheScan) {
     EXPECT_EQ(fresh.CurrentDelimiter(), '%');
 }
 
+TEST_F(FilterTest, WritesBeforeThePageStayApart) {
+    // The engine starts its header at the first write that begins with CR LF or, after blanks,
+    // with "<": until such a write, each stretch and value is a write of its own, so the header
+    // comes at the same place; after it, writes may be gathered.
+    Request.Variables = {{"V", "v"}, {"TAG", "<b>"}};
+    Page("Status: %V%\r\n\r\n<p>%V%</p>%TAG%");
+    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"Status: ", "v", "\r\n\r\n<p>v</p>&lt;b&gt;"}));
+    Request.Writes.clear();
+    // Blanks alone start nothing; an escaped value never begins with "<".
+    Page("  %TAG%  <p>%V%");
+    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"  ", "&lt;b&gt;", "  <p>v"}));
+
+    // A handler's own writes come after the text before its entry and before the text after it
+    // (everything gathered is handed over before any handler runs, also one that declines).
+    Request.Writes.clear();
+    Filter.OnHttpEntry = [](TObject*, const std::string& name, bool& handled) {
+        handled = name == "H";
+        if (handled) AdaptWrite("[H]");
+    };
+    Filter.OnHttpLogicalEntry = [](TObject*, const std::string&, bool& value) {
+        AdaptWrite("[C]");
+        value = true;
+    };
+    EXPECT_EQ(Page("<p>%V%%H%%IF C%x%ENDIF%</p>"), "<p>v[H][C]x</p>");
+    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"<p>", "v", "[H]", "[C]", "x</p>"}));
+}
+
 }  // namespace
 }  // namespace velmora::test
