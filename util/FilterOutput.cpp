@@ -38,7 +38,7 @@ TFilterOutput::TFilterOutput() : FBuffer(GatheringString()) { FBuffer.reserve(Fl
 // After an exception the gathered rest belongs to a page that is abandoned anyway.
 TFilterOutput::~TFilterOutput() { FBuffer.clear(); }
 
-void TFilterOutput::Write(std::string_view s) {
+void TFilterOutput::WriteOut(std::string_view s) {
     size_t mark = FBuffer.size();
     FBuffer.append(s);
     Settle(mark);

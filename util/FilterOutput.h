@@ -21,7 +21,11 @@ public:
     TFilterOutput(const TFilterOutput&) = delete;
     TFilterOutput& operator=(const TFilterOutput&) = delete;
 
-    void Write(std::string_view s);
+    void Write(std::string_view s) {
+        // Inline for the common case: one more stretch gathered after the header.
+        if (FGathering && FBuffer.size() + s.size() < FlushSize) FBuffer.append(s);
+        else WriteOut(s);
+    }
     // Writes s with & < > " ' replaced as HtmlEscape does.
     void WriteEscaped(std::string_view s);
     // Hands everything gathered to the adaptor; also when AdaptWrite throws, nothing stays gathered.
@@ -31,6 +35,7 @@ public:
     static constexpr size_t FlushSize = 16 * 1024;
 
 private:
+    void WriteOut(std::string_view s);
     // Called after appending a write that began at mark of the gathering string.
     void Settle(size_t mark);
 

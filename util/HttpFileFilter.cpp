@@ -61,16 +61,17 @@ void THttpFileFilter::FilterStream(TStream& stream, size_t piecesPerRead) {
     // The template ends with the first piece shorter than PieceSize, as when read piece by piece.
     const long readSize = PieceSize * static_cast<long>(std::max<size_t>(piecesPerRead, 1));
     TFilterOutput out;
-    std::string block;
+    std::string block;  // the unfiltered rest of the last read, then the new read; grows, never shrinks
+    size_t filled = 0;
     for (;;) {
-        size_t kept = block.size();
-        block.resize(kept + static_cast<size_t>(readSize));
-        long got = stream.Read(block.data() + kept, readSize);
-        block.resize(kept + static_cast<size_t>(got));
+        if (block.size() < filled + static_cast<size_t>(readSize)) block.resize(filled + static_cast<size_t>(readSize));
+        long got = stream.Read(block.data() + filled, readSize);
+        filled += static_cast<size_t>(got);
         bool last = got % PieceSize != 0 || got == 0;
-        size_t done = FilterBlock(block, last, out);
+        size_t done = FilterBlock(std::string_view(block.data(), filled), last, out);
         if (last) return;
-        block.erase(0, done);
+        std::copy(block.begin() + static_cast<long>(done), block.begin() + static_cast<long>(filled), block.begin());
+        filled -= done;
     }
 }
 

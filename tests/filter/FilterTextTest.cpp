@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FilterFixture.h"
+#include "HtmlEscape.h"
 #include "SysUtils.h"
 
 namespace velmora::test {
@@ -100,6 +101,25 @@ TEST_F(FilterTest, RequestValuesAreEscaped) {
     // The template's own text, the generated element and plain values pass unchanged.
     EXPECT_EQ(Page("<p>%RANDOM_HIDDEN_INPUT%</p>#plain#"),
               "<p><INPUT TYPE=\"HIDDEN\" NAME=\"RANDOM_HIDDEN_INPUT\" VALUE=\"3605\"></p>nothing to escape");
+}
+
+TEST(HtmlEscapeTest, EveryByteAtEveryPlace) {
+    // The escape test works on words; each byte value at each place of values of every short
+    // length must still be seen, and only the five markup characters count.
+    const std::string specials = "&<>\"'";
+    for (size_t length = 1; length <= 20; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+            for (int b = 0; b < 256; ++b) {
+                std::string value(length, 'a');
+                value[at] = static_cast<char>(b);
+                bool special = specials.find(static_cast<char>(b)) != std::string::npos;
+                ASSERT_EQ(NeedsHtmlEscape(value), special) << length << " / " << at << " / " << b;
+                ASSERT_EQ(HtmlEscape(value) != value, special) << length << " / " << at << " / " << b;
+            }
+        }
+    }
+    EXPECT_FALSE(NeedsHtmlEscape(""));
+    EXPECT_EQ(HtmlEscape("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
 }
 
 TEST_F(FilterTest, GeneratedValues) {
