@@ -88,8 +88,9 @@ size_t THttpTextFilterComponent::ScanBlock(std::string_view text, bool complete,
 void THttpTextFilterComponent::HandleEntry(TFilterConditions& state, std::string_view name,
                                            TFilterOutput& out) {
     auto condition = [this, &out](const std::string& n) { return Condition(n, out); };
-    char first = name.empty() ? '\0' : UpCaseChar(name[0]);
-    if (first != 'I' && first != 'E') {
+    // Only a name beginning with I or E (either case) can be a directive.
+    char first = name.empty() ? '\0' : static_cast<char>(name[0] | 0x20);
+    if (first != 'i' && first != 'e') {
         // Not a directive: the usual entry, so it skips the keyword comparisons.
         if (state.Writing()) WriteValueEntry(std::string(name), out);
     } else if (StartsWithUpper(name, "IF ")) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -43,18 +44,22 @@ std::string FormField(const std::string& name, const std::string& def) {
     return def;
 }
 
-// 100-byte units of HTML-like text, each ending in one entry; the entries take turns.
-std::string MakeTemplate() {
+// 100-byte units of HTML-like text, each ending in one entry; the entries take turns. pageBytes
+// becomes the size of the page the filter must write for it.
+std::string MakeTemplate(size_t& pageBytes) {
     const char* entries[] = {"%REMOTE_ADDR%", "#email#", "%SERVER_NAME%", "#name#"};
+    const std::string values[] = {"10.0.0.1", "anna@example.com", "www.example.com", "Anna &amp; Bob"};
     const std::string prose =
         "<p class=\"note\">Thank you for writing to us; we answer every message within two days, "
         "and often sooner. ";
     std::string text;
     text.reserve(TemplateBytes + EntryEvery);
+    pageBytes = 0;
     for (size_t unit = 0; text.size() < TemplateBytes; ++unit) {
         std::string entry = entries[unit % 4];
         text.append(prose, 0, EntryEvery - entry.size());  // prose is longer than any cut
         text += entry;
+        pageBytes += EntryEvery - entry.size() + values[unit % 4].size();
     }
     return text;
 }
@@ -87,6 +92,15 @@ std::vector<double> BestInTurns(const std::vector<std::function<void()>>& runs) 
     return best;
 }
 
+// Every byte of the page must have reached the adaptor; the count starts again for the next run.
+void CheckPage(size_t want, const char* run) {
+    if (gDiscarded != want) {
+        std::fprintf(stderr, "%s wrote %zu bytes instead of %zu\n", run, static_cast<size_t>(gDiscarded), want);
+        std::exit(1);
+    }
+    gDiscarded = 0;
+}
+
 double MBps(size_t bytes, double seconds) { return bytes / 1e6 / seconds; }
 
 }  // namespace
@@ -98,7 +112,8 @@ int main(int argc, char** argv) {
     AdaptorTable().GetVariable = Variable;
     AdaptorTable().GetFormField = FormField;
 
-    std::string text = MakeTemplate();
+    size_t pageBytes = 0;
+    std::string text = MakeTemplate(pageBytes);
     THttpFileFilter filter;
     filter.SetName("bench");
     std::string path = "/tmp/velmora-bench-filter-" + std::to_string(::getpid()) + ".htm";
@@ -111,9 +126,14 @@ int main(int argc, char** argv) {
         [&] {
             FilterConditions().Reset();
             filter.FilterText(text);
+            CheckPage(pageBytes, "FilterText");
         },
     };
-    if (!textOnly) runs.push_back([&] { filter.Execute(); });
+    if (!textOnly)
+        runs.push_back([&] {
+            filter.Execute();
+            CheckPage(pageBytes, "Execute");
+        });
     std::vector<double> best = BestInTurns(runs);
     if (!textOnly) std::remove(path.c_str());
 
