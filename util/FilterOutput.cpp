@@ -3,7 +3,6 @@
 #include "FilterOutput.h"
 
 #include "HAdaptor.h"
-#include "HtmlEscape.h"
 
 namespace velmora {
 
@@ -44,7 +43,7 @@ void TFilterOutput::WriteOut(std::string_view s) {
     Settle(mark);
 }
 
-void TFilterOutput::WriteEscaped(std::string_view s) {
+void TFilterOutput::WriteEscapedOut(std::string_view s) {
     size_t mark = FBuffer.size();
     if (NeedsHtmlEscape(s)) AppendHtmlEscaped(FBuffer, s);
     else FBuffer.append(s);

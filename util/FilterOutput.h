@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "HtmlEscape.h"
+
 namespace velmora {
 
 // The engine starts its automatic header at the first write that begins with CR LF or, after
@@ -27,7 +29,10 @@ public:
         else WriteOut(s);
     }
     // Writes s with & < > " ' replaced as HtmlEscape does.
-    void WriteEscaped(std::string_view s);
+    void WriteEscaped(std::string_view s) {
+        if (FGathering && FBuffer.size() + s.size() < FlushSize && !NeedsHtmlEscape(s)) FBuffer.append(s);
+        else WriteEscapedOut(s);
+    }
     // Hands everything gathered to the adaptor; also when AdaptWrite throws, nothing stays gathered.
     void Flush();
 
@@ -36,6 +41,7 @@ public:
 
 private:
     void WriteOut(std::string_view s);
+    void WriteEscapedOut(std::string_view s);
     // Called after appending a write that began at mark of the gathering string.
     void Settle(size_t mark);
 
