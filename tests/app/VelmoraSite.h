@@ -131,8 +131,9 @@ public:
 
     // What the program wrote to its log ("Log" beside it).
     std::string Log() const { return ReadWholeFile(CgiFile("Log/velmora.Log")); }
-    // The web server's error log, where the CGI program's standard error lands too.
-    std::string ServerErrors() const { return ReadWholeFile(FWeb->ErrorLog()); }
+    // What the CGI program wrote to its standard error (lighttpd passes its own on), and the
+    // web server's error log.
+    std::string ServerErrors() const { return ReadWholeFile(FWeb->OutputLog()) + ReadWholeFile(FWeb->ErrorLog()); }
 
 private:
     // The strings of one key of the sink's envelope record: "key": "x" or "key": ["a", "b"].
