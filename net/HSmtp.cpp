@@ -18,7 +18,6 @@ constexpr const char* kDefaultRelayHost = "localhost";
 
 thread_local std::string tMessageBuffer;
 
-
 }  // namespace
 
 std::string& MessageBuffer() { return tMessageBuffer; }

@@ -4,7 +4,6 @@
 
 #include "MailEncoding.h"
 #include "MailText.h"
-#include "SmtpReply.h"
 #include "Streams.h"
 #include "SysUtils.h"
 
@@ -13,8 +12,7 @@ namespace velmora {
 namespace {
 
 constexpr size_t kFlushSize = 64 * 1024;
-constexpr long kFileChunk = 48 * 1024;  // a multiple of 3: no padding inside the stream
-
+constexpr long kFileChunk = 48 * 1024;  // the encoder carries partial groups from read to read
 
 // A file name as a quoted MIME parameter value: one line, quotes and backslashes escaped.
 std::string QuotedParameter(const std::string& name) {

@@ -35,6 +35,8 @@ int WinsockErrorFromErrno(int errnum) noexcept {
         case ENETRESET: return 10052;
         case ECONNABORTED: return 10053;
         case ECONNRESET: return 10054;
+        // A send to a connection the peer has already closed or reset: Winsock calls that a reset.
+        case EPIPE: return 10054;
         case ENOBUFS: return 10055;
         case EISCONN: return 10056;
         case ENOTCONN: return 10057;

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "MailDecode.h"
 #include "MailEncoding.h"
 #include "StringList.h"
 
@@ -17,35 +18,8 @@ std::string Bytes(size_t n, unsigned seed) {
     return s;
 }
 
-std::string DecodeBase64(const std::string& text) {
-    static const std::string alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (char c : text) {
-        size_t v = alphabet.find(c);
-        if (v == std::string::npos) continue;  // line ends and padding
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        if ((count += 6) >= 8) out += static_cast<char>((bits >> (count -= 8)) & 0xFF);
-    }
-    return out;
-}
-
-std::string DecodeQuotedPrintable(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '=') {
-            out += text[i];
-        } else if (text.compare(i + 1, 2, "\r\n") == 0) {
-            i += 2;  // soft line break
-        } else {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        }
-    }
-    return out;
-}
+using test::DecodeBase64;
+using test::DecodeQuotedPrintable;
 
 TEST(MailEncoding, Base64LinesOfSixtyCharacters) {
     for (size_t n : {0, 1, 2, 3, 44, 45, 46, 90, 1000, 100000}) {

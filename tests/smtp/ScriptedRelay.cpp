@@ -104,6 +104,8 @@ void ScriptedRelay::Run() {
         if (fd < 0) break;
         int one = 1;  // each Send is its own segment, so split replies really arrive split
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        int small = 16 * 1024;  // a small window, so that a client that outpaces us has to wait
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         RelayConnection c(fd);
         script(c);
         if (!c.Closed()) c.WaitClosed(kReadLimitMs);

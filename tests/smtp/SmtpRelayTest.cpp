@@ -140,11 +140,14 @@ TEST_F(SmtpRelay, BinaryAttachments) {
         for (char& c : data) c = static_cast<char>(gen());
         std::string path = sink.Dir() + "/upload" + std::to_string(size) + ".tmp";
         WriteFile(path, data);
-        // Every other one under a display name, as the application names its uploads.
-        std::string name = size % 2 ? "C:\\docs\\file " + std::to_string(size) + ".bin" : path;
-        mail->Attachments().Add(size % 2 ? name + " <" + path + ">" : path);
-        args.push_back("--attachment=" + (size % 2 ? "file " + std::to_string(size) + ".bin"
-                                                   : "upload" + std::to_string(size) + ".tmp") +
+        // Every other one under a display name, as the application names its uploads; one name
+        // holds quotes, which must not end the MIME parameter early.
+        std::string shown = (size == 1 ? "\"Q\" " : "file ") + std::to_string(size) + ".bin";
+        if (size % 2)
+            mail->Attachments().Add("C:\\docs\\" + shown + " <" + path + ">");
+        else
+            mail->Attachments().Add(path);
+        args.push_back("--attachment=" + (size % 2 ? shown : "upload" + std::to_string(size) + ".tmp") +
                        "=" + path);
     }
     ASSERT_TRUE(mail->Send(20)) << mail->GetErrorText();

@@ -33,7 +33,6 @@ public:
     std::string ContentLength;  // the CONTENT_LENGTH variable; the body's size unless changed
     std::vector<int> Chunks;    // most bytes per read, used in turn and the last one repeated
     long FailAt = -1;           // a read at or beyond this body position returns -1
-    bool OverClaim = false;     // reads report 10 bytes more than asked (a broken server)
 
     size_t Position = 0;        // body bytes handed out so far
     int Reads = 0;              // calls of AdaptReadClient
@@ -58,7 +57,7 @@ private:
         std::memcpy(buffer, b.Body.data() + b.Position, n);
         b.Position += n;
         if (n == 0) ++b.ZeroReads;
-        return static_cast<int>(n) + (b.OverClaim && n > 0 ? 10 : 0);
+        return static_cast<int>(n);
     }
 
     static std::string Variable(const std::string& name) {

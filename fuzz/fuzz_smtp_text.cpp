@@ -1,0 +1,71 @@
+// Fuzz target for the mail sender's handling of outside text: a relay's reply stream, and form
+// values that become address lists, header text and the (encoded, dot-stuffed) body.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "MailDecode.h"
+#include "MailEncoding.h"
+#include "MailText.h"
+#include "SmtpReply.h"
+
+using namespace velmora;
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok) std::abort();
+}
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+void CheckReplies(const std::string& in) {
+    size_t n = CompleteReplyLength(in);
+    Check(n <= in.size());
+    if (n == 0 || n > kMaxReplyLength) return;
+    Check(CompleteReplyLength(in.substr(0, n - 1)) == 0);  // no shorter prefix is a whole reply
+    int code = ReplyCodeOf(in.substr(0, n));
+    Check(code == -1 || (code >= 0 && code <= 999));
+}
+
+void CheckValues(const std::string& in) {
+    for (bool names : {false, true})
+        for (char c : SafeAddressList(in, names)) Check(!IsControl(c));
+    for (char c : BlankControlChars(in)) Check(!IsControl(c));
+    std::string header = ReplacePlaceholder("Subject: %SUBJECT%\r\n", "%subject%", BlankControlChars(in));
+    Check(header.find("\r\n") == header.size() - 2);
+}
+
+void CheckBody(const std::string& in) {
+    std::string qp = EncodeQuotedPrintable(in);
+    bool ok = true;
+    Check(test::DecodeQuotedPrintable(qp, &ok) == in && ok);
+    size_t start = 0;
+    for (size_t end; (end = qp.find("\r\n", start)) != std::string::npos; start = end + 2)
+        Check(end - start <= 76);
+    Check(qp.size() - start <= 76);
+    for (char c : qp) Check(c == '\r' || c == '\n' || c == '\t' || !IsControl(c));
+
+    // Sent without an encoding: no line of the stuffed text may end the DATA phase, and taking
+    // the doubled dots away again gives the normalised text back.
+    std::string text = NormalizeLineBreaks(in);
+    std::string stuffed = DotStuff(text, true);
+    Check(stuffed.rfind(".\r\n", 0) != 0 && stuffed.find("\r\n.\r\n") == std::string::npos);
+    std::string unstuffed;
+    bool lineStart = true;
+    for (size_t i = 0; i < stuffed.size(); ++i) {
+        if (!(lineStart && stuffed[i] == '.')) unstuffed += stuffed[i];
+        lineStart = stuffed[i] == '\n';
+    }
+    Check(unstuffed == text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string in(reinterpret_cast<const char*>(data), size);
+    CheckReplies(in);
+    CheckValues(in);
+    CheckBody(in);
+    return 0;
+}
