@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FileBytes.h"
+#include "MailDecode.h"
 #include "SmtpSink.h"
 #include "WebServer.h"
 
@@ -38,22 +39,6 @@ struct DeliveredMail {
         size_t p = Raw.find("\r\n\r\n");
         std::string body = p == std::string::npos ? "" : Raw.substr(p + 4);
         return Header("Content-Transfer-Encoding") == "quoted-printable" ? DecodeQuotedPrintable(body) : body;
-    }
-
-    // "=XX" is the byte XX, "=" at a line end joins the lines.
-    static std::string DecodeQuotedPrintable(const std::string& text) {
-        std::string out;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] != '=') {
-                out += text[i];
-            } else if (text.compare(i + 1, 2, "\r\n") == 0) {
-                i += 2;
-            } else if (i + 2 < text.size()) {
-                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            }
-        }
-        return out;
     }
 };
 
