@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "SettingsFile.h"
 #include "VelmoraSite.h"
 
@@ -23,8 +24,7 @@ const std::string RefusedAtRelay = "refused@example.org";
 class VelmoraEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM);
-        site->Start({RefusedAtRelay});
+        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{RefusedAtRelay});
         WriteSettingsFile(Ini(), Settings());
         WriteWholeFile(site->CgiFile("VELMORA.ALL"),
                        "webmaster@example.org\r\nSales@Example.org, support@example.org\r\ncopy@example.org\r\n");
@@ -298,10 +298,14 @@ TEST_F(VelmoraEndToEnd, ChromiumFillsInAndSubmitsTheSampleContactPage) {
             "}\n"
             "</script>\n";
     WriteWholeFile(site->WwwDir() + "/contact.html", page);
-    RunResult r = RunProgram({"/usr/bin/timeout", "90", "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
-                              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                              "--no-first-run", "--user-data-dir=" + site->Dir() + "/profile",
-                              "--virtual-time-budget=5000", "--dump-dom", site->Url("/contact.html#auto")});
+    TChildRun browser;
+    browser.Args = {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--no-first-run", "--user-data-dir=" + site->Dir() + "/profile",
+                    "--virtual-time-budget=5000", "--dump-dom", site->Url("/contact.html#auto")};
+    browser.Env = InheritedEnvironment();
+    browser.TimeoutMs = 90000;  // a page that fails to load keeps it waiting
+    TChildResult r = RunChild(browser);
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_NE(r.Out.find("We received your message."), std::string::npos) << r.Out;
 
@@ -321,11 +325,14 @@ TEST_F(VelmoraEndToEnd, ChromiumFillsInAndSubmitsTheSampleContactPage) {
 TEST_F(VelmoraEndToEnd, StartedAsCgiFromAnotherFolderFindsItsSideFiles) {
     WriteWholeFile(site->CgiFile("VELMORA.TOP"), "From the program's folder\r\n");
     std::string body = "A=1";
-    std::vector<std::string> env{"SERVER_SOFTWARE=test", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
-                                 "CONTENT_TYPE=application/x-www-form-urlencoded",
-                                 "CONTENT_LENGTH=" + std::to_string(body.size()), "SCRIPT_NAME=/cgi-bin/velmora",
-                                 "PATH=/usr/bin:/bin"};
-    RunResult r = RunProgram({site->CgiFile("velmora")}, body, &env, "/");
+    TChildRun cgi;
+    cgi.Args = {site->CgiFile("velmora")};
+    cgi.Env = {"SERVER_SOFTWARE=test", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
+               "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=" + std::to_string(body.size()),
+               "SCRIPT_NAME=/cgi-bin/velmora", "PATH=/usr/bin:/bin"};
+    cgi.Input = body;
+    cgi.WorkDir = "/";
+    TChildResult r = RunChild(cgi);
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_NE(r.Out.find(ThankYouPage), std::string::npos) << r.Out;
     auto mails = site->Mails(1);

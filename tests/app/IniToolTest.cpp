@@ -2,21 +2,27 @@
 // keep, its refusals (value too long, broken file, unknown field, existing file) and its help.
 #include <gtest/gtest.h>
 
-#include "AppProcesses.h"
+#include "ChildProcess.h"
+#include "FileBytes.h"
 #include "MailSettings.h"
+#include "TempDir.h"
+#include "WebServer.h"
 
 using namespace velmora;
 using velmora::test::ReadWholeFile;
-using velmora::test::RunProgram;
-using velmora::test::RunResult;
+using velmora::test::RunChild;
+using velmora::test::TChildResult;
+using velmora::test::TChildRun;
 using velmora::test::TempDir;
 using velmora::test::WriteWholeFile;
 
 namespace {
 
-RunResult Ini(std::vector<std::string> args) {
-    args.insert(args.begin(), VELMORA_INI);
-    return RunProgram(args);
+TChildResult Ini(std::vector<std::string> args) {
+    TChildRun run;
+    run.Args = {VELMORA_INI};
+    run.Args.insert(run.Args.end(), args.begin(), args.end());
+    return RunChild(run);
 }
 
 }  // namespace
@@ -24,7 +30,7 @@ RunResult Ini(std::vector<std::string> args) {
 TEST(VelmoraIni, CreateShowAndSetKeepTheBytesVelmoraKeeps) {
     TempDir dir;
     std::string path = dir / "VELMORA.INI";
-    RunResult r = Ini({"create", dir.Path(), "mailto=info@example.org", "MAILHOST=127.0.0.1", "mailport=2525",
+    TChildResult r = Ini({"create", dir.Path(), "mailto=info@example.org", "MAILHOST=127.0.0.1", "mailport=2525",
                        "Counter=41", "mailsubject=Web form", "Options=nj"});
     ASSERT_EQ(r.ExitCode, 0) << r.Err;
     std::string bytes = ReadWholeFile(path);
@@ -87,27 +93,27 @@ TEST(VelmoraIni, RefusesFilesThatAreNotWholeRecords) {
     std::string odd(MailSettingsSize + 12, 'x');
     WriteWholeFile(path, odd);
     for (const auto& cmd : {std::vector<std::string>{"show", path}, std::vector<std::string>{"set", path, "mailto=a"}}) {
-        RunResult r = Ini(cmd);
+        TChildResult r = Ini(cmd);
         EXPECT_EQ(r.ExitCode, 1) << cmd[0];
         EXPECT_EQ(r.Err, "velmora-ini: " + path + ": 1200 bytes is not a whole number of 1188-byte settings records\n");
     }
     EXPECT_EQ(ReadWholeFile(path), odd);
     WriteWholeFile(path, "");
     EXPECT_EQ(Ini({"show", path}).ExitCode, 1);
-    RunResult r = Ini({"set", dir / "missing.ini", "mailto=a"});
+    TChildResult r = Ini({"set", dir / "missing.ini", "mailto=a"});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_NE(r.Err.find("does not exist"), std::string::npos);
 }
 
 TEST(VelmoraIni, HelpForEveryCommand) {
     for (const std::string cmd : {"create", "show", "set", "help"}) {
-        RunResult r = Ini({cmd, "--help"});
+        TChildResult r = Ini({cmd, "--help"});
         EXPECT_EQ(r.ExitCode, 0) << cmd;
         EXPECT_EQ(r.Out.rfind("Usage: velmora-ini " + cmd, 0), 0u) << r.Out;
-        RunResult h = Ini({"help", cmd});
+        TChildResult h = Ini({"help", cmd});
         EXPECT_EQ(h.Out, r.Out);
     }
-    RunResult r = Ini({"--help"});
+    TChildResult r = Ini({"--help"});
     EXPECT_EQ(r.ExitCode, 0);
     for (const auto& f : MailFields()) EXPECT_NE(r.Out.find(std::string("  ") + f.Name), std::string::npos) << f.Name;
     EXPECT_EQ(Ini({}).ExitCode, 2);

@@ -6,11 +6,14 @@
 #include <random>
 #include <thread>
 
-#include "AppProcesses.h"
+#include "ChildProcess.h"
+#include "FileBytes.h"
 #include "Files.h"
 #include "MailSettings.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
+#include "TempDir.h"
+#include "WebServer.h"
 
 using namespace velmora;
 using velmora::test::ReadWholeFile;
@@ -132,8 +135,9 @@ TEST(SettingsFile, FiftyConcurrentUpdatesFromProcessesAndThreadsCountExactlyFift
     std::atomic<int> badExits{0};
     for (int p = 0; p < 10; ++p)
         launchers.emplace_back([&] {
-            auto r = velmora::test::RunProgram({SETTINGS_HAMMER, path, dir / "go", "5"});
-            if (r.ExitCode != 0) ++badExits;
+            velmora::test::TChildRun run;
+            run.Args = {SETTINGS_HAMMER, path, dir / "go", "5"};
+            if (velmora::test::RunChild(run).ExitCode != 0) ++badExits;
         });
 
     // Meanwhile a reader keeps opening the file: it must always find one whole record.

@@ -1,8 +1,6 @@
-// End-to-end test site: lighttpd serving a folder with velmora as a CGI program, and the project's
-// SMTP sink as its relay, both on free loopback ports, started by the test and stopped by pid.
+// End-to-end test site: lighttpd serving a folder with velmora as a CGI program (TWebServer), and
+// the project's SMTP sink as its relay (SmtpSink), both on free loopback ports, stopped by pid.
 #pragma once
-
-#include <sys/stat.h>
 
 #include <chrono>
 #include <memory>
@@ -11,8 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "AppProcesses.h"
+#include "FileBytes.h"
+#include "MailDecode.h"
 #include "SmtpSink.h"
+#include "WebServer.h"
 
 namespace velmora::test {
 
@@ -40,22 +40,6 @@ struct DeliveredMail {
         std::string body = p == std::string::npos ? "" : Raw.substr(p + 4);
         return Header("Content-Transfer-Encoding") == "quoted-printable" ? DecodeQuotedPrintable(body) : body;
     }
-
-    // "=XX" is the byte XX, "=" at a line end joins the lines.
-    static std::string DecodeQuotedPrintable(const std::string& text) {
-        std::string out;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] != '=') {
-                out += text[i];
-            } else if (text.compare(i + 1, 2, "\r\n") == 0) {
-                i += 2;
-            } else if (i + 2 < text.size()) {
-                out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            }
-        }
-        return out;
-    }
 };
 
 // An HTTP answer as curl saw it.
@@ -67,57 +51,36 @@ struct HttpAnswer {
 
 class VelmoraSite {
 public:
-    // Lays out www/, cgi-bin/ (with a copy of the program, so that it finds its side files there)
-    // and mail/ in a fresh folder.
-    explicit VelmoraSite(const std::string& velmoraProgram) {
-        for (const char* d : {"www", "cgi-bin"}) ::mkdir((FDir / d).c_str(), 0777);
-        RunResult r = RunProgram({"/bin/cp", velmoraProgram, CgiDir() + "/velmora"});
-        if (r.ExitCode != 0) throw std::runtime_error("cannot copy velmora: " + r.Err);
-    }
-    ~VelmoraSite() { Stop(); }
-
-    std::string Dir() const { return FDir.Path(); }
-    std::string CgiDir() const { return FDir / "cgi-bin"; }
-    std::string WwwDir() const { return FDir / "www"; }
-    std::string CgiFile(const std::string& name) const { return CgiDir() + "/" + name; }
-    int WebPort() const { return FWebPort; }
-    int SmtpPort() const { return FSmtp->Port(); }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(FWebPort) + path; }
-    std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
-
-    // Starts the relay and the web server; a port taken in the meantime by another test is
-    // retried with a new one. The relay answers RCPT TO for the refused addresses with 550.
-    void Start(const std::vector<std::string>& refusedRecipients = {}) {
+    // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
+    // copy of the program in its cgi-bin, where the program looks for its side files.
+    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients) {
         std::vector<std::string> options;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
             options.push_back(r);
         }
         FSmtp = std::make_unique<SmtpSink>(options);
-        for (int attempt = 0; attempt < 5 && !FWeb.Running(); ++attempt) {
-            FWebPort = FreeLoopbackPort();
-            WriteWholeFile(FDir / "lighttpd.conf", LighttpdConfig());
-            FWeb.Start({"/usr/sbin/lighttpd", "-D", "-f", FDir / "lighttpd.conf"}, FDir / "lighttpd.log");
-            if (!WaitForPort(FWebPort, 10000) || !FWeb.Running()) FWeb.Stop();
-        }
-        if (!FWeb.Running()) throw std::runtime_error("lighttpd did not start: " + ReadWholeFile(FDir / "lighttpd.log"));
-    }
-    void Stop() {
-        FWeb.Stop();
-        if (FSmtp) FSmtp->Stop();
+        std::string why;
+        FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why);
+        if (!FWeb) throw std::runtime_error("lighttpd did not start: " + why);
     }
 
-    // curl with the given arguments before the URL; -i shows the status and headers.
-    HttpAnswer Curl(const std::vector<std::string>& args, const std::string& url) const {
-        std::vector<std::string> argv{"/usr/bin/curl", "-s", "-i", "--max-time", "60"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.push_back(url);
-        RunResult r = RunProgram(argv);
+    std::string Dir() const { return FWeb->Folder(); }
+    std::string WwwDir() const { return FWeb->Folder() + "/www"; }
+    std::string CgiFile(const std::string& name) const { return FWeb->CgiBin() + "/" + name; }
+    int SmtpPort() const { return FSmtp->Port(); }
+    std::string Url(const std::string& path) const { return FWeb->BaseUrl() + path; }
+    std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
+
+    // curl with the given arguments before the URL.
+    HttpAnswer Curl(std::vector<std::string> args, const std::string& url) const {
+        args.push_back(url);
+        std::string out = test::Curl(args);
         HttpAnswer a;
-        size_t end = r.Out.find("\r\n\r\n");
-        if (r.ExitCode != 0 || end == std::string::npos) return a;
-        a.Headers = r.Out.substr(0, end + 2);
-        a.Body = r.Out.substr(end + 4);
+        size_t end = out.find("\r\n\r\n");
+        if (end == std::string::npos) return a;
+        a.Headers = out.substr(0, end + 2);
+        a.Body = out.substr(end + 4);
         a.Status = std::atoi(a.Headers.substr(a.Headers.find(' ') + 1).c_str());
         return a;
     }
@@ -151,12 +114,11 @@ public:
         return mails;
     }
 
-    // What the program wrote to its log beside itself (the folder "Log" in cgi-bin when present).
-    std::string Log() const {
-        std::string inLogDir = ReadWholeFile(CgiDir() + "/Log/velmora.Log");
-        return inLogDir.empty() ? ReadWholeFile(CgiDir() + "/velmora.Log") : inLogDir;
-    }
-    std::string ServerErrors() const { return ReadWholeFile(FDir / "error.log"); }
+    // What the program wrote to its log ("Log" beside it).
+    std::string Log() const { return ReadWholeFile(CgiFile("Log/velmora.Log")); }
+    // What the CGI program wrote to its standard error (lighttpd passes its own on), and the
+    // web server's error log.
+    std::string ServerErrors() const { return ReadWholeFile(FWeb->OutputLog()) + ReadWholeFile(FWeb->ErrorLog()); }
 
 private:
     // The strings of one key of the sink's envelope record: "key": "x" or "key": ["a", "b"].
@@ -185,23 +147,8 @@ private:
         return values;
     }
 
-    std::string LighttpdConfig() const {
-        std::string d = FDir.Path();
-        return "server.document-root = \"" + d + "/www\"\n"
-               "server.bind = \"127.0.0.1\"\n"
-               "server.port = " + std::to_string(FWebPort) + "\n"
-               "server.errorlog = \"" + d + "/error.log\"\n"
-               "server.modules = ( \"mod_alias\", \"mod_cgi\" )\n"
-               "server.max-connections = 256\n"
-               "alias.url = ( \"/cgi-bin/\" => \"" + d + "/cgi-bin/\" )\n"
-               "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = ( \"\" => \"\" ) }\n"
-               "mimetype.assign = ( \".html\" => \"text/html\", \".htm\" => \"text/html\" )\n";
-    }
-
-    TempDir FDir;
     std::unique_ptr<SmtpSink> FSmtp;
-    BackgroundProcess FWeb;
-    int FWebPort = 0;
+    std::unique_ptr<TWebServer> FWeb;
 };
 
 }  // namespace velmora::test

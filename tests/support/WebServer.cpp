@@ -3,6 +3,7 @@
 #include "WebServer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -126,9 +127,17 @@ bool TWebServer::Launch(TServerKind kind, std::string& why) {
         why = args[0] + " is not installed";
         return false;
     }
+    // lighttpd run in the foreground hands its own standard error to its CGI programs: kept in a
+    // file, so that what a program reports there (a sanitizer, say) can be read by the test.
+    const std::string output = OutputLog();
     FPid = ::fork();
     if (FPid == 0) {
         ::setpgid(0, 0);
+        int log = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (log >= 0) {
+            ::dup2(log, 1);
+            ::dup2(log, 2);
+        }
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -175,6 +184,8 @@ TWebServer::~TWebServer() {
 std::string TWebServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(FPort); }
 
 std::string TWebServer::ErrorLog() const { return FDir + "/error.log"; }
+
+std::string TWebServer::OutputLog() const { return FDir + "/server-output.log"; }
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);

@@ -29,6 +29,8 @@ public:
     const std::string& Folder() const noexcept { return FDir; }
     std::string CgiBin() const { return FDir + "/cgi-bin"; }
     std::string ErrorLog() const;
+    // The server's standard output and error; under lighttpd also its CGI programs' standard error.
+    std::string OutputLog() const;
 
 private:
     TWebServer() = default;
