@@ -125,9 +125,9 @@ def capture_curl(port, work, out_dir):
 
 def capture_chromium(port, work, name, files):
     import base64
-    spec = [[field, fname, ftype, base64.b64encode(data).decode()] for field, fname, ftype, data in files]
+    file_list = [[field, fname, ftype, base64.b64encode(data).decode()] for field, fname, ftype, data in files]
     import json
-    Capture.pages["/" + name + ".html"] = FORM_PAGE % {"name": name, "files": json.dumps(spec)}
+    Capture.pages["/" + name + ".html"] = FORM_PAGE % {"name": name, "files": json.dumps(file_list)}
     profile = tempfile.mkdtemp(dir=work)
     subprocess.run(["timeout", "60", "chromium"] + CHROMIUM_FLAGS +
                    ["--user-data-dir=" + profile, "--virtual-time-budget=5000", "--dump-dom",

@@ -52,8 +52,8 @@ if args.body_file:
              f.read().replace(b"\r\n", b"\n"))
 
 want("attachment count", len(attachments), len(args.attachment))
-for part, spec in zip(attachments, args.attachment):
-    name, path = spec.split("=", 1)
+for part, wanted in zip(attachments, args.attachment):
+    name, path = wanted.split("=", 1)
     with open(path, "rb") as f:
         data = f.read()
     want("attachment file name", part.get_filename(), name)
