@@ -14,7 +14,10 @@
 namespace velmora {
 
 std::string DefaultTemplateName(const std::string& programPath) {
-    size_t dot = programPath.find('.');
+    // Only a dot in the program's own name counts: a dotted folder ("/srv/www.example/") must
+    // not cut the path short.
+    size_t nameStart = programPath.rfind('/');
+    size_t dot = programPath.find('.', nameStart == std::string::npos ? 0 : nameStart + 1);
     if (dot == std::string::npos) return programPath + ".htm";
     return programPath.substr(0, dot + 1) + "htm";
 }

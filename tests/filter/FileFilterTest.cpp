@@ -31,7 +31,8 @@ TEST(TemplatePath, DefaultNameAndResolution) {
         {"/cgi/velmora.bin", "/cgi/velmora.htm"},
         {"/cgi/velmora", "/cgi/velmora.htm"},
         {"/cgi/velmora.tar.gz", "/cgi/velmora.htm"},
-        {"/srv/www.example/cgi/velmora", "/srv/www.htm"},  // the first "." of the whole path
+        {"/srv/www.example/cgi/velmora", "/srv/www.example/cgi/velmora.htm"},  // dotted folder
+        {"/srv/www.example/cgi/velmora.cgi", "/srv/www.example/cgi/velmora.htm"},
         {"/cgi/velmora.", "/cgi/velmora.htm"},
     };
     for (const TNameCase& c : names) EXPECT_EQ(DefaultTemplateName(c.Program), c.Want) << c.Program;
