@@ -39,8 +39,9 @@ private:
     std::string FFileName;
 };
 
-// The default template name for a program file: its path up to and including the first "."
-// followed by "htm" ("/cgi/velmora.bin" -> "/cgi/velmora.htm"); path + ".htm" without any ".".
+// The default template name for a program file: its path up to and including the first "." of
+// the file name, followed by "htm" ("/cgi/velmora.bin" -> "/cgi/velmora.htm"); path + ".htm"
+// when the file name has no ".".
 std::string DefaultTemplateName(const std::string& programPath);
 
 // name when it is absolute, else name in the folder of programPath.
