@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Component.h"
+#include "HAdaptor.h"
 #include "Forms.h"
 #include "HttpCookie.h"
 #include "Streams.h"
@@ -148,8 +149,5 @@ void WriteLog(const std::string& msg) noexcept;
 
 // Ends the process after freeing the application's forms (nothing when running as a library).
 void TerminateProgram();
-
-// The marker for an absent value where a default is needed.
-inline const std::string NotAvailable = "#1NOT_AVAILABLE#1";
 
 }  // namespace velmora

@@ -9,8 +9,6 @@ namespace velmora {
 
 namespace {
 
-const std::string NotAvailable = "#1NOT_AVAILABLE#1";
-
 int SecondsSinceMidnight(TDateTime t) {
     TDateParts p = DecodeDateTime(t);
     return p.Hour * 3600 + p.Minute * 60 + p.Second;

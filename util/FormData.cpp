@@ -6,15 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "HAdaptor.h"
 #include "SysUtils.h"
 
 namespace velmora {
 
 namespace {
-
-// Stands for "no further value" in the chained look-up below; a trailing value that reads exactly
-// like it is therefore not reported (the engines use the same marker for absent values).
-const std::string kAbsentMarker = "#1NOT_AVAILABLE#1";
 
 int HexDigit(char c) noexcept {
     if (c >= '0' && c <= '9') return c - '0';
@@ -117,7 +114,7 @@ std::string FindFormValue(const std::string& name, const std::string& data, cons
     if (values.empty()) return def;
     // Each later value was looked up with the marker as its default, so trailing values equal to
     // the marker read as "nothing more found".
-    while (values.size() > 1 && values.back() == kAbsentMarker) values.pop_back();
+    while (values.size() > 1 && values.back() == NotAvailable) values.pop_back();
     std::string result = values[0];
     for (size_t i = 1; i < values.size(); ++i) result += "\r\n" + values[i];
     return result;

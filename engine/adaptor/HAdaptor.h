@@ -7,6 +7,9 @@
 
 namespace velmora {
 
+// The marker for an absent value where a default is needed; callers treat it like "".
+inline const std::string NotAvailable = "#1NOT_AVAILABLE#1";
+
 // Filled once by the engine layer at start-up; a slot left empty makes its routine do nothing
 // (reads give the empty string or 0). Without a current engine on the calling thread, the engine
 // layer's routines behave the same way: writes are dropped, reads come back empty.
