@@ -71,6 +71,7 @@ void TCGIStdEngine::ExecRequest() {
 
 void TCGIStdEngine::EndRequest() {
     THttpEngine::EndRequest();
+    DiscardUnreadBody();
     if (!AutoTerminate) return;
     // Freeing the streams closes them: a closed standard output tells the web server that the
     // answer is complete. A failing close changes nothing for the answer already sent.

@@ -25,6 +25,7 @@ struct TCGIRequestState {
     // from this process's environment.
     std::unique_ptr<TStringList> RequestEnvironment;
     TThread* CurrentRequestThread = nullptr;  // the thread serving a handed-over request, else null
+    long long BodyBytesRead = 0;              // body bytes taken from InputStream so far
 };
 TCGIRequestState& CGIRequestState() noexcept;
 
@@ -76,6 +77,7 @@ private:
     // Sends bytes to the thread's output stream when output is direct.
     void SendDirect(const void* data, long count);
     std::string ReadUrlEncodedBody(int length);
+    void DiscardUnreadBody();
 };
 
 // The engine that request threads of a resident server serve with; null when none exists.

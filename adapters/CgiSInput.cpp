@@ -75,9 +75,30 @@ std::string TCGIStdEngine::ReadUrlEncodedBody(int length) {
 }
 
 int TCGIStdEngine::ReadClient(void* buffer, int count) {
-    TStream* in = CGIRequestState().InputStream.get();
+    TCGIRequestState& st = CGIRequestState();
+    TStream* in = st.InputStream.get();
     if (!in || count <= 0) return 0;
-    return static_cast<int>(in->Read(buffer, count));
+    const int got = static_cast<int>(in->Read(buffer, count));
+    st.BodyBytesRead += got;
+    return got;
+}
+
+// Reads and drops what is left of the announced body. A web server still writing a body that the
+// program never read (one above AutoReadLimit, say) gets a broken pipe when the program ends, and
+// Apache then may lose the answer it was sent; reading the rest first lets it finish. Stops at
+// the end of input, so a CONTENT_LENGTH larger than the body never makes it wait.
+void TCGIStdEngine::DiscardUnreadBody() {
+    TCGIRequestState& st = CGIRequestState();
+    int length = 0;
+    if (!st.InputStream || !TryStrToInt(GetVariable("CONTENT_LENGTH"), length)) return;
+    char sink[65536];
+    long long remaining = length - st.BodyBytesRead;
+    while (remaining > 0) {
+        const int want = static_cast<int>(std::min<long long>(remaining, sizeof sink));
+        const int got = ReadClient(sink, want);
+        if (got <= 0) break;
+        remaining -= got;
+    }
 }
 
 std::string TCGIStdEngine::GetFormField(const std::string& name, const std::string& def) {

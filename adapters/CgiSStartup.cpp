@@ -37,6 +37,7 @@ void RunStartup() {
     TCGIRequestState& st = CGIRequestState();
     st.OutputStream = OpenStdOutput();
     st.InputStream = OpenStdInput();
+    st.BodyBytesRead = 0;
     IgnoreBrokenPipe();
     HandOverToResidentServer();
 }

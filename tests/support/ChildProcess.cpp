@@ -62,6 +62,7 @@ bool Pump(int& inFd, int& outFd, int& errFd, const std::string& input, TChildRes
         if (inFd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
             ssize_t n = ::write(inFd, input.data() + sent, input.size() - sent);
             if (n > 0) sent += static_cast<size_t>(n);
+            r.InputWritten = sent;
             if (n < 0 || sent == input.size()) CloseFd(inFd);
         }
         for (int k = 1; k <= 2; ++k) {

@@ -21,6 +21,7 @@ struct TChildResult {
     bool TimedOut = false;   // the child was killed at the time limit
     int ExitCode = -1;       // valid when it exited
     int Signal = 0;          // the signal that ended it, if any
+    size_t InputWritten = 0; // bytes of Input the child took before it closed its standard input
     std::string Out;
     std::string Err;
 };
