@@ -1,4 +1,4 @@
-// Cutting and blanking request text for log lines (see LogText.h).
+// Cutting request text for log lines (see LogText.h).
 #include "LogText.h"
 
 namespace velmora {
@@ -11,8 +11,6 @@ std::string ForLog(std::string_view text, size_t limit) {
         for (int i = 0; i < 3 && keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80; ++i) --keep;
     }
     std::string out(text.substr(0, keep));
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     if (keep < text.size()) out += "...[cut, " + std::to_string(text.size()) + " bytes]";
     return out;
 }

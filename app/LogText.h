@@ -1,5 +1,5 @@
-// Request text as it goes into a log line: a hostile client decides its length and bytes, so every
-// value is cut to a sane length (marked as cut) and control bytes cannot start lines of their own.
+// Request text as it goes into a log line: a hostile client decides its length, so every value is
+// cut to a sane length, marked as cut. (WriteLog itself blanks control bytes in every message.)
 #pragma once
 
 #include <cstddef>
@@ -11,8 +11,7 @@ namespace velmora {
 // Bytes of one value kept in a log line; 200 posts of a few KB each would otherwise fill the log.
 constexpr size_t LogValueLimit = 200;
 
-// text with control bytes blanked, cut after limit bytes (never inside a UTF-8 character) and
-// then marked with how long it was.
+// text cut after limit bytes (never inside a UTF-8 character) and then marked with how long it was.
 std::string ForLog(std::string_view text, size_t limit = LogValueLimit);
 
 }  // namespace velmora

@@ -84,7 +84,7 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
         if (value.empty()) continue;
         if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
             // A form may pick a template beside the program, never a file elsewhere.
-            WriteLog("Form field htmlfile \"" + value + "\" ignored: not a name inside the program's folder");
+            WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: not a name inside the program's folder");
             continue;
         }
         bool relay = field == TMailField::mailhost || field == TMailField::mailport;
@@ -105,7 +105,7 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
     std::string cc = FormField("mailcc");
     bool ccAllowed = cc.empty() || InAllowedList(cc);
-    if (!ccAllowed) WriteLog("Copy recipient \"" + cc + "\" refused: not in the allowed list");
+    if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 
