@@ -131,6 +131,27 @@ void THttpEngine::ReportRequestError(const Exception& e) {
     }
 }
 
+void THttpEngine::StoreSettings(bool bufferedOutput, bool noCache, const std::string& tempDir,
+                                const std::string& sessionName, int autoReadLimit,
+                                bool autoReadInput, const std::string& autoContentType,
+                                bool autoHttpHeader, TRequestErrorEvent onRequestError,
+                                TLastExecRequestEvent onLastExecRequest,
+                                TExecRequestEvent onExecRequest,
+                                TFirstExecRequestEvent onFirstExecRequest) {
+    BufferedOutput = bufferedOutput;
+    NoCache = noCache;
+    TempDir = tempDir;
+    SessionName = sessionName;
+    AutoReadLimit = autoReadLimit;
+    AutoReadInput = autoReadInput;
+    AutoContentType = autoContentType;
+    AutoHttpHeader = autoHttpHeader;
+    OnRequestError = std::move(onRequestError);
+    OnLastExecRequest = std::move(onLastExecRequest);
+    OnExecRequest = std::move(onExecRequest);
+    OnFirstExecRequest = std::move(onFirstExecRequest);
+}
+
 void THttpEngine::RaiseRequestEvents(bool withLast) {
     if (OnFirstExecRequest) {
         std::lock_guard<std::mutex> guard(FFirstRequestLock);

@@ -17,6 +17,8 @@ std::string ExtractFileName(const std::string& path);
 
 bool FileExists(const std::string& path);       // a regular file (or anything but a folder)
 bool DirectoryExists(const std::string& path);
+// A regular file: not a folder, FIFO, socket or device, whose open or read could block or never end.
+bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
 bool CreateDir(const std::string& path);
 bool DeleteFile(const std::string& path);
