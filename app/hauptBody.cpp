@@ -1,5 +1,7 @@
 // zuordnen: the mail body of a form post: the top lines, one entry per posted field (name,
 // separator, value; or the value alone), the bottom lines, and the date line when switched on.
+#include <unordered_set>
+
 #include "HAdaptor.h"
 #include "System.h"
 #include "haupt.h"
@@ -15,8 +17,11 @@ void THauptmenue::zuordnen(bool dateLine) {
     vars.Clear();
     if (names) vars.Assign(*names);
     for (const std::string& line : Top) body.Add(line);
+    // A name posted again after others is listed only at its first place: its entry already holds
+    // all its values, and "a=&b=&a=&b=&..." would otherwise grow the mail with the square of the post.
+    std::unordered_set<std::string> listed;
     for (const std::string& name : vars) {
-        if (IsControlFieldName(name)) continue;
+        if (IsControlFieldName(name) || !listed.insert(name).second) continue;
         // Several values of one field come joined by CR LF: one entry over several lines.
         std::string value = AdaptGetFormField(name, "");
         if (valuesOnly) body.Add(value);

@@ -2,6 +2,7 @@
 // failure rules, the request events, session objects, EndRequest, locks and the per-thread state.
 #include "HttpEng.h"
 
+#include "EndSignalCleanup.h"
 #include "EngineAdaptors.h"
 #include "Files.h"
 #include "Sync.h"
@@ -176,8 +177,10 @@ void THttpEngine::CreateSessionObjects() {
 void THttpEngine::EndRequest() {
     TRequestState& st = RequestState();
     if (st.UploadFiles) {
-        for (const std::string& path : *st.UploadFiles)
+        for (const std::string& path : *st.UploadFiles) {
             if (FileExists(path)) DeleteFile(path);
+            ForgetOnEndSignal(path);
+        }
         st.UploadFiles.reset();
     }
     st.SessionCookie.reset();

@@ -34,6 +34,8 @@ TSmtpSendMail::TSmtpSendMail(TComponent* owner) : TTCPClient(owner) {
 bool TSmtpSendMail::Send(int timeoutSeconds) {
     MessageBuffer().clear();
     FDeadline = TickCount() + static_cast<uint64_t>(std::max(timeoutSeconds, 0)) * 1000;
+    // The budget covers sending too: a relay that stops reading must not hold the request longer.
+    SendDeadline = FDeadline;
     FInput.clear();
     FOutput.clear();
     FReplyCode = -1;

@@ -3,6 +3,7 @@
 #include "HSockets.h"
 
 #include "SysUtils.h"
+#include "System.h"
 
 namespace velmora {
 
@@ -90,7 +91,7 @@ bool TCustomCGISocket::SendOnSocket(TSocket handle, int flags, const std::string
             ReportError(error);
             return false;
         }
-        if (++failures >= kMaxSendFailures) return false;
+        if (++failures >= kMaxSendFailures || (SendDeadline != 0 && TickCount() >= SendDeadline)) return false;
         // The buffer is full: block until the peer has taken some of it, at most the retry pause.
         WaitSocketWritable(handle, kSendRetryWaitMs);
     }

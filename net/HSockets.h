@@ -44,7 +44,9 @@ public:
     // Graceful close: stop notifications, shut down sending, drain, close; handle becomes -1.
     void CloseSocketHandle(TSocket& handle, HWND window);
     // Sends all of text, waiting while the send buffer is full; false when not all of it went.
+    // The waiting ends at SendDeadline (TickCount milliseconds; 0: about 30 seconds per call).
     bool SendOnSocket(TSocket handle, int flags, const std::string& text);
+    uint64_t SendDeadline = 0;
     // One non-blocking receive of at most 1024 bytes; empty when nothing has arrived yet or the
     // peer has closed (PeerClosed tells these apart).
     std::string ReceiveOnSocket(TSocket handle, int flags);

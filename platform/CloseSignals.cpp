@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "CloseSignals.h"
+#include "EndSignalCleanup.h"
 #include "Messages.h"
 
 namespace velmora {
@@ -28,6 +29,7 @@ extern "C" void OnCloseSignal(int sig) {
         // The first request has not been collected: the process is not looking at its queue
         // (stuck, or busy outside the message loop), so a second signal ends it the usual way.
         // The signal stays blocked until this handler returns, then acts with its default.
+        RemoveListedFiles();
         signal(sig, SIG_DFL);
         raise(sig);
     }

@@ -135,4 +135,18 @@ std::string RealPath(const std::string& path) {
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
+std::vector<std::string> ListFolder(const std::string& dir, size_t maxEntries) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return names;
+    while (names.size() < maxEntries) {
+        dirent* e = ::readdir(d);
+        if (!e) break;
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(d);
+    return names;
+}
+
 }  // namespace velmora

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -52,6 +53,9 @@ struct TFileStamp {
     bool operator==(const TFileStamp&) const = default;
 };
 TFileStamp GetFileStamp(const std::string& path);
+// The names in a folder ("." and ".." left out), at most maxEntries of them; none when it cannot
+// be read.
+std::vector<std::string> ListFolder(const std::string& dir, size_t maxEntries);
 // The absolute path with every symbolic link, "." and ".." resolved; "" when it does not exist.
 std::string RealPath(const std::string& path);
 // Group or others may read it.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "EndSignalCleanup.h"
 #include "FormData.h"
 #include "HAdaptor.h"
 #include "MultipartRing.h"
@@ -58,6 +59,19 @@ std::string QuotedFrom(const std::string& line, size_t p) {
 
 bool IsText(char c) noexcept { return static_cast<unsigned char>(c) >= 0x20; }
 
+// The boundary parameter of a multipart Content-Type (quotes removed); "" when there is none.
+std::string BoundaryOf(const std::string& contentType) {
+    const std::string lower = LowerCase(contentType);
+    size_t p = lower.find("boundary=");
+    if (p == std::string::npos) return {};
+    std::string value = contentType.substr(p + 9);
+    if (!value.empty() && value[0] == '"') {
+        size_t q = value.find('"', 1);
+        return q == std::string::npos ? std::string() : value.substr(1, q - 1);
+    }
+    return value.substr(0, value.find_first_of("; \t"));
+}
+
 class TMultipartDecoder {
 public:
     TMultipartDecoder(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
@@ -66,12 +80,15 @@ public:
 
     void Run() {
         FRing.Fill();
+        SkipPreamble(BoundaryOf(AdaptGetVariable("CONTENT_TYPE")));
         if (ReadBoundary()) Scan();
         else Drain();
         Finish();
     }
 
 private:
+    void SkipPreamble(const std::string& boundary);
+    bool StartsWithLine(const std::string& line) const;
     bool ReadBoundary();
     void Drain();
     void Scan();
@@ -107,6 +124,33 @@ private:
     bool FValuePart = false;                 // a named part without a file name
     bool FOverflow = false;                  // its value did not fit in the ring
 };
+
+// Text before the first boundary line (a preamble, which RFC 2046 allows) is dropped, line by
+// line, when the Content-Type names the boundary. Without a name the first line is taken as the
+// boundary, as before.
+void TMultipartDecoder::SkipPreamble(const std::string& boundary) {
+    const std::string dashed = "--" + boundary;
+    if (boundary.empty() || dashed.size() > static_cast<size_t>(kMaxBoundary)) return;
+    const int need = static_cast<int>(dashed.size()) + 1;  // the line and the byte that ends it
+    bool lineStart = true;
+    for (;;) {
+        if (FRing.Avail() < need && !FRing.BodyDone()) FRing.Fill();
+        if (FRing.Avail() == 0 || (lineStart && StartsWithLine(dashed))) return;
+        const int lf = FRing.Find('\n', 0, FRing.Avail());
+        lineStart = lf < FRing.Avail();
+        FRing.Consume(lineStart ? lf + 1 : FRing.Avail());
+        if (FRing.Avail() == 0 && FRing.BodyDone()) return;
+    }
+}
+
+// The ring starts with line, followed by a control byte or the end of the body.
+bool TMultipartDecoder::StartsWithLine(const std::string& line) const {
+    const int n = static_cast<int>(line.size());
+    if (FRing.Avail() < n) return false;
+    for (int i = 0; i < n; ++i)
+        if (FRing.At(i) != line[static_cast<size_t>(i)]) return false;
+    return FRing.Avail() == n || !IsText(FRing.At(n));
+}
 
 // The boundary line is the body's first line: up to its first control byte, at most 254 bytes.
 bool TMultipartDecoder::ReadBoundary() {
@@ -283,6 +327,7 @@ void TMultipartDecoder::StartPart() {
     std::string path = NewUploadFileName(FTempDir, FFileName);
     FUpload = std::make_unique<TFileStream>(path, fmCreate);
     FUploadFiles.Add(path);
+    RemoveOnEndSignal(path);
     FData += FPending + name + "=" + URLEncode(FFileName) + "&" + name + "_FILENAME=" + URLEncode(path) + "&";
     FPending.clear();
 }

@@ -3,6 +3,7 @@
 #include "UploadFileName.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "EnvPaths.h"
 #include "Files.h"
@@ -18,6 +19,10 @@ constexpr size_t kMaxNameTail = 200;
 // A name already in use (another request's upload, a file an attacker placed) is not replaced;
 // after this many draws the last one is used as it is.
 constexpr int kNameAttempts = 10;
+
+// An upload older than this belongs to no running request: a request ends within minutes.
+constexpr int64_t kStaleUploadNs = int64_t{3600} * 1000000000;
+constexpr size_t kSweepEntries = 2000;
 
 }  // namespace
 
@@ -35,6 +40,24 @@ std::string NewUploadFileName(const std::string& tempDir, const std::string& cli
         if (!FileExists(path)) break;
     }
     return path;
+}
+
+bool IsUploadFileName(const std::string& fileName) {
+    size_t digits = 0;
+    while (digits < fileName.size() && digits < 7 && fileName[digits] >= '0' && fileName[digits] <= '9') ++digits;
+    return digits > 0 && fileName.size() > 4 && fileName.compare(fileName.size() - 4, 4, ".tmp") == 0 &&
+           fileName.find('.') == fileName.size() - 4;
+}
+
+void SweepOldUploadFiles(const std::string& tempDir) {
+    const std::string dir = ExtractFilePath(BuildFileName(ModuleFileName(), tempDir, false, "tmp", false, "0"));
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+    for (const std::string& name : ListFolder(dir, kSweepEntries)) {
+        if (!IsUploadFileName(name)) continue;
+        TFileStamp stamp = GetFileStamp(dir + name);
+        if (stamp.Regular && nowNs - stamp.ModifiedNs > kStaleUploadNs) DeleteFile(dir + name);
+    }
 }
 
 }  // namespace velmora

@@ -14,4 +14,12 @@ std::string ClientFileNameTail(const std::string& clientName);
 // empty or only dots gives just the number; a very long tail is shortened to fit a file name.
 std::string NewUploadFileName(const std::string& tempDir, const std::string& clientName);
 
+// Whether a file name has the shape NewUploadFileName gives: digits, a tail without ".", ".tmp".
+bool IsUploadFileName(const std::string& fileName);
+
+// Deletes the upload files in tempDir older than an hour: those of requests killed before they
+// could delete their own (SIGKILL gives no chance). Bounded work: looks at no more than the first
+// 2000 names of the folder.
+void SweepOldUploadFiles(const std::string& tempDir);
+
 }  // namespace velmora

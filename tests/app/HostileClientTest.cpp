@@ -2,9 +2,15 @@
 // program could be abused, checked through the real web server and relay.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "SettingsFile.h"
+#include "UploadFileName.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -107,4 +113,61 @@ TEST_F(HostileClient, LogLinesHoldACutOfLongValues) {
     std::string log = site->Log();
     EXPECT_NE(log.find("Copy recipient \"" + std::string(200, 'v') + "...[cut, 9000 bytes]\""), std::string::npos) << log;
     EXPECT_LT(log.size(), 1000u);
+}
+
+TEST_F(HostileClient, RepeatedFieldNamesAreListedOnce) {
+    std::string post;
+    for (int i = 0; i < 600; ++i) post += "a=1&b=&";
+    EXPECT_EQ(site->Post(post).Body, ThankYouPage);
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    std::string body = mails[0].Body();
+    EXPECT_EQ(body.find("a:1\r\n1\r\n"), body.rfind("a:"));  // one entry, all values in it
+    EXPECT_LT(body.size(), 10000u);
+}
+
+TEST_F(HostileClient, MultipartPreambleIsSkipped) {
+    HttpAnswer a = site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary",
+                               "This is a preamble.\r\n--XyZ\r\nContent-Disposition: form-data; name=\"Name\"\r\n\r\n"
+                               "Anna\r\n--XyZ--\r\n"},
+                              site->ProgramUrl());
+    EXPECT_EQ(a.Body, ThankYouPage);
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Body().find("Name:Anna"), std::string::npos) << mails[0].Body();
+}
+
+TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
+    // Left by a killed request two hours ago, and one of a request still running.
+    const std::string stale = site->CgiFile("1234567old.tmp"), fresh = site->CgiFile("7654321new.tmp");
+    WriteWholeFile(stale, "old");
+    WriteWholeFile(fresh, "new");
+    timeval twoHoursAgo[2] = {{::time(nullptr) - 7200, 0}, {::time(nullptr) - 7200, 0}};
+    ASSERT_EQ(::utimes(stale.c_str(), twoHoursAgo), 0);
+    // A relay that takes the connection and never greets holds the request until the client
+    // gives up; lighttpd then ends the program with SIGTERM.
+    int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "form_relay = allow\n");
+    WriteWholeFile(site->Dir() + "/upload.txt", "uploaded text");
+    site->Curl({"--max-time", "2", "-F", "mailhost=127.0.0.1", "-F", "mailport=" + std::to_string(ntohs(addr.sin_port)),
+                "-F", "Note=@" + site->Dir() + "/upload.txt"},
+               site->ProgramUrl());
+    auto uploads = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : std::filesystem::directory_iterator(site->CgiFile("")))
+            if (IsUploadFileName(e.path().filename().string())) found.push_back(e.path().filename().string());
+        return found;
+    };
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (uploads().size() > 1 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::close(silent);
+    EXPECT_EQ(uploads(), std::vector<std::string>{"7654321new.tmp"});
 }

@@ -236,6 +236,22 @@ TEST(SmtpScripted, RelayThatReadsSlowlyGetsTheWholeMessage) {
                                        "DATA\r\n" + message + "QUIT\r\n");
 }
 
+TEST(SmtpScripted, RelayThatStopsReadingCannotStretchTheBudget) {
+    ScriptedRelay relay({[](RelayConnection& c) {
+        c.Send("220 relay.test ready\r\n");
+        c.Answer("250 relay.test\r\n");
+        c.Answer("250 ok\r\n");
+        c.Answer("250 ok\r\n");
+        c.Answer("354 go ahead\r\n");
+        std::this_thread::sleep_for(std::chrono::seconds(4));  // reads nothing of the message
+    }});
+    auto mail = Mailer(relay.Port());
+    for (int i = 0; i < 100000; ++i) mail->MailBody().Add(std::string(78, 'x'));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(mail->Send(2));
+    EXPECT_LT(Seconds(start), 3.0);
+}
+
 TEST(SmtpScripted, ConnectionDroppedDuringDataThenFreshConnection) {
     ScriptedRelay relay({[](RelayConnection& c) {
                              c.Send("220 relay.test ready\r\n");
