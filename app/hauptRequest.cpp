@@ -5,6 +5,7 @@
 #include "AnswerPages.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
+#include "LogText.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -83,7 +84,14 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
         if (value.empty()) continue;
         if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
             // A form may pick a template beside the program, never a file elsewhere.
-            WriteLog("Form field htmlfile \"" + value + "\" ignored: not a name inside the program's folder");
+            WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: not a name inside the program's folder");
+            continue;
+        }
+        bool relay = field == TMailField::mailhost || field == TMailField::mailport;
+        if (relay && r.Site->Text("form_relay") != "allow") {
+            // Otherwise any visitor could make the server connect to any host and port it reaches.
+            WriteLog("Form field " + std::string(f.Name) + " \"" + ForLog(value) +
+                     "\" ignored: the site does not let a form choose the relay");
             continue;
         }
         r.Work.Set(field, value);
@@ -97,7 +105,7 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
     std::string cc = FormField("mailcc");
     bool ccAllowed = cc.empty() || InAllowedList(cc);
-    if (!ccAllowed) WriteLog("Copy recipient \"" + cc + "\" refused: not in the allowed list");
+    if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 
@@ -143,6 +151,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     TMailRequest r;
+    r.Site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
     r.Stored = stored.Settings;
     r.Work = stored.Settings;
     ApplyFormOverrides(r);

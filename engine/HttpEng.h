@@ -125,6 +125,14 @@ public:
     void HandleRequest();
 
 protected:
+    // Takes the settings and handlers an engine is constructed with, in the order the general
+    // engine component passes them.
+    void StoreSettings(bool bufferedOutput, bool noCache, const std::string& tempDir,
+                       const std::string& sessionName, int autoReadLimit, bool autoReadInput,
+                       const std::string& autoContentType, bool autoHttpHeader,
+                       TRequestErrorEvent onRequestError, TLastExecRequestEvent onLastExecRequest,
+                       TExecRequestEvent onExecRequest, TFirstExecRequestEvent onFirstExecRequest);
+
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
     // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
     // before what the first one sets up. Sender of every event is the engine.

@@ -40,6 +40,11 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -107,6 +112,20 @@ int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec) {
     }
     ::closedir(d);
     return result;
+}
+
+TFileStamp GetFileStamp(const std::string& path) {
+    TFileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.Exists = true;
+    stamp.Regular = S_ISREG(st.st_mode);
+    stamp.Size = st.st_size;
+    stamp.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.Device = st.st_dev;
+    stamp.Inode = st.st_ino;
+    stamp.Mode = st.st_mode & 07777;
+    return stamp;
 }
 
 }  // namespace velmora
