@@ -113,6 +113,7 @@ void THttpEngine::HandleRequest() {
             st.CurrentEngine = this;
             st.HeaderSent = false;
             st.StatusLineSent = false;
+            st.Status.clear();
             if (IsActive()) CreateSessionObjects();
             ExecRequest();
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace velmora {
 
@@ -126,6 +128,11 @@ TFileStamp GetFileStamp(const std::string& path) {
     stamp.Inode = st.st_ino;
     stamp.Mode = st.st_mode & 07777;
     return stamp;
+}
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
 }  // namespace velmora

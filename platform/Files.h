@@ -52,6 +52,8 @@ struct TFileStamp {
     bool operator==(const TFileStamp&) const = default;
 };
 TFileStamp GetFileStamp(const std::string& path);
+// The absolute path with every symbolic link, "." and ".." resolved; "" when it does not exist.
+std::string RealPath(const std::string& path);
 // Group or others may read it.
 inline bool ReadableByOthers(const TFileStamp& stamp) noexcept { return (stamp.Mode & 0044) != 0; }
 
