@@ -324,11 +324,11 @@ void TMultipartDecoder::StartPart() {
         FValuePart = true;
         return;
     }
-    std::string path = NewUploadFileName(FTempDir, FFileName);
-    FUpload = std::make_unique<TFileStream>(path, fmCreate);
-    FUploadFiles.Add(path);
-    RemoveOnEndSignal(path);
-    FData += FPending + name + "=" + URLEncode(FFileName) + "&" + name + "_FILENAME=" + URLEncode(path) + "&";
+    TUploadFile upload = CreateUploadFile(FTempDir, FFileName);
+    FUpload = std::move(upload.Stream);
+    FUploadFiles.Add(upload.Path);
+    RemoveOnEndSignal(upload.Path);
+    FData += FPending + name + "=" + URLEncode(FFileName) + "&" + name + "_FILENAME=" + URLEncode(upload.Path) + "&";
     FPending.clear();
 }
 
