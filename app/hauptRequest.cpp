@@ -37,8 +37,8 @@ std::string ForLog(std::string s) {
 // The counter wraps as a 32-bit register does instead of overflowing.
 int32_t NextCounter(int32_t c) { return static_cast<int32_t>(static_cast<uint32_t>(c) + 1u); }
 
-// The sender that does the work of Nachricht for this request. Its socket notifications arrive on
-// the thread that creates it, so it is made on the request's thread, whatever thread made the window.
+// The request's own copy of Nachricht's stored settings. Its socket notifications arrive on the
+// thread that creates it, so it is made on the request's thread, whatever thread made the window.
 void CopySender(const TSmtpSendMail& from, TSmtpSendMail& to) {
     to.RemoteHost = from.RemoteHost;
     to.RemotePort = from.RemotePort;
@@ -108,34 +108,38 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 
-void THauptmenue::CopyToComponents(const TMailRequest& r) {
+void THauptmenue::CopyToComponents(const TMailRequest& r, TRequestParts& parts) const {
     const TMailSettings& w = r.Work;
-    RueckgabeHTML->SetFileName(w.Get(TMailField::htmlfile));
-    Nachricht->MailFrom = w.Get(TMailField::mailfrom);
-    Nachricht->MailTo = w.Get(TMailField::mailto);
-    Nachricht->MailCC = w.Get(TMailField::mailcc);
-    Nachricht->RemoteHost = w.Get(TMailField::mailhost);
-    Nachricht->RemotePort = w.Get(TMailField::mailport);
+    CopySender(*Nachricht, parts.Sender);
+    parts.Answer.SetName(RueckgabeHTML->Name());
+    parts.Answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
+    parts.Answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
+    parts.Answer.SetFileName(w.Get(TMailField::htmlfile));
+    TSmtpSendMail& m = parts.Sender;
+    m.MailFrom = w.Get(TMailField::mailfrom);
+    m.MailTo = w.Get(TMailField::mailto);
+    m.MailCC = w.Get(TMailField::mailcc);
+    m.RemoteHost = w.Get(TMailField::mailhost);
+    m.RemotePort = w.Get(TMailField::mailport);
     std::string subject = w.Get(TMailField::mailsubject);
-    Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
+    m.MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
 }
 
-void THauptmenue::SendAndAnswer() {
-    TSmtpSendMail sender(nullptr);
-    CopySender(*Nachricht, sender);
-    if (sender.Send(20)) {
+void THauptmenue::SendAndAnswer(TRequestParts& parts) {
+    if (parts.Sender.Send(20)) {
         std::string url = FormField("htmlurl");
         if (!url.empty()) WriteRedirectPage(url);
-        else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+        else if (!parts.Answer.FileName().empty()) parts.Answer.Execute();
         else WriteThankYouPage();
         return;
     }
-    if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
-    else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+    if (FormField("Erroroff").empty()) WriteErrorPage(parts.Sender.GetErrorText());
+    else if (!parts.Answer.FileName().empty()) parts.Answer.Execute();
 }
 
+// Runs on as many threads at once as the server calls in: what a request decides lives in its own
+// sender and answer filter; the window's components are only read here.
 void THauptmenue::HTTPExecRequest(TObject*) {
-    std::lock_guard<std::mutex> hold(FRequestLock);
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
@@ -148,13 +152,14 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     r.Work = *stored;
     ApplyFormOverrides(r);
     CheckRecipients(r);
-    CopyToComponents(r);
-    zuordnen(r.Work.DateLine());
+    TRequestParts parts;
+    CopyToComponents(r, parts);
+    zuordnen(r.Work.DateLine(), parts.Sender.MailBody());
     if (!r.RecipientsAllowed) {
         WriteRefusalPage(r.Stored.Get(TMailField::mailto), Allowed);
         return;
     }
-    SendAndAnswer();
+    SendAndAnswer(parts);
 }
 
 }  // namespace velmora
