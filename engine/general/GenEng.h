@@ -105,6 +105,10 @@ private:
     // Hooks of the engines that come with later work; each is where that engine is made.
     void CreateCGIWinEngine(bool handStarted);
     void CreateLibraryEngines();
+    // The NSAPI engine's place among the library engines (made before the ISAPI engine).
+    void CreateNSAPIEngine();
+    // Gives a library engine the settings and request handlers both library engines take.
+    void ApplyLibrarySettings(THttpEngine& engine) const;
 
     bool FAutoHttpHeader = false;
     std::string FAutoContentType;

@@ -87,7 +87,7 @@ std::string ApacheConfig(const std::string& dir, int port) {
 }  // namespace
 
 std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::string& program,
-                                              std::string& why) {
+                                              std::string& why, const std::string& extraConfig) {
     std::unique_ptr<TWebServer> server(new TWebServer);
     char tmpl[] = "/tmp/velmora-web-XXXXXX";
     if (!::mkdtemp(tmpl)) {
@@ -111,14 +111,16 @@ std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::strin
     ::chmod(target.c_str(), 0755);
     // A port taken between probing and binding makes the server fail: try a few.
     for (int attempt = 0; attempt < 5; ++attempt)
-        if (server->Launch(kind, why)) return server;
+        if (server->Launch(kind, extraConfig, why)) return server;
     return nullptr;
 }
 
-bool TWebServer::Launch(TServerKind kind, std::string& why) {
+bool TWebServer::Launch(TServerKind kind, const std::string& extraConfig, std::string& why) {
     FPort = FreeLoopbackPort();
     const std::string conf = FDir + (kind == TServerKind::Lighttpd ? "/lighttpd.conf" : "/httpd.conf");
-    WriteText(conf, kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort));
+    std::string extra = extraConfig;
+    for (size_t p; (p = extra.find("@DIR@")) != std::string::npos;) extra.replace(p, 5, FDir);
+    WriteText(conf, (kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort)) + extra);
     std::vector<std::string> args =
         kind == TServerKind::Lighttpd
             ? std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", conf}

@@ -16,9 +16,10 @@ class TWebServer {
 public:
     // Copies each program into a fresh cgi-bin (which the server's CGI user may write to: the
     // programs keep their logs and uploads beside them) and starts the server. Null, with the
-    // reason in why, when the server cannot be started here.
+    // reason in why, when the server cannot be started here. extraConfig is appended to the
+    // server's configuration, with every "@DIR@" in it replaced by the server's folder.
     static std::unique_ptr<TWebServer> Start(TServerKind kind, const std::string& program,
-                                             std::string& why);
+                                             std::string& why, const std::string& extraConfig = "");
     // Stops the server by its pid and removes the folder.
     ~TWebServer();
     TWebServer(const TWebServer&) = delete;
@@ -34,7 +35,7 @@ public:
 
 private:
     TWebServer() = default;
-    bool Launch(TServerKind kind, std::string& why);
+    bool Launch(TServerKind kind, const std::string& extraConfig, std::string& why);
     void Stop() noexcept;
 
     std::string FDir;
