@@ -86,7 +86,11 @@ void TISAPIEngine::ExecRequest() {
     RaiseRequestEvents(false);
 }
 
-void TISAPIEngine::EndRequest() { THttpEngine::EndRequest(); }
+// Whatever the answer held back (an answer without a header block) goes out before the request ends.
+void TISAPIEngine::EndRequest() {
+    THttpEngine::EndRequest();
+    ReleaseHeldHeader();
+}
 
 std::string TISAPIEngine::ReadRequestData() {
     TISAPIRequestState& st = ISAPIRequestState();

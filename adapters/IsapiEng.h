@@ -22,6 +22,10 @@ struct TISAPIRequestState {
     long long BytesToRead = 0;          // body bytes the server did not preload
     long long RequestContentLength = 0;
     std::string CapturedCookie;         // the cookie seen in raw request data by the filter
+    // An extension's answer up to the end of its header block, held back so that the server gets
+    // the whole block in one WriteClient call (a server may parse headers from the first call only).
+    std::string HeldHeader;
+    bool HeaderPassed = false;
 };
 TISAPIRequestState& ISAPIRequestState() noexcept;
 
@@ -51,6 +55,9 @@ public:
     // Reads the request's form data from the control block: the preloaded bytes, the rest of the
     // body (or the multipart body) and the query string behind them.
     std::string ReadRequestData();
+
+    // Hands the server whatever answer bytes are still held back.
+    void ReleaseHeldHeader();
 
 private:
     // Sends bytes to the client of the current extension request or filter notification.

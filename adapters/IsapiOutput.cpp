@@ -16,17 +16,37 @@ bool IsHeaderSafe(const std::string& value) {
     return true;
 }
 
+bool HasHeaderEnd(const std::string& s) {
+    return s.find("\r\n\r\n") != std::string::npos || s.find("\n\n") != std::string::npos;
+}
+
 }  // namespace
 
+// A client that has gone away loses the rest of the answer; the request still ends normally.
 void TISAPIEngine::SendToClient(const void* data, DWORD count) {
     TISAPIRequestState& st = ISAPIRequestState();
     if (count == 0) return;
-    // A client that has gone away loses the rest of the answer; the request still ends normally.
     void* bytes = const_cast<void*>(data);
-    if (EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB)
+    if (EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB) {
+        if (!st.HeaderPassed) {
+            st.HeldHeader.append(static_cast<const char*>(data), count);
+            if (HasHeaderEnd(st.HeldHeader)) ReleaseHeldHeader();
+            return;
+        }
         ecb->WriteClient(ecb->ConnID, bytes, &count, 0);
-    else if (THTTP_FILTER_CONTEXT* pfc = st.CurrentFilterContext)
+    } else if (THTTP_FILTER_CONTEXT* pfc = st.CurrentFilterContext) {
         pfc->WriteClient(pfc, bytes, &count, 0);
+    }
+}
+
+void TISAPIEngine::ReleaseHeldHeader() {
+    TISAPIRequestState& st = ISAPIRequestState();
+    st.HeaderPassed = true;
+    std::string held = std::move(st.HeldHeader);
+    st.HeldHeader.clear();
+    EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB;
+    DWORD count = static_cast<DWORD>(held.size());
+    if (ecb && count > 0) ecb->WriteClient(ecb->ConnID, held.data(), &count, 0);
 }
 
 void TISAPIEngine::Write(const std::string& s) {

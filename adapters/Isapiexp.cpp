@@ -77,6 +77,8 @@ DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
     TISAPIRequestState& st = ISAPIRequestState();
     st.CurrentECB = pECB;
     st.CurrentFilterContext = nullptr;
+    st.HeldHeader.clear();
+    st.HeaderPassed = false;
     if (!engine) {
         pECB->dwHttpStatusCode = 500;
         return FailRequest(pECB, kNoEngine);

@@ -1,7 +1,7 @@
 # velmora_server_library(TARGET OUTPUT_NAME SOURCES... LIBS ...): a program built on the framework as
-# a shared library that a web server loads. Only the server entry points are visible (everything is
-# compiled with hidden visibility, and a version script hides the standard library's template
-# instances too); -Bsymbolic binds the library's own calls to its own code, so a
+# a shared library that a web server loads. Only the server entry points are visible: a version
+# script makes every other symbol local (the same archives also go into executables, so they are
+# not compiled with hidden visibility); -Bsymbolic binds the library's own calls to its own code, so a
 # symbol of the same name in the host never replaces one of ours. The entry points live in the
 # adapters' archive, which nothing else references: asking for them by name pulls them in.
 set(VELMORA_LIBRARY_EXPORTS GetExtensionVersion HttpExtensionProc TerminateExtension GetFilterVersion

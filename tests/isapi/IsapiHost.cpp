@@ -41,7 +41,9 @@ BOOL EcbVariable(HCONN conn, char* name, void* buffer, DWORD* size) {
 }
 
 BOOL EcbWrite(HCONN conn, void* buffer, DWORD* bytes, DWORD) {
-    static_cast<Call*>(conn)->Answer.Written.append(static_cast<const char*>(buffer), *bytes);
+    HostAnswer& a = static_cast<Call*>(conn)->Answer;
+    if (a.Written.empty()) a.FirstWrite.assign(static_cast<const char*>(buffer), *bytes);
+    a.Written.append(static_cast<const char*>(buffer), *bytes);
     return 1;
 }
 

@@ -21,6 +21,7 @@ struct HostRequest {
 struct HostAnswer {
     DWORD Status = 0;
     std::string Written;    // every byte the library gave WriteClient
+    std::string FirstWrite; // what the first WriteClient call gave (servers parse headers from it)
     std::string Redirect;   // the target of a redirect through the support function
     std::string LogData;    // lpszLogData as the library left it
     int ReadCalls = 0;      // ReadClient calls the library made
