@@ -3,8 +3,11 @@
 #include <cstdint>
 
 #include "AnswerPages.h"
+#include "EnvPaths.h"
+#include "FormRules.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
+#include "LogText.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -56,19 +59,6 @@ bool IsControlFieldName(const std::string& name) {
     return false;
 }
 
-bool IsSafeTemplateName(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
-    // Both separators count, so that a name means the same on every system the program runs on.
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
-            if (name.compare(start, i - start, "..") == 0 && i - start == 2) return false;
-            start = i + 1;
-        }
-    }
-    return !(name.size() >= 2 && name[1] == ':');  // a drive path
-}
-
 bool THauptmenue::InAllowedList(const std::string& address) const {
     std::string wanted = UpperAZ(address);
     for (const std::string& line : Allowed)
@@ -81,9 +71,17 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
         const TMailFieldInfo& f = MailFieldInfo(field);
         std::string value = FormField(f.Name).substr(0, static_cast<size_t>(f.Capacity));
         if (value.empty()) continue;
-        if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
-            // A form may pick a template beside the program, never a file elsewhere.
-            WriteLog("Form field htmlfile \"" + value + "\" ignored: not a name inside the program's folder");
+        if (field == TMailField::htmlfile) {
+            std::string why;
+            r.FormTemplate = FormTemplatePath(value, ModuleFileName(), why);
+            if (r.FormTemplate.empty()) WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: " + why);
+            continue;
+        }
+        bool relay = field == TMailField::mailhost || field == TMailField::mailport;
+        if (relay && r.Site->Text("form_relay") != "allow") {
+            // Otherwise any visitor could make the server connect to any host and port it reaches.
+            WriteLog("Form field " + std::string(f.Name) + " \"" + ForLog(value) +
+                     "\" ignored: the site does not let a form choose the relay");
             continue;
         }
         r.Work.Set(field, value);
@@ -97,7 +95,7 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
     std::string cc = FormField("mailcc");
     bool ccAllowed = cc.empty() || InAllowedList(cc);
-    if (!ccAllowed) WriteLog("Copy recipient \"" + cc + "\" refused: not in the allowed list");
+    if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 
@@ -107,7 +105,7 @@ void THauptmenue::CopyToComponents(const TMailRequest& r, TRequestParts& parts) 
     parts.Answer.SetName(RueckgabeHTML->Name());
     parts.Answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
     parts.Answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
-    parts.Answer.SetFileName(w.Get(TMailField::htmlfile));
+    parts.Answer.SetFileName(r.FormTemplate.empty() ? w.Get(TMailField::htmlfile) : r.FormTemplate);
     TSmtpSendMail& m = parts.Sender;
     m.MailFrom = w.Get(TMailField::mailfrom);
     m.MailTo = w.Get(TMailField::mailto);
@@ -121,6 +119,11 @@ void THauptmenue::CopyToComponents(const TMailRequest& r, TRequestParts& parts) 
 void THauptmenue::SendAndAnswer(TRequestParts& parts) {
     if (parts.Sender.Send(20)) {
         std::string url = FormField("htmlurl");
+        if (!url.empty() && !IsAllowedRedirect(url)) {
+            // A javascript: or data: address would run the visitor's text in the site's name.
+            WriteLog("Form field htmlurl \"" + ForLog(url) + "\" ignored: only http, https and relative addresses redirect");
+            url.clear();
+        }
         if (!url.empty()) WriteRedirectPage(url);
         else if (!parts.Answer.FileName().empty()) parts.Answer.Execute();
         else WriteThankYouPage();
@@ -133,25 +136,42 @@ void THauptmenue::SendAndAnswer(TRequestParts& parts) {
 // Runs on as many threads at once as the server calls in: what a request decides lives in its own
 // sender and answer filter; the window's components are only read here.
 void THauptmenue::HTTPExecRequest(TObject*) {
+    if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
+        // The engine reads no body above its limit: mailing the empty form and thanking would
+        // report a lost post as received. Nothing is counted or sent.
+        WriteLog("Form of " + IntToStr(HTTP->GetContentLength()) + " bytes not read, more than " +
+                 IntToStr(HTTP->AutoReadLimit()) + ": nothing sent");
+        SetRequestStatus("413 Payload Too Large");
+        WriteTooLargePage(HTTP->AutoReadLimit());
+        return;
+    }
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
-    if (!stored) {
+    if (stored.Found == TSettingsFound::NoFile) {
         WriteLog("Settings file " + FSideFiles.Ini + " not found: request left unanswered");
         return;
     }
+    if (stored.Found == TSettingsFound::NoRecord) {
+        // No record was read, so no recipient was ever allowed: refused, nothing sent or counted.
+        WriteLog("Settings file " + FSideFiles.Ini + " holds no record: request refused");
+        WriteRefusalPage("", Allowed);
+        return;
+    }
     TMailRequest r;
-    r.Stored = *stored;
-    r.Work = *stored;
+    r.Site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
+    r.Stored = stored.Settings;
+    r.Work = stored.Settings;
     ApplyFormOverrides(r);
     CheckRecipients(r);
     TRequestParts parts;
     CopyToComponents(r, parts);
-    zuordnen(r.Work.DateLine(), parts.Sender.MailBody());
     if (!r.RecipientsAllowed) {
         WriteRefusalPage(r.Stored.Get(TMailField::mailto), Allowed);
         return;
     }
+    // Built only for a mail that goes out: a refused post needs no body.
+    zuordnen(r.Work.DateLine(), parts.Sender.MailBody());
     SendAndAnswer(parts);
 }
 

@@ -47,6 +47,22 @@ private:
     return true;
 }();
 
+// The exception being handled, as the framework's Exception (those are passed on as they are):
+// a standard library exception (bad_alloc, length_error, ...) keeps its text, anything else gets
+// a plain one, so every failure of a handler ends its request the same way instead of ending the
+// process unanswered. Call only inside a catch block.
+Exception OtherFailure() {
+    try {
+        throw;
+    } catch (const Exception& e) {
+        return e;
+    } catch (const std::exception& e) {
+        return Exception(e.what());
+    } catch (...) {
+        return Exception("Unknown exception");
+    }
+}
+
 }  // namespace
 
 TRequestState& RequestState() noexcept {
@@ -97,18 +113,21 @@ void THttpEngine::HandleRequest() {
             st.CurrentEngine = this;
             st.HeaderSent = false;
             st.StatusLineSent = false;
+            st.Status.clear();
             if (IsActive()) CreateSessionObjects();
             ExecRequest();
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);
         } catch (const Exception& e) {
             ReportRequestError(e);
+        } catch (...) {
+            ReportRequestError(OtherFailure());
         }
         if (BufferedOutput) {
             try {
                 st.DirectOutput = true;
                 FlushOutputBuffer();
-            } catch (const Exception& e) {
-                WriteLog("Unhandled exception : " + e.Message());
+            } catch (...) {
+                WriteLog("Unhandled exception : " + OtherFailure().Message());
             }
             st.OutputBuffer.reset();
         }
@@ -125,9 +144,30 @@ void THttpEngine::ReportRequestError(const Exception& e) {
     // A failing error handler must not skip the flush, the lock release and EndRequest.
     try {
         OnRequestError(this, e);
-    } catch (const Exception& inner) {
-        WriteLog("Unhandled exception : " + inner.Message());
+    } catch (...) {
+        WriteLog("Unhandled exception : " + OtherFailure().Message());
     }
+}
+
+void THttpEngine::StoreSettings(bool bufferedOutput, bool noCache, const std::string& tempDir,
+                                const std::string& sessionName, int autoReadLimit,
+                                bool autoReadInput, const std::string& autoContentType,
+                                bool autoHttpHeader, TRequestErrorEvent onRequestError,
+                                TLastExecRequestEvent onLastExecRequest,
+                                TExecRequestEvent onExecRequest,
+                                TFirstExecRequestEvent onFirstExecRequest) {
+    BufferedOutput = bufferedOutput;
+    NoCache = noCache;
+    TempDir = tempDir;
+    SessionName = sessionName;
+    AutoReadLimit = autoReadLimit;
+    AutoReadInput = autoReadInput;
+    AutoContentType = autoContentType;
+    AutoHttpHeader = autoHttpHeader;
+    OnRequestError = std::move(onRequestError);
+    OnLastExecRequest = std::move(onLastExecRequest);
+    OnExecRequest = std::move(onExecRequest);
+    OnFirstExecRequest = std::move(onFirstExecRequest);
 }
 
 void THttpEngine::RaiseRequestEvents(bool withLast) {

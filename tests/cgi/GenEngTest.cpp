@@ -22,6 +22,9 @@ protected:
         for (const char* n : {"SERVER_SOFTWARE", "CGI_VERSION", "CONTENT_LENGTH", "QUERY_STRING"})
             ::unsetenv(n);
         CgiSEngStartup();  // while no CGI start is in the environment: leaves the handles alone
+        // Profile-file engines made by Loaded stay inactive: they neither serve nor end the process.
+        CgiWEngStartup();
+        WinCGIStart = false;
         SetParams({});
         Form = std::make_unique<TForm>();
         Form->Show();
@@ -185,6 +188,14 @@ TEST_F(GeneralEngine, LoadedChoosesByEnvironment) {
         TCGIStdEngine* e = HTTP->CGIStdEngine();
         ASSERT_EQ(e != nullptr, c.created);
         EXPECT_FALSE(Form->Visible());
+        // The profile-file engine wherever the standard one does not serve, and when started by hand.
+        TCGIWinEngine* w = HTTP->CGIWinEngine();
+        ASSERT_EQ(w != nullptr, !c.created || c.handStarted);
+        if (w) {
+            EXPECT_EQ(w->HandStarted, c.handStarted);
+            EXPECT_EQ(w->CGIMode, c.handStarted ? ServerMode : ServerThreadMode);
+            EXPECT_EQ(w->Owner(), Form.get());
+        }
         if (!e) continue;
         EXPECT_EQ(e->HandStarted, c.handStarted);
         // Started by hand, the engine is the resident server's: ServerMode whatever CGIMode says.
@@ -201,21 +212,37 @@ TEST_F(GeneralEngine, LoadedMakesNoEngineWhenOneIsCurrentOrInALibrary) {
     other.MakeCurrent();
     Load();
     EXPECT_EQ(HTTP->CGIStdEngine(), nullptr);
+    EXPECT_EQ(HTTP->CGIWinEngine(), nullptr);
     EXPECT_EQ(CurrentEngine(), &other);
 
     RequestState().CurrentEngine = nullptr;
     SetRunsAsLibrary(true);
     Load();
     EXPECT_EQ(HTTP->CGIStdEngine(), nullptr);
+    EXPECT_EQ(HTTP->CGIWinEngine(), nullptr);
     EXPECT_EQ(CurrentEngine(), nullptr);
     EXPECT_FALSE(Form->Visible());
 }
 
 // An engine that yields what only odd engines yield, to see the component's own rules.
+// It also notes every lock call that reaches it.
 class TOddEngine : public TTestEngine {
 public:
     std::string GetQueryString() override { return NotAvailable; }
     int GetContentLength() override { throw EConvertError("bad length"); }
+    TLockHandle CreateLock() override {
+        LockCalls.push_back("create");
+        return Created = TTestEngine::CreateLock();
+    }
+    void EnterLock(TLockHandle l) override { Note("enter", l); TTestEngine::EnterLock(l); }
+    void LeaveLock(TLockHandle l) override { Note("leave", l); TTestEngine::LeaveLock(l); }
+    void FreeLock(TLockHandle l) override { Note("free", l); TTestEngine::FreeLock(l); }
+
+    std::vector<std::string> LockCalls;
+    TLockHandle Created = nullptr;
+
+private:
+    void Note(const char* what, TLockHandle l) { LockCalls.push_back(std::string(what) + (l == Created ? "" : " other")); }
 };
 
 TEST_F(GeneralEngine, ForwardsToTheCurrentEngine) {
@@ -250,14 +277,17 @@ TEST_F(GeneralEngine, ForwardsToTheCurrentEngine) {
     engine.MakeCurrent();
     TLockHandle lock = HTTP->CreateLock();
     ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(lock, engine.Created);
     HTTP->EnterLock(lock);
     HTTP->LeaveLock(lock);
     HTTP->FreeLock(lock);
+    EXPECT_EQ(engine.LockCalls, (std::vector<std::string>{"create", "enter", "leave", "free"}));
 }
 
 // Documented outcome without a current engine: empty reads, dropped writes, no failure.
 TEST_F(GeneralEngine, ForwardingWithoutACurrentEngineIsHarmless) {
     ASSERT_EQ(CurrentEngine(), nullptr);
+    TOddEngine bystander;  // exists, but is not the thread's engine: nothing may reach it
     using Getter = std::string (TGeneralHttpEngine::*)();
     for (Getter g : {&TGeneralHttpEngine::GetServerName, &TGeneralHttpEngine::GetServerSoftware,
                      &TGeneralHttpEngine::GetGatewayInterface, &TGeneralHttpEngine::GetServerProtocol,
@@ -289,6 +319,8 @@ TEST_F(GeneralEngine, ForwardingWithoutACurrentEngineIsHarmless) {
     HTTP->EnterLock(lock);
     HTTP->LeaveLock(lock);
     HTTP->FreeLock(lock);
+    EXPECT_TRUE(bystander.LockCalls.empty());
+    EXPECT_EQ(bystander.Output(), "");
 }
 
 }  // namespace
