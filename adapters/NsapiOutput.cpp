@@ -53,13 +53,22 @@ void TNSAPIEngine::WriteHeader(const std::string& name, const std::string& value
 }
 
 // A buffered answer ends its headers again when it is flushed, with its length known. The status
-// is always 200. A HEAD request's answer has no body: the server says so, and nothing more of
-// this request is sent.
+// is 200 unless the request set another ("413 Payload Too Large": code, blank, reason). A HEAD
+// request's answer has no body: the server says so, and nothing more of this request is sent.
 void TNSAPIEngine::EndHeaders() {
     if (BufferedOutput && !IsDirectOutput()) return;
     TNsapiRequestState& st = NsapiRequestState();
     if (!st.Session || !st.Request) return;
-    Require<http_status_t>(FunctionIndex("http_status"))(st.Session, st.Request, 200, nullptr);
+    const std::string& status = RequestState().Status;
+    const size_t blank = status.find(' ');
+    int code = 200;
+    std::string reason;
+    if (!TryStrToInt(status.substr(0, blank), code) || code < 100 || code > 999)
+        code = 200;
+    else if (blank != std::string::npos)
+        reason = status.substr(blank + 1);
+    Require<http_status_t>(FunctionIndex("http_status"))(st.Session, st.Request, code,
+                                                        reason.empty() ? nullptr : reason.data());
     const int started = Require<http_start_response_t>(FunctionIndex("http_start_response"))(st.Session, st.Request);
     if (started == REQ_NOACTION) st.BodySuppressed = true;
 }

@@ -131,9 +131,9 @@ TEST_F(NsapiHostTest, ServesRequestsThroughTheServerStructures) {
                         {Get, "HEAD /form?a=1 HTTP/1.1\r\n\r\n",
                          post("application/x-www-form-urlencoded", urlencoded),
                          post("application/x-www-form-urlencoded", std::string(400, 'x')),
-                         post("multipart/form-data; boundary=XyZ", multipart)},
+                         post("multipart/form-data; boundary=XyZ", multipart), "GET /form?status HTTP/1.0\r\n\r\n"},
                         {"--chunk", "5"});
-    ASSERT_EQ(r.Answers.size(), 5u);
+    ASSERT_EQ(r.Answers.size(), 6u);
     for (const auto& a : r.Answers) {
         EXPECT_EQ(a.Rc, 0);
         EXPECT_EQ(a.Sends, 1) << a.Text;
@@ -158,6 +158,8 @@ TEST_F(NsapiHostTest, ServesRequestsThroughTheServerStructures) {
     const std::string& upload = r.Answers[4].Text;
     EXPECT_NE(upload.find("field note=hi\n"), std::string::npos) << upload;
     EXPECT_NE(upload.find("field pic_FILENAME=13\n"), std::string::npos) << upload;
+    // A status the request set reaches the server.
+    EXPECT_EQ(r.Answers[5].Text.rfind("HTTP/1.1 413\r\n", 0), 0u) << r.Answers[5].Text;
 }
 
 // Requests on eight server threads at once each get their own answer; the server's critical

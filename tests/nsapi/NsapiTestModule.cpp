@@ -28,6 +28,7 @@ private:
     void Line(const std::string& name, const std::string& value) { HTTP->Write(name + "=" + value + "\n"); }
 
     void Answer() {
+        if (HTTP->GetQueryString() == "status") SetRequestStatus("413 Payload Too Large");
         HTTP->WriteHeader("x-twice", "first");
         HTTP->WriteHeader("x-twice", "second");
         HTTP->EnterLock(FLock);
