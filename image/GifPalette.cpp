@@ -1,5 +1,5 @@
-// Colour indexing for the GIF encoder. A run of equal pixels costs one compare; any other pixel
-// one hash probe (rarely two), so indexing stays well below the cost of compression.
+// Colour indexing for the GIF encoder: one hash probe per pixel (rarely two), so indexing stays
+// well below the cost of compression.
 #include "GifPalette.h"
 
 #include <cstring>
@@ -8,7 +8,7 @@ namespace velmora {
 
 void TGifPalette::Clear() noexcept {
     FCount = 0;
-    std::memset(FSlots, 0xFF, sizeof FSlots);
+    std::memset(FSlotColor, 0xFF, sizeof FSlotColor);
 }
 
 int TGifPalette::Bits() const noexcept {
@@ -19,37 +19,36 @@ int TGifPalette::Bits() const noexcept {
 
 int TGifPalette::Find(TColor color) const noexcept {
     for (unsigned s = Slot(color);; s = (s + 1) & (kSlots - 1)) {
-        int i = FSlots[s];
-        if (i < 0) return -1;
-        if (FColors[i] == color) return i;
+        if (FSlotColor[s] == color) return FSlotIndex[s];
+        if (FSlotColor[s] == kEmpty) return -1;
     }
 }
 
-// -1 when the table is full. The slot table never fills: 256 entries in 1024 slots.
+// -1 when the table is full. The slot table never fills: 256 entries in 4096 slots.
 int TGifPalette::Add(TColor color) noexcept {
     unsigned s = Slot(color);
-    for (;; s = (s + 1) & (kSlots - 1)) {
-        int i = FSlots[s];
-        if (i < 0) break;
-        if (FColors[i] == color) return i;
-    }
+    for (; FSlotColor[s] != kEmpty; s = (s + 1) & (kSlots - 1))
+        if (FSlotColor[s] == color) return FSlotIndex[s];
     if (FCount == MaxColors) return -1;
     FColors[FCount] = color;
-    FSlots[s] = static_cast<int16_t>(FCount);
+    FSlotColor[s] = color;
+    FSlotIndex[s] = static_cast<uint8_t>(FCount);
     return FCount++;
 }
 
+// No shortcut for runs of one colour: on pictures with few colours such a test guesses wrong
+// half the time, and the probe costs less than a wrong guess.
 bool TGifPalette::IndexRow(const uint8_t* row, int width, uint8_t* out) noexcept {
-    TColor last = 0xFFFFFFFF;  // no 24-bit colour: the first pixel always looks up
-    int lastIndex = 0;
     for (int x = 0; x < width; ++x, row += 3) {
-        TColor c = RGB(row[2], row[1], row[0]);
-        if (c != last) {
-            lastIndex = Add(c);
-            if (lastIndex < 0) return false;
-            last = c;
+        const TColor c = RGB(row[2], row[1], row[0]);
+        const unsigned s = Slot(c);
+        if (FSlotColor[s] == c) {
+            out[x] = FSlotIndex[s];
+            continue;
         }
-        out[x] = static_cast<uint8_t>(lastIndex);
+        const int index = Add(c);
+        if (index < 0) return false;
+        out[x] = static_cast<uint8_t>(index);
     }
     return true;
 }

@@ -30,13 +30,16 @@ public:
 private:
     // Open addressing on the colour: indices are the same as a linear search in order of
     // first appearance would give, at a cost that does not grow with the table.
-    static constexpr int kSlots = 1024;
-    static unsigned Slot(TColor color) noexcept { return (color * 2654435761u) >> 22; }
+    // 256 colours in 4096 slots: a pixel almost always finds its colour at the first probe.
+    static constexpr unsigned kSlotBits = 12, kSlots = 1u << kSlotBits;
+    static constexpr TColor kEmpty = 0xFFFFFFFF;  // no 24-bit colour
+    static unsigned Slot(TColor color) noexcept { return (color * 2654435761u) >> (32 - kSlotBits); }
     int Add(TColor color) noexcept;
     bool IndexRow(const uint8_t* row, int width, uint8_t* out) noexcept;
 
     TColor FColors[MaxColors];
-    int16_t FSlots[kSlots];  // entry index, -1 when empty
+    TColor FSlotColor[kSlots];
+    uint8_t FSlotIndex[kSlots];
     int FCount = 0;
 };
 
