@@ -32,13 +32,8 @@ bool WriteGifImage(const TBitmap& bitmap) {
     frame.FrameLeft = std::max(frame.FrameLeft, 0);
     frame.FrameTop = std::max(frame.FrameTop, 0);
     frame.Bitmap = &bitmap;
-    TGifFrameList list;
-    list.Count = 1;
-    list.Frames[0] = &frame;
-    list.LoopCount = 0;
-    list.GlobalPalette = true;
     THttpStream stream;
-    return stream.WriteGif(list);
+    return stream.WriteGif(SingleFrameList(frame));
 }
 
 }  // namespace velmora

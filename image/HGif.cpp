@@ -130,6 +130,15 @@ void WriteImageDescriptor(TGifOutput& out, const TFramePlan& p) {
 
 }  // namespace
 
+TGifFrameList SingleFrameList(const TGifFrame& frame) {
+    TGifFrameList list;
+    list.Count = 1;
+    list.Frames[0] = &frame;
+    list.LoopCount = 0;
+    list.GlobalPalette = true;
+    return list;
+}
+
 bool EncodeGif(TStream& stream, const TGifFrameList& list) {
     std::vector<TFramePlan> plans;
     int screenW = 0, screenH = 0;

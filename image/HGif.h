@@ -32,6 +32,9 @@ struct TGifFrameList {
     bool GlobalPalette = false;         // all frames share one colour table when they fit in it
 };
 
+// A list of just this frame (one shared table, looping for ever).
+TGifFrameList SingleFrameList(const TGifFrame& frame);
+
 // Writes the list as one GIF89a file. False, with nothing written, when a frame has more than
 // 256 colours (in its own table, or in the first frame's), when the list has no frames or more
 // than 256, when a frame has no bitmap or no pixels, or when the picture is larger than the

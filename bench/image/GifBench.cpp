@@ -49,11 +49,8 @@ TScene Drawing(int colors) {
 std::string EncodeOurs(const TBitmap& b) {
     TGifFrame frame;
     frame.Bitmap = &b;
-    TGifFrameList list;
-    list.Count = 1;
-    list.Frames[0] = &frame;
     TMemoryStream out;
-    if (!EncodeGif(out, list)) std::fprintf(stderr, "encoder refused the picture\n");
+    if (!EncodeGif(out, SingleFrameList(frame))) std::fprintf(stderr, "encoder refused the picture\n");
     return out.Bytes();
 }
 

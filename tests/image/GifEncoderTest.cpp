@@ -35,11 +35,8 @@ std::string Encode(const TGifFrameList& list, bool* ok = nullptr) {
 }
 
 std::string EncodeOne(TGifFrame frame) {
-    TGifFrameList list;
-    list.Count = 1;
-    list.Frames[0] = &frame;
     bool ok = false;
-    std::string gif = Encode(list, &ok);
+    std::string gif = Encode(SingleFrameList(frame), &ok);
     EXPECT_TRUE(ok);
     return gif;
 }
@@ -94,9 +91,7 @@ TEST(GifEncoder, MoreThan256ColoursWritesNothing) {
     EXPECT_EQ(EncodeOne(f).size() > 0, true);
     b.SetSize(16, 17);
     b.SetPixel(0, 16, RGB(1, 1, 1));  // the 257th colour
-    TGifFrameList list;
-    list.Count = 1;
-    list.Frames[0] = &f;
+    TGifFrameList list = SingleFrameList(f);
     bool ok = true;
     EXPECT_EQ(Encode(list, &ok), "");
     EXPECT_FALSE(ok);
