@@ -38,6 +38,7 @@ bool TSmtpSendMail::Send(int timeoutSeconds) {
     FOutput.clear();
     FReplyCode = -1;
     FLastReply.clear();
+    ClearError();
     // Never continue an earlier dialogue: its relay would take our commands as its message text.
     if (State() != ssReady) Disconnect();
     bool ok = false;
@@ -84,7 +85,8 @@ void TSmtpSendMail::WaitForNotification(uint64_t until) {
 
 bool TSmtpSendMail::WaitForConnection() {
     uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
-    while (State() == ssConnecting && TickCount() < until) WaitForNotification(until);
+    // A refused connection reports its error and stays "connecting": no use waiting for more.
+    while (State() == ssConnecting && FErrorCode == 0 && TickCount() < until) WaitForNotification(until);
     return State() == ssConnected;
 }
 
