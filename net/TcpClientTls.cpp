@@ -31,13 +31,16 @@ bool TTCPClient::StartTls(const TTlsSettings& settings, uint64_t deadline) {
     }
     for (;;) {
         TTlsStep step = tls->Handshake();
-        // Sent even when the handshake failed: the alert tells the relay why.
-        std::string records = tls->TakeOutput();
-        bool sent = records.empty() || SendOnSocket(FSocket, 0, records);
         if (step == TTlsStep::Done) {
+            // The last flight stays queued and goes out with the first command (or before the
+            // first receive): one segment instead of two small writes held up by the relay's
+            // delayed acknowledgement.
             FTls = std::move(tls);
             return true;
         }
+        // Sent even when the handshake failed: the alert tells the relay why.
+        std::string records = tls->TakeOutput();
+        bool sent = records.empty() || SendOnSocket(FSocket, 0, records);
         if (step == TTlsStep::Failed) {
             FTlsError = tls->Error();
             return false;
@@ -71,7 +74,7 @@ bool TTCPClient::FlushTls() {
 std::string TTCPClient::ReceiveTls() {
     for (;;) {
         std::string plain = FTls->Read();
-        FlushTls();  // reading may have produced an answer of the session's own (a key update)
+        FlushTls();  // what is queued: the handshake's last flight, or the session's own answer to a record
         if (!plain.empty()) return plain;
         if (FTls->Failed()) {
             FailTls(FTls->Error());
