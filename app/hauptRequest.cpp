@@ -27,13 +27,6 @@ std::string UpperAZ(std::string s) {
     return s;
 }
 
-// Request text for a log line: control bytes would start a line of their own.
-std::string ForLog(std::string s) {
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    return s;
-}
-
 // The counter wraps as a 32-bit register does instead of overflowing.
 int32_t NextCounter(int32_t c) { return static_cast<int32_t>(static_cast<uint32_t>(c) + 1u); }
 
@@ -90,7 +83,7 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
         if (value.empty()) continue;
         if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
             // A form may pick a template beside the program, never a file elsewhere.
-            WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: not a name inside the program's folder");
+            WriteLog("Form field htmlfile \"" + value + "\" ignored: not a name inside the program's folder");
             continue;
         }
         r.Work.Set(field, value);
@@ -104,7 +97,7 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
     std::string cc = FormField("mailcc");
     bool ccAllowed = cc.empty() || InAllowedList(cc);
-    if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
+    if (!ccAllowed) WriteLog("Copy recipient \"" + cc + "\" refused: not in the allowed list");
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 

@@ -82,7 +82,7 @@ bool TSmtpSendMail::WaitForConnection() {
     return State() == ssConnected;
 }
 
-void TSmtpSendMail::ReadReply() {
+bool TSmtpSendMail::ReadReply() {
     FLastReply.clear();
     ClearError();
     for (;;) {
@@ -113,6 +113,7 @@ void TSmtpSendMail::ReadReply() {
     }
     FReplyCode = complete ? ReplyCodeOf(FLastReply) : -1;
     if (FReplyCode < 0 && TickCount() >= FDeadline) FLastReply = "SendMessage timeout";
+    return complete;
 }
 
 bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood) {
@@ -130,8 +131,9 @@ bool TSmtpSendMail::SayHello() {
     Connect();
     if (!WaitForConnection()) return false;
     if (Security.Tls == TTlsMode::Implicit && !BeginTls()) return false;
-    ReadReply();  // the greeting; its code is not examined, but silence ends the attempt
-    if (FReplyCode < 0) return false;
+    // The greeting's code is not examined: any whole line will do ("ESMTP ready" included).
+    // Silence or a closed connection ends the attempt before anything is said to the relay.
+    if (!ReadReply()) return false;
     std::string host;
     if (!GetHostName(host)) {
         ReportError(WSAGetLastError());

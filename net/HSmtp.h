@@ -89,7 +89,8 @@ protected:
     bool StartData();
     bool SendContent();
     bool SendQuit();
-    void ReadReply();
+    // True when a whole reply line arrived, whatever its code.
+    bool ReadReply();
     // EHLO, STARTTLS and AUTH as Security asks; the plain HELO when the relay refuses EHLO and
     // neither TLS nor a login is required.
     bool ExtendedHello(const std::string& host);
@@ -120,7 +121,6 @@ private:
     std::string FInput;    // received bytes not yet taken as a reply
     std::string FOutput;   // DATA text not yet sent
     bool FSendFailed = false;
-    bool FDataEndsLine = true;  // the DATA text emitted so far ends with CR LF
 };
 
 }  // namespace velmora
