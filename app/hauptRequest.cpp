@@ -3,8 +3,11 @@
 #include <cstdint>
 
 #include "AnswerPages.h"
+#include "EnvPaths.h"
+#include "FormRules.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
+#include "LogText.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -56,19 +59,6 @@ bool IsControlFieldName(const std::string& name) {
     return false;
 }
 
-bool IsSafeTemplateName(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
-    // Both separators count, so that a name means the same on every system the program runs on.
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
-            if (name.compare(start, i - start, "..") == 0 && i - start == 2) return false;
-            start = i + 1;
-        }
-    }
-    return !(name.size() >= 2 && name[1] == ':');  // a drive path
-}
-
 bool THauptmenue::InAllowedList(const std::string& address) const {
     std::string wanted = UpperAZ(address);
     for (const std::string& line : Allowed)
@@ -81,9 +71,17 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
         const TMailFieldInfo& f = MailFieldInfo(field);
         std::string value = FormField(f.Name).substr(0, static_cast<size_t>(f.Capacity));
         if (value.empty()) continue;
-        if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
-            // A form may pick a template beside the program, never a file elsewhere.
-            WriteLog("Form field htmlfile \"" + value + "\" ignored: not a name inside the program's folder");
+        if (field == TMailField::htmlfile) {
+            std::string why;
+            r.FormTemplate = FormTemplatePath(value, ModuleFileName(), why);
+            if (r.FormTemplate.empty()) WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: " + why);
+            continue;
+        }
+        bool relay = field == TMailField::mailhost || field == TMailField::mailport;
+        if (relay && r.Site->Text("form_relay") != "allow") {
+            // Otherwise any visitor could make the server connect to any host and port it reaches.
+            WriteLog("Form field " + std::string(f.Name) + " \"" + ForLog(value) +
+                     "\" ignored: the site does not let a form choose the relay");
             continue;
         }
         r.Work.Set(field, value);
@@ -97,13 +95,13 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
     std::string cc = FormField("mailcc");
     bool ccAllowed = cc.empty() || InAllowedList(cc);
-    if (!ccAllowed) WriteLog("Copy recipient \"" + cc + "\" refused: not in the allowed list");
+    if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 
 void THauptmenue::CopyToComponents(const TMailRequest& r) {
     const TMailSettings& w = r.Work;
-    RueckgabeHTML->SetFileName(w.Get(TMailField::htmlfile));
+    RueckgabeHTML->SetFileName(r.FormTemplate.empty() ? w.Get(TMailField::htmlfile) : r.FormTemplate);
     Nachricht->MailFrom = w.Get(TMailField::mailfrom);
     Nachricht->MailTo = w.Get(TMailField::mailto);
     Nachricht->MailCC = w.Get(TMailField::mailcc);
@@ -118,6 +116,11 @@ void THauptmenue::SendAndAnswer() {
     CopySender(*Nachricht, sender);
     if (sender.Send(20)) {
         std::string url = FormField("htmlurl");
+        if (!url.empty() && !IsAllowedRedirect(url)) {
+            // A javascript: or data: address would run the visitor's text in the site's name.
+            WriteLog("Form field htmlurl \"" + ForLog(url) + "\" ignored: only http, https and relative addresses redirect");
+            url.clear();
+        }
         if (!url.empty()) WriteRedirectPage(url);
         else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
         else WriteThankYouPage();
@@ -129,6 +132,15 @@ void THauptmenue::SendAndAnswer() {
 
 void THauptmenue::HTTPExecRequest(TObject*) {
     std::lock_guard<std::mutex> hold(FRequestLock);
+    if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
+        // The engine reads no body above its limit: mailing the empty form and thanking would
+        // report a lost post as received. Nothing is counted or sent.
+        WriteLog("Form of " + IntToStr(HTTP->GetContentLength()) + " bytes not read, more than " +
+                 IntToStr(HTTP->AutoReadLimit()) + ": nothing sent");
+        SetRequestStatus("413 Payload Too Large");
+        WriteTooLargePage(HTTP->AutoReadLimit());
+        return;
+    }
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
@@ -137,6 +149,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     TMailRequest r;
+    r.Site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
     r.Stored = *stored;
     r.Work = *stored;
     ApplyFormOverrides(r);

@@ -38,6 +38,7 @@ bool TSmtpSendMail::Send(int timeoutSeconds) {
     FOutput.clear();
     FReplyCode = -1;
     FLastReply.clear();
+    ClearError();
     if (Security.Tls != TTlsMode::Off && !Security.Certificates.Verify && OnLog)
         OnLog("The certificate of the relay " + RemoteHost + ":" + RemotePort + " is not checked (switched off)");
     // Never continue an earlier dialogue: its relay would take our commands as its message text.
@@ -78,7 +79,8 @@ void TSmtpSendMail::AddBodyText(const std::string& s) { BufferText(s); }
 
 bool TSmtpSendMail::WaitForConnection() {
     uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
-    while (State() == ssConnecting && TickCount() < until) WaitForNotification(until);
+    // A refused connection reports its error and stays "connecting": no use waiting for more.
+    while (State() == ssConnecting && FErrorCode == 0 && TickCount() < until) WaitForNotification(until);
     return State() == ssConnected;
 }
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace velmora {
 
@@ -38,6 +40,11 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool PathExists(const std::string& path) {
@@ -107,6 +114,25 @@ int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec) {
     }
     ::closedir(d);
     return result;
+}
+
+TFileStamp GetFileStamp(const std::string& path) {
+    TFileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.Exists = true;
+    stamp.Regular = S_ISREG(st.st_mode);
+    stamp.Size = st.st_size;
+    stamp.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.Device = st.st_dev;
+    stamp.Inode = st.st_ino;
+    stamp.Mode = st.st_mode & 07777;
+    return stamp;
+}
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
 }  // namespace velmora

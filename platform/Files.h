@@ -17,6 +17,8 @@ std::string ExtractFileName(const std::string& path);
 
 bool FileExists(const std::string& path);       // a regular file (or anything but a folder)
 bool DirectoryExists(const std::string& path);
+// A regular file: not a folder, FIFO, socket or device, whose open or read could block or never end.
+bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
 bool CreateDir(const std::string& path);
 bool DeleteFile(const std::string& path);
@@ -37,5 +39,22 @@ constexpr int faReadOnly = 0x01, faHidden = 0x02, faSysFile = 0x04, faVolumeID =
 // The first entry matching pattern (folder + wildcard name) whose attributes fit attr; 0 when
 // found, else an error code (2: file not found, 3: path not found).
 int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec);
+
+// What a path names right now (links followed): enough to tell whether a file changed since it
+// was last read, and who besides its owner may read it.
+struct TFileStamp {
+    bool Exists = false;
+    bool Regular = false;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0;
+    uint64_t Device = 0, Inode = 0;
+    unsigned Mode = 0;  // the permission bits
+    bool operator==(const TFileStamp&) const = default;
+};
+TFileStamp GetFileStamp(const std::string& path);
+// The absolute path with every symbolic link, "." and ".." resolved; "" when it does not exist.
+std::string RealPath(const std::string& path);
+// Group or others may read it.
+inline bool ReadableByOthers(const TFileStamp& stamp) noexcept { return (stamp.Mode & 0044) != 0; }
 
 }  // namespace velmora

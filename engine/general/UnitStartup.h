@@ -9,7 +9,9 @@ namespace velmora {
 //      so it has always run before main and before this call;
 //   2. the standard CGI unit (CgiSEngStartup): opens standard input and output of a CGI start, and
 //      is where a request is handed to a running resident server, ending the process;
-//   3. the Windows CGI unit, whose start-up joins here when that engine exists.
+//   3. the profile-file unit (CgiWEngStartup): decides whether this is a profile-file start and
+//      takes the profile from the first parameter; a request for a running resident server is
+//      handed over there.
 // Because every step runs here, in main, before the first form is created, no window and no
 // engine exists while they run. Calling it again does nothing more.
 void StartFrameworkUnits(int argc, char** argv);
