@@ -66,7 +66,7 @@ private:
     void ApplyFormOverrides(TMailRequest& r);
     void CheckRecipients(TMailRequest& r);
     void CopyToComponents(const TMailRequest& r, TRequestParts& parts) const;
-    void SendAndAnswer(TRequestParts& parts);
+    void SendAndAnswer(const TMailRequest& r, TRequestParts& parts);
     bool InAllowedList(const std::string& address) const;
 
     // Written once by the first request, before any other request runs (the engine holds them

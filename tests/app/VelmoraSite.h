@@ -61,9 +61,10 @@ public:
     // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
     // copy of the program in its cgi-bin, where the program looks for its side files. With isapi,
     // Apache instead, with the library as isapi/velmora.isa, its side files beside it.
+    // sinkOptions: further options of the relay (TLS, login).
     VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients,
-                const IsapiSetup* isapi = nullptr) {
-        std::vector<std::string> options;
+                const std::vector<std::string>& sinkOptions = {}, const IsapiSetup* isapi = nullptr) {
+        std::vector<std::string> options = sinkOptions;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
             options.push_back(r);
@@ -101,6 +102,7 @@ public:
     // A file beside the program (the CGI program or the library).
     std::string CgiFile(const std::string& name) const { return FProgramDir + "/" + name; }
     int SmtpPort() const { return FSmtp->Port(); }
+    const SmtpSink& Smtp() const { return *FSmtp; }
     std::string Url(const std::string& path) const { return FWeb->BaseUrl() + path; }
     std::string ProgramUrl() const { return Url(FProgramPath); }
 
