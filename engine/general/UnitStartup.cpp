@@ -9,7 +9,7 @@ namespace velmora {
 
 void StartFrameworkUnits(int argc, char** argv) {
     SetCommandLine(argc, argv);
-    CgiSEngStartup();
+    CgiSEngStartup(true);
     // The Windows CGI unit's start-up goes here, after the standard CGI unit's.
 }
 
