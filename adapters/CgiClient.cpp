@@ -102,8 +102,10 @@ void WaitForAnswer(const TClientWait& how) {
         TMessageQueue& queue = TMessageQueue::Current();
         // The notice only has to end the pause; the pass that follows looks at the queue anew.
         const HWND window = queue.AllocateHWnd([](TMsg&) {});
-        TFolderWatch watch(ExchangeNames().Folder, ExtractFileName(ExchangeNames().QueueFile), window,
-                           kExchangeChanged);
+        std::unique_ptr<TFolderWatch> watch;
+        if (ExchangeWakeEnabled())
+            watch = std::make_unique<TFolderWatch>(ExchangeNames().Folder, ExtractFileName(ExchangeNames().QueueFile),
+                                                   window, kExchangeChanged);
         bool windowSeen = false;
         const uint64_t start = TickCount();
         while (TickCount() - start < kLongestWaitMs) {

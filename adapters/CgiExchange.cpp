@@ -59,6 +59,11 @@ bool IsStandardRequestName(const std::string& name) {
     return at != std::string::npos && at + 4 == name.size();
 }
 
+bool ExchangeWakeEnabled() {
+    std::string value;
+    return !GetEnvironmentVariable("CGI_SERVER_POLL_ONLY", value);
+}
+
 bool QueueFileExists() { return FileExists(ExchangeNames().QueueFile); }
 
 bool QueueFileStale() {

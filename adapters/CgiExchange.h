@@ -43,6 +43,10 @@ std::string AnswerFileNameFor(const std::string& requestFileName);
 // A standard CGI record: its name ends with the first "_REQ" it holds.
 bool IsStandardRequestName(const std::string& name);
 
+// False when the environment holds CGI_SERVER_POLL_ONLY (any value): then client and server only
+// poll, as an exchange without change notices does.
+bool ExchangeWakeEnabled();
+
 bool QueueFileExists();
 // The queue file's last write (the server's heartbeat) is more than 30 seconds old.
 bool QueueFileStale();

@@ -47,6 +47,8 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, bool handStarted, TCGIMode cgiMo
 
 TCGIStdEngine::~TCGIStdEngine() {
     FPoll.reset();
+    // A server closed while requests run on their threads lets them finish with this engine.
+    WaitForRequestThreads();
     TCGIStdEngine* self = this;
     StdEngine.compare_exchange_strong(self, nullptr);
 }

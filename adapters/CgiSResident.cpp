@@ -2,6 +2,8 @@
 // the answer (starting a server first when its settings ask for a resident mode and none runs);
 // the server polls the queue and serves each request file with the ordinary request machinery.
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 
 #include "CgiResident.h"
 #include "CgiSEng.h"
@@ -18,6 +20,10 @@ constexpr int kLaunchAttempts = 6;
 constexpr unsigned kLaunchPauseMs = 500;
 constexpr int kKeyDraws = 64;
 constexpr long kCopyBlock = 65536;
+constexpr uint64_t kThreadsEndWaitMs = 60000;
+
+// Request threads still serving; the engine they serve with must outlive them.
+std::atomic<int> gRunningRequestThreads{0};
 
 // Four upper-case hex digits of 0 .. 65534.
 std::string NewRequestKey() {
@@ -186,13 +192,20 @@ void TCGIStdEngine::PollQueue() {
     } catch (...) {
         // Errors at the edge of the exchange must not stop the poll.
     }
-    if (!QueueFileExists()) TerminateProgram();
+    if (!QueueFileExists()) {
+        // Stopped while requests still run on their threads: their clients have already seen the
+        // queue go and ended, so nothing is left to finish, and freeing the engine under them
+        // would pull it from under a running request.
+        if (gRunningRequestThreads > 0) std::quick_exit(0);
+        TerminateProgram();
+    }
     if (PollTimer) PollTimer->SetEnabled(true);
 }
 
 void TCGIStdEngine::DispatchRequest(const std::string& requestFileName) {
     CGIRequestState().RequestFileName = requestFileName;
     if (CGIMode == ServerThreadMode) {
+        ++gRunningRequestThreads;
         new TCGIRequestThread(requestFileName, [](TCGIRequestThread& thread) {
             TCGIRequestState& st = CGIRequestState();
             st.CurrentRequestThread = &thread;
@@ -211,6 +224,7 @@ void TCGIStdEngine::DispatchRequest(const std::string& requestFileName) {
             } catch (...) {
             }
             ServerData().reset();
+            --gRunningRequestThreads;
         });
         return;
     }
@@ -248,6 +262,11 @@ void TCGIStdEngine::FinishRequest(const std::string& requestFileName) {
     }
     if (!RemoveFromQueue(requestFileName)) return;
     DeleteFile(requestFileName);
+}
+
+void WaitForRequestThreads() {
+    const uint64_t start = TickCount();
+    while (gRunningRequestThreads > 0 && TickCount() - start < kThreadsEndWaitMs) Sleep(10);
 }
 
 }  // namespace velmora

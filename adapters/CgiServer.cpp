@@ -90,8 +90,9 @@ TResidentPoll::TResidentPoll(TComponent* /*owner*/, unsigned intervalMs, TNotify
     FTimer->SetOnTimer(std::move(onPoll));
     FTimer->SetEnabled(true);
     FWindow = FQueue->AllocateHWnd([this](TMsg&) { Wake(); });
-    FWatch = std::make_unique<TFolderWatch>(ExchangeNames().Folder, ExtractFileName(ExchangeNames().QueueFile),
-                                            FWindow, kExchangeChanged);
+    if (ExchangeWakeEnabled())
+        FWatch = std::make_unique<TFolderWatch>(ExchangeNames().Folder, ExtractFileName(ExchangeNames().QueueFile),
+                                                FWindow, kExchangeChanged);
 }
 
 TResidentPoll::~TResidentPoll() {

@@ -120,22 +120,25 @@ void THauptmenue::CopyToComponents(const TMailRequest& r) {
     Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
 }
 
-void THauptmenue::SendAndAnswer() {
-    TSmtpSendMail sender(nullptr);
-    CopySender(*Nachricht, sender);
+void THauptmenue::SendAndAnswer(TSmtpSendMail& sender, const std::string& templateName) {
+    // The request's own filter: the shared one's file name may change under another request.
+    THttpFileFilter answer(nullptr);
+    answer.SetFileName(templateName);
     if (sender.Send(20)) {
         std::string url = FormField("htmlurl");
         if (!url.empty()) WriteRedirectPage(url);
-        else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+        else if (!templateName.empty()) answer.Execute();
         else WriteThankYouPage();
         return;
     }
     if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
-    else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+    else if (!templateName.empty()) answer.Execute();
 }
 
 void THauptmenue::HTTPExecRequest(TObject*) {
-    std::lock_guard<std::mutex> hold(FRequestLock);
+    // Held while the request works on the shared components; the mail dialogue and the answer
+    // run outside it, so one slow relay does not hold the requests of other threads.
+    std::unique_lock<std::mutex> hold(FRequestLock);
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
@@ -154,7 +157,11 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         WriteRefusalPage(r.Stored.Get(TMailField::mailto), Allowed);
         return;
     }
-    SendAndAnswer();
+    TSmtpSendMail sender(nullptr);
+    CopySender(*Nachricht, sender);
+    const std::string templateName = RueckgabeHTML->FileName();
+    hold.unlock();
+    SendAndAnswer(sender, templateName);
 }
 
 }  // namespace velmora

@@ -53,7 +53,8 @@ class VelmoraSite {
 public:
     // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
     // copy of the program in its cgi-bin, where the program looks for its side files.
-    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients) {
+    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients,
+                const std::string& extraWebConfig = "") {
         std::vector<std::string> options;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
@@ -61,8 +62,9 @@ public:
         }
         FSmtp = std::make_unique<SmtpSink>(options);
         std::string why;
-        FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why);
+        FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why, extraWebConfig);
         if (!FWeb) throw std::runtime_error("lighttpd did not start: " + why);
+        FProgramName = velmoraProgram.substr(velmoraProgram.rfind('/') + 1);
     }
 
     std::string Dir() const { return FWeb->Folder(); }
@@ -70,7 +72,7 @@ public:
     std::string CgiFile(const std::string& name) const { return FWeb->CgiBin() + "/" + name; }
     int SmtpPort() const { return FSmtp->Port(); }
     std::string Url(const std::string& path) const { return FWeb->BaseUrl() + path; }
-    std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
+    std::string ProgramUrl() const { return Url("/cgi-bin/" + FProgramName); }
 
     // curl with the given arguments before the URL.
     HttpAnswer Curl(std::vector<std::string> args, const std::string& url) const {
@@ -115,7 +117,7 @@ public:
     }
 
     // What the program wrote to its log ("Log" beside it).
-    std::string Log() const { return ReadWholeFile(CgiFile("Log/velmora.Log")); }
+    std::string Log() const { return ReadWholeFile(CgiFile("Log/" + FProgramName + ".Log")); }
     // What the CGI program wrote to its standard error (lighttpd passes its own on), and the
     // web server's error log.
     std::string ServerErrors() const { return ReadWholeFile(FWeb->OutputLog()) + ReadWholeFile(FWeb->ErrorLog()); }
@@ -149,6 +151,7 @@ private:
 
     std::unique_ptr<SmtpSink> FSmtp;
     std::unique_ptr<TWebServer> FWeb;
+    std::string FProgramName;
 };
 
 }  // namespace velmora::test

@@ -87,8 +87,9 @@ std::string ApacheConfig(const std::string& dir, int port) {
 }  // namespace
 
 std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::string& program,
-                                              std::string& why) {
+                                              std::string& why, const std::string& extraConfig) {
     std::unique_ptr<TWebServer> server(new TWebServer);
+    server->FExtraConfig = extraConfig;
     char tmpl[] = "/tmp/velmora-web-XXXXXX";
     if (!::mkdtemp(tmpl)) {
         why = "no temporary folder";
@@ -118,7 +119,8 @@ std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::strin
 bool TWebServer::Launch(TServerKind kind, std::string& why) {
     FPort = FreeLoopbackPort();
     const std::string conf = FDir + (kind == TServerKind::Lighttpd ? "/lighttpd.conf" : "/httpd.conf");
-    WriteText(conf, kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort));
+    WriteText(conf, (kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort)) +
+                        FExtraConfig);
     std::vector<std::string> args =
         kind == TServerKind::Lighttpd
             ? std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", conf}
