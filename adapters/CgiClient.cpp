@@ -13,7 +13,6 @@ namespace velmora {
 
 namespace {
 
-constexpr int kEnqueueAttempts = 11;
 constexpr unsigned kEnqueuePauseMs = 50;
 constexpr unsigned kQueryPauseMs = 100;
 constexpr uint64_t kLongestWaitMs = 180000;
@@ -61,36 +60,25 @@ TPassResult WaitPass(const TClientWait& how, bool& windowSeen) {
 }  // namespace
 
 bool EnqueueRecord(const std::function<std::string()>& makeName) {
-    for (int attempt = 0; attempt < kEnqueueAttempts; ++attempt) {
-        TExclusiveFile queue;
-        const TExclusiveOpen r = queue.Open(ExchangeNames().QueueFile, true);
-        if (r == TExclusiveOpen::Missing) return false;
-        if (r == TExclusiveOpen::Opened) {
-            TQueueRecord record;
-            record.Queued = Now();
-            record.FileName = makeName();
-            if (!ServerData()) ServerData() = std::make_unique<TServerData>();
-            ServerData()->EntryName = record.FileName;
-            if (AppendRecord(queue, record)) return true;
-        }
-        // No pause after success: it would only delay the answer.
-        Sleep(kEnqueuePauseMs);
-    }
-    return false;
+    TExclusiveFile queue;
+    if (OpenQueue(queue, true, kEnqueuePauseMs) != TExclusiveOpen::Opened) return false;
+    TQueueRecord record;
+    record.Queued = Now();
+    record.FileName = makeName();
+    if (!ServerData()) ServerData() = std::make_unique<TServerData>();
+    ServerData()->EntryName = record.FileName;
+    return AppendRecord(queue, record);
 }
 
 TQueueStatus QueryStatus() {
     const std::string entry = ServerData() ? ServerData()->EntryName : std::string();
-    for (int attempt = 0; attempt < kEnqueueAttempts; ++attempt) {
-        TExclusiveFile queue;
-        const TExclusiveOpen r = queue.Open(ExchangeNames().QueueFile, false);
-        if (r == TExclusiveOpen::Missing) return qsServerGone;
-        if (r == TExclusiveOpen::Opened) {
-            for (const TQueueRecord& record : ReadRecords(queue))
-                if (record.FileName == entry) return record.Status == qsTaken ? qsTaken : qsWaiting;
-            return qsDone;
-        }
-        Sleep(kQueryPauseMs);
+    TExclusiveFile queue;
+    const TExclusiveOpen r = OpenQueue(queue, false, kQueryPauseMs);
+    if (r == TExclusiveOpen::Missing) return qsServerGone;
+    if (r == TExclusiveOpen::Opened) {
+        for (const TQueueRecord& record : ReadRecords(queue))
+            if (record.FileName == entry) return record.Status == qsTaken ? qsTaken : qsWaiting;
+        return qsDone;
     }
     if (QueueFileStale()) DeleteFile(ExchangeNames().QueueFile);
     return qsQueueLocked;

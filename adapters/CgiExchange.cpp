@@ -14,6 +14,7 @@ namespace {
 
 constexpr double kStaleSeconds = 30;
 constexpr int kQueueAttempts = 11;
+constexpr unsigned kLockRetryMs = 1;
 
 }  // namespace
 
@@ -81,12 +82,15 @@ std::unique_ptr<TServerData>& ServerData() {
 }
 
 TExclusiveOpen OpenQueue(TExclusiveFile& file, bool writable, unsigned pauseMs) {
-    for (int attempt = 0; attempt < kQueueAttempts; ++attempt) {
-        TExclusiveOpen r = file.Open(ExchangeNames().QueueFile, writable);
-        if (r != TExclusiveOpen::Locked) return r;
-        Sleep(pauseMs);
+    // The same bound as 11 attempts with a pause after each failed one, but the lock is tried
+    // again every millisecond: a process woken by a change usually finds the writer just about
+    // to close, and a whole pause would cost more than the rest of the request.
+    const uint64_t deadline = TickCount() + static_cast<uint64_t>(kQueueAttempts) * pauseMs;
+    for (;;) {
+        const TExclusiveOpen r = file.Open(ExchangeNames().QueueFile, writable);
+        if (r != TExclusiveOpen::Locked || TickCount() >= deadline) return r;
+        Sleep(kLockRetryMs);
     }
-    return TExclusiveOpen::Locked;
 }
 
 std::vector<TQueueRecord> ReadRecords(TExclusiveFile& file) {

@@ -61,8 +61,8 @@ struct TServerData {
 // The calling thread's object; null until made.
 std::unique_ptr<TServerData>& ServerData();
 
-// Opens the queue file with exclusive access, up to 11 attempts with pauseMs after each failed
-// one; stops at once when there is no queue file.
+// Opens the queue file with exclusive access, trying for as long as 11 attempts with pauseMs
+// after each failed one would take; stops at once when there is no queue file.
 TExclusiveOpen OpenQueue(TExclusiveFile& file, bool writable, unsigned pauseMs);
 // Every whole record of the open queue file, in order; a torn record at the end is ignored.
 std::vector<TQueueRecord> ReadRecords(TExclusiveFile& file);

@@ -21,10 +21,11 @@ constexpr unsigned kExchangeChanged = WM_USER + 1;
 // process holds it all that time, a fresh file in its place.
 bool OpenNewQueue(TExclusiveFile& queue) {
     const std::string& name = ExchangeNames().QueueFile;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const uint64_t deadline = TickCount() + kAttempts * kFetchPauseMs;
+    do {
         if (queue.Open(name, true, true) == TExclusiveOpen::Opened) return true;
-        Sleep(kFetchPauseMs);
-    }
+        Sleep(1);
+    } while (TickCount() < deadline);
     DeleteFile(name);
     Sleep(kRecreatePauseMs);
     return queue.Open(name, true, true) == TExclusiveOpen::Opened;
