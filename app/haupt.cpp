@@ -60,6 +60,7 @@ void THauptmenue::HTTPFirstExecRequest(TObject*) {
     f.All = f.ProgramDir + "VELMORA.ALL";
     f.Top = f.ProgramDir + "VELMORA.TOP";
     f.Bot = f.ProgramDir + "VELMORA.BOT";
+    f.Conf = f.ProgramDir + "VELMORA.CONF";
     FSideFiles = f;
     // A missing file keeps the list's stored lines; one that exists but cannot be read raises.
     if (FileExists(f.All)) Allowed.LoadFromFile(f.All);

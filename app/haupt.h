@@ -10,6 +10,7 @@
 #include "HSmtp.h"
 #include "HttpFileFilter.h"
 #include "MailSettings.h"
+#include "SiteConfig.h"
 #include "StringList.h"
 
 namespace velmora {
@@ -18,6 +19,7 @@ namespace velmora {
 struct TSideFiles {
     std::string ProgramDir;  // with its trailing "/"
     std::string Ini, All, Top, Bot;
+    std::string Conf;  // VELMORA.CONF, the site's options (see SiteConfig.h)
 };
 
 // Created once per process by the program entry (or by a test). Never shown: the engine component
@@ -50,6 +52,7 @@ private:
     struct TMailRequest {
         TMailSettings Stored;     // the record as written back, with the new counter
         TMailSettings Work;       // the same with the form's overrides
+        std::shared_ptr<const TSiteConfig> Site;  // VELMORA.CONF as this request found it
         bool RecipientsAllowed = false;
     };
 

@@ -5,6 +5,7 @@
 #include "AnswerPages.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
+#include "LogText.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -24,13 +25,6 @@ std::string FormField(const std::string& name, const std::string& def = "") { re
 std::string UpperAZ(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
-
-// Request text for a log line: control bytes would start a line of their own.
-std::string ForLog(std::string s) {
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     return s;
 }
 
@@ -93,6 +87,13 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
             WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: not a name inside the program's folder");
             continue;
         }
+        bool relay = field == TMailField::mailhost || field == TMailField::mailport;
+        if (relay && r.Site->Text("form_relay") != "allow") {
+            // Otherwise any visitor could make the server connect to any host and port it reaches.
+            WriteLog("Form field " + std::string(f.Name) + " \"" + ForLog(value) +
+                     "\" ignored: the site does not let a form choose the relay");
+            continue;
+        }
         r.Work.Set(field, value);
     }
 }
@@ -147,6 +148,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     TMailRequest r;
+    r.Site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
     r.Stored = *stored;
     r.Work = *stored;
     ApplyFormOverrides(r);

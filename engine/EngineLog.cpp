@@ -2,6 +2,7 @@
 // the program, else beside it), and TerminateProgram, the end of a CGI process.
 #include "HttpEng.h"
 
+#include "ControlChars.h"
 #include "EnvPaths.h"
 #include "Files.h"
 #include "System.h"
@@ -30,13 +31,15 @@ std::string LogFileIn(const std::string& program, const std::string& dir) {
 
 // One line per call, appended with a single write so that lines of several processes and threads
 // never interleave. A folder that exists but cannot take the file falls back to the program's.
+// Messages carry outside text (form values inside exception messages, for one): their control
+// bytes become blanks here, so no caller can end a line early or write one of its own.
 void WriteLog(const std::string& msg) noexcept {
     try {
         std::string program = ModuleFileName();
         std::string programDir = ExtractFileDir(program);
         TDateTime now = Now();
         std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
-                           IntToStr(RequestState().RequestId) + " : " + msg + "\r\n";
+                           IntToStr(RequestState().RequestId) + " : " + BlankControlChars(msg) + "\r\n";
         std::string dir = LogDirectory(programDir);
         if (!AppendToFile(LogFileIn(program, dir), line) && dir != programDir)
             AppendToFile(LogFileIn(program, programDir), line);

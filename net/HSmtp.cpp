@@ -38,6 +38,7 @@ bool TSmtpSendMail::Send(int timeoutSeconds) {
     FOutput.clear();
     FReplyCode = -1;
     FLastReply.clear();
+    ClearError();
     // Never continue an earlier dialogue: its relay would take our commands as its message text.
     if (State() != ssReady) Disconnect();
     bool ok = false;
@@ -84,11 +85,12 @@ void TSmtpSendMail::WaitForNotification(uint64_t until) {
 
 bool TSmtpSendMail::WaitForConnection() {
     uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
-    while (State() == ssConnecting && TickCount() < until) WaitForNotification(until);
+    // A refused connection reports its error and stays "connecting": no use waiting for more.
+    while (State() == ssConnecting && FErrorCode == 0 && TickCount() < until) WaitForNotification(until);
     return State() == ssConnected;
 }
 
-void TSmtpSendMail::ReadReply() {
+bool TSmtpSendMail::ReadReply() {
     FLastReply.clear();
     ClearError();
     for (;;) {
@@ -119,6 +121,7 @@ void TSmtpSendMail::ReadReply() {
     }
     FReplyCode = complete ? ReplyCodeOf(FLastReply) : -1;
     if (FReplyCode < 0 && TickCount() >= FDeadline) FLastReply = "SendMessage timeout";
+    return complete;
 }
 
 bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood) {
@@ -135,8 +138,9 @@ bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood)
 bool TSmtpSendMail::SayHello() {
     Connect();
     if (!WaitForConnection()) return false;
-    ReadReply();  // the greeting; its code is not examined, but silence ends the attempt
-    if (FReplyCode < 0) return false;
+    // The greeting's code is not examined: any whole line will do ("ESMTP ready" included).
+    // Silence or a closed connection ends the attempt before anything is said to the relay.
+    if (!ReadReply()) return false;
     std::string host;
     if (!GetHostName(host)) {
         ReportError(WSAGetLastError());

@@ -64,7 +64,8 @@ protected:
     bool StartData();
     bool SendContent();
     bool SendQuit();
-    void ReadReply();
+    // True when a whole reply line arrived, whatever its code.
+    bool ReadReply();
 
 private:
     bool RunDialogue();
@@ -88,7 +89,6 @@ private:
     std::string FInput;    // received bytes not yet taken as a reply
     std::string FOutput;   // DATA text not yet sent
     bool FSendFailed = false;
-    bool FDataEndsLine = true;  // the DATA text emitted so far ends with CR LF
 };
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-// Address lists, placeholders, attachment lines and the control-character check of the mail sender.
+// Address lists, placeholders and attachment lines of the mail sender.
 // These only shape text; the sender decides where each result goes.
 #include "MailText.h"
 
@@ -8,12 +8,7 @@ namespace velmora {
 
 namespace {
 
-bool IsControl(char c) {
-    auto b = static_cast<unsigned char>(c);
-    return b < 0x20 || b == 0x7F;
-}
-
-bool EndsDisplayName(char c) { return c == ' ' || c == '<' || IsControl(c); }
+bool EndsDisplayName(char c) { return c == ' ' || c == '<' || IsControlChar(c); }
 
 // Cuts the next entry off rest: up to the first "," or, when there is none, the first ";".
 std::string NextEntry(std::string& rest) {
@@ -37,12 +32,6 @@ std::string WithoutBrackets(const std::string& address) {
 }
 
 }  // namespace
-
-std::string BlankControlChars(std::string value) {
-    for (char& c : value)
-        if (IsControl(c)) c = ' ';
-    return value;
-}
 
 std::string FormatAddressList(const std::string& text, bool withNames) {
     std::string result, rest = text;

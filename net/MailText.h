@@ -1,14 +1,12 @@
-// Text rules of the mail sender that need no connection: the one check for values entering header
-// text or SMTP commands, address lists, header placeholders and attachment lines.
+// Text rules of the mail sender that need no connection: address lists, header placeholders and
+// attachment lines; values entering header text or SMTP commands pass BlankControlChars first.
 #pragma once
 
 #include <string>
 
-namespace velmora {
+#include "ControlChars.h"
 
-// Every control character (below 0x20, and 0x7F) becomes a blank, so that a value can never end
-// a header line or an SMTP command and start one of its own (header or command injection).
-std::string BlankControlChars(std::string value);
+namespace velmora {
 
 // "a, B <b>" -> "<a>,<b>" (withNames: "<a>,B <b>"); entries split at "," or, without one, ";".
 std::string FormatAddressList(const std::string& text, bool withNames);

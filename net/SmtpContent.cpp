@@ -60,7 +60,6 @@ std::string TSmtpSendMail::HeaderText(std::string& partHeader) const {
 bool TSmtpSendMail::SendContent() {
     FOutput.clear();
     FSendFailed = false;
-    FDataEndsLine = true;
     const std::string boundary = kMimeBoundary;
     std::string partHeader;
     Emit(DotStuff(HeaderText(partHeader), true));
@@ -83,9 +82,9 @@ bool TSmtpSendMail::SendContent() {
         Emit("\r\n");
     }
     if (FAttachments.Count() > 0) Emit("\r\n--" + boundary + "--\r\n");
-    // The text always ends with a line end, which is the first half of the end-of-data mark;
-    // another CR LF in front of the "." would add an empty line to every message.
-    Emit(FDataEndsLine ? ".\r\n" : "\r\n.\r\n");
+    // Every line of the text already ends with CR LF, so the mark's own CR LF leaves one empty
+    // line before the ".": receivers and stored mails expect exactly these bytes.
+    Emit("\r\n.\r\n");
     if (!FlushData()) return false;
     ReadReply();
     return ReplyCode() == 250;
@@ -136,7 +135,6 @@ void TSmtpSendMail::SendBase64File(const std::string& path) {
 void TSmtpSendMail::Emit(const std::string& text) {
     if (text.empty()) return;
     FOutput += text;
-    FDataEndsLine = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
     if (FOutput.size() >= kFlushSize) FlushData();
 }
 

@@ -126,4 +126,18 @@ std::vector<std::string> ListFiles(const std::string& pattern) {
     return names;
 }
 
+TFileStamp GetFileStamp(const std::string& path) {
+    TFileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.Exists = true;
+    stamp.Regular = S_ISREG(st.st_mode);
+    stamp.Size = st.st_size;
+    stamp.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.Device = st.st_dev;
+    stamp.Inode = st.st_ino;
+    stamp.Mode = st.st_mode & 07777;
+    return stamp;
+}
+
 }  // namespace velmora

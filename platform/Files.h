@@ -41,4 +41,19 @@ int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec);
 // The names (without folder) of the files, not folders, that match pattern (folder + wildcard name).
 std::vector<std::string> ListFiles(const std::string& pattern);
 
+// What a path names right now (links followed): enough to tell whether a file changed since it
+// was last read, and who besides its owner may read it.
+struct TFileStamp {
+    bool Exists = false;
+    bool Regular = false;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0;
+    uint64_t Device = 0, Inode = 0;
+    unsigned Mode = 0;  // the permission bits
+    bool operator==(const TFileStamp&) const = default;
+};
+TFileStamp GetFileStamp(const std::string& path);
+// Group or others may read it.
+inline bool ReadableByOthers(const TFileStamp& stamp) noexcept { return (stamp.Mode & 0044) != 0; }
+
 }  // namespace velmora

@@ -27,6 +27,11 @@ TEST(EngineLog, LogFolderAndFallbacks) {
     WriteLog("first message");
     EXPECT_TRUE(std::regex_match(test::ReadWholeFile(test::LogFileIn(dir)),
                                  test::LogLinePattern("first message")));
+    // A message carrying a forged dated line stays one line: every control byte is a blank.
+    unlink(test::LogFileIn(dir).c_str());
+    WriteLog("missing a\r\n01/01/70 00:00:00,  7 : forged\x7f\x01\n");
+    EXPECT_TRUE(std::regex_match(test::ReadWholeFile(test::LogFileIn(dir)),
+                                 test::LogLinePattern("missing a  01/01/70 00:00:00,  7 : forged   ")));
 
     // Folders that cannot take the log: the line lands in the program's folder instead.
     std::string blocker = dir + "/plainfile";

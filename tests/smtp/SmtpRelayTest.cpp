@@ -49,11 +49,15 @@ protected:
         m.MailBody().Clear();
         for (const std::string& line : lines) m.MailBody().Add(line);
     }
-    // The checker's argument for the decoded body: the lines with their line ends, except that
-    // in a multipart message the last line end belongs to the boundary that follows.
-    std::string BodyFile(const std::vector<std::string>& lines, bool multipart = false) {
+    // How the decoded body ends: every message's text ends with an empty line before the final
+    // "."; base64 decoding drops it, and in a multipart message the body's last line end belongs
+    // to the boundary that follows (the empty line then trails the closing boundary).
+    enum class Ending { EmptyLine, Base64, Multipart };
+    // The checker's argument for the decoded body.
+    std::string BodyFile(const std::vector<std::string>& lines, Ending ending = Ending::EmptyLine) {
         std::string path = sink.Dir() + "/expected-body-" + std::to_string(++files);
-        WriteFile(path, Join(lines, !multipart));
+        std::string text = Join(lines, ending != Ending::Multipart);
+        WriteFile(path, ending == Ending::EmptyLine ? text + "\r\n" : text);
         return "--body-file=" + path;
     }
     // Runs the checker on message n with the given expectations.
@@ -123,7 +127,7 @@ TEST_F(SmtpRelay, EightBitTextAndEqualsSigns) {
 
     mail->MailHeader().SetString(6, "Content-Transfer-Encoding: base64");
     ASSERT_TRUE(mail->Send(20)) << mail->GetErrorText();
-    Check(3, {BodyFile(lines)});
+    Check(3, {BodyFile(lines, Ending::Base64)});
 }
 
 TEST_F(SmtpRelay, BinaryAttachments) {
@@ -132,7 +136,7 @@ TEST_F(SmtpRelay, BinaryAttachments) {
     UseApplicationHeader(*mail);
     const std::vector<std::string> lines = {"See the files.", "a=b", "."};
     SetBody(*mail, lines);
-    std::vector<std::string> args = {BodyFile(lines, true),
+    std::vector<std::string> args = {BodyFile(lines, Ending::Multipart),
                                      "--header=Content-Type=multipart/mixed; "
                                      "boundary=\"64fd12hzzZ146r703k319Ap\""};
     for (int size : {0, 1, 2, 3, 45, 46, 100000}) {

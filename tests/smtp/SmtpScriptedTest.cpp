@@ -22,7 +22,7 @@ using test::ScriptedRelay;
 
 const std::string kMessage =
     "From: <alice@example.test>\r\nTo: <bob@example.test>\r\nSubject: Hi \r\nMime-Version: 1.0\r\n"
-    "Content-Type: text/plain; charset=iso-8859-1\r\n\r\nline one\r\n..\r\n.\r\n";
+    "Content-Type: text/plain; charset=iso-8859-1\r\n\r\nline one\r\n..\r\n\r\n.\r\n";
 
 std::string Helo() {
     std::string host;
@@ -60,9 +60,9 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
 
-TEST(SmtpScripted, HeloWithNameRefusedBareHeloAccepted) {
+TEST(SmtpScripted, GreetingWithoutCodeThenHeloWithNameRefusedBareHeloAccepted) {
     ScriptedRelay relay({[](RelayConnection& c) {
-        c.Send("220 relay.test ready\r\n");
+        c.Send("ESMTP ready\r\n");
         c.Answer("501 no names here\r\n");
         c.Answer("250 relay.test\r\n");
         c.Answer("250 ok\r\n");
