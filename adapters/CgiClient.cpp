@@ -137,6 +137,15 @@ void CreateEmptyQueueFile() {
     queue.Open(ExchangeNames().QueueFile, true, true);
 }
 
+std::string NotQueuedAnswer() {
+    const std::string page =
+        "<html><head><title>Service unavailable</title></head><body><h1>Service unavailable</h1>"
+        "<p>The request could not be handed to the resident server. Please try again later.</p>"
+        "</body></html>\r\n";
+    return "Status: 503 Service Unavailable\r\nContent-Type: text/html\r\nContent-Length: " +
+           std::to_string(page.size()) + "\r\n\r\n" + page;
+}
+
 bool LaunchResidentServer(const std::vector<std::string>& params) {
     return StartDetachedProcess(ModuleFileName(), params);
 }

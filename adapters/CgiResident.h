@@ -43,6 +43,9 @@ void RelayAnswer(const std::string& answerFile, TStream& out);
 void CreateEmptyQueueFile();
 // Starts the program file again, detached, with these parameters.
 bool LaunchResidentServer(const std::vector<std::string>& params);
+// The answer (a CGI header block and a page) for a request that could not be handed to the
+// resident server its client started.
+std::string NotQueuedAnswer();
 
 // Server side.
 
@@ -56,6 +59,13 @@ bool FetchRequest(TQueueRecord& record, bool (*mine)(const std::string&));
 // Removes every record of this name, under one lock for the read and the rewrite. False when no
 // queue file exists.
 bool RemoveFromQueue(const std::string& name);
+
+// Gives the application window the resident server's title (once, when both engines of a process
+// started by hand serve).
+void PublishServerTitle();
+// Ends the resident server whose queue file has gone. Requests still running on their threads
+// are not waited for: their clients have seen the queue go and ended already.
+[[noreturn]] void EndResidentServer();
 
 // The server's poll: OnPoll runs every intervalMs from the owning thread's message loop, and at
 // once when a record is appended to the queue file (or it goes away). OnPoll is run as the timer's
@@ -94,11 +104,18 @@ public:
     TCGIRequestThread(std::string requestName, TWork work);
     const std::string RequestName;
 
+    // How many request threads are serving now.
+    static int Running() noexcept;
+
 protected:
     void Execute() override;
 
 private:
     TWork FWork;
 };
+
+// Waits (up to a minute) until no request thread is serving any more: an engine freed under a
+// running request would be used after its end.
+void WaitForRequestThreads();
 
 }  // namespace velmora

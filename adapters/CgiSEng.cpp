@@ -22,18 +22,9 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, bool handStarted, TCGIMode cgiMo
     HandStarted = handStarted;
     CGIMode = handStarted ? ServerMode : cgiMode;
     AutoTerminate = autoTerminate;
-    BufferedOutput = bufferedOutput;
-    NoCache = noCache;
-    TempDir = tempDir;
-    SessionName = sessionName;
-    AutoReadLimit = autoReadLimit;
-    AutoReadInput = autoReadInput;
-    AutoContentType = autoContentType;
-    AutoHttpHeader = autoHttpHeader;
-    OnRequestError = std::move(onRequestError);
-    OnLastExecRequest = std::move(onLastExecRequest);
-    OnExecRequest = std::move(onExecRequest);
-    OnFirstExecRequest = std::move(onFirstExecRequest);
+    StoreSettings(bufferedOutput, noCache, tempDir, sessionName, autoReadLimit, autoReadInput,
+                  autoContentType, autoHttpHeader, std::move(onRequestError),
+                  std::move(onLastExecRequest), std::move(onExecRequest), std::move(onFirstExecRequest));
     StdEngine = this;
 
     if (Designing() || !IsActive()) return;

@@ -112,9 +112,6 @@ bool IsStandardCgiStart();
 // to a running resident server, ending the process there. Later calls do nothing.
 void CgiSEngStartup(bool withExchange = false);
 
-// Waits (up to a minute) until no request thread of the resident server is serving any more.
-void WaitForRequestThreads();
-
 // The client's half of the standard exchange: queues this process's request (writing its request
 // file) when a queue file exists and this is a standard CGI start; false otherwise.
 bool EnqueueStandardRequest();

@@ -2,8 +2,6 @@
 // the answer (starting a server first when its settings ask for a resident mode and none runs);
 // the server polls the queue and serves each request file with the ordinary request machinery.
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 
 #include "CgiResident.h"
 #include "CgiSEng.h"
@@ -20,10 +18,6 @@ constexpr int kLaunchAttempts = 6;
 constexpr unsigned kLaunchPauseMs = 500;
 constexpr int kKeyDraws = 64;
 constexpr long kCopyBlock = 65536;
-constexpr uint64_t kThreadsEndWaitMs = 60000;
-
-// Request threads still serving; the engine they serve with must outlive them.
-std::atomic<int> gRunningRequestThreads{0};
 
 // Four upper-case hex digits of 0 .. 65534.
 std::string NewRequestKey() {
@@ -119,13 +113,8 @@ void ReadEnvironmentBlock(TStream& in, TStringList& lines) {
 
 void WriteNotQueuedAnswer(TStream* out) {
     if (!out) return;
-    const std::string page =
-        "<html><head><title>Service unavailable</title></head><body><h1>Service unavailable</h1>"
-        "<p>The request could not be handed to the resident server. Please try again later.</p>"
-        "</body></html>\r\n";
     try {
-        out->WriteString("Status: 503 Service Unavailable\r\nContent-Type: text/html\r\nContent-Length: " +
-                         std::to_string(page.size()) + "\r\n\r\n" + page);
+        out->WriteString(NotQueuedAnswer());
     } catch (const Exception&) {
         // The web server has gone; there is no one left to tell.
     }
@@ -169,7 +158,7 @@ void TCGIStdEngine::HandToNewResidentServer() {
 
 void TCGIStdEngine::StartServing() {
     InstallCloseSignals();
-    Application().SetTitle(ExchangeNames().WindowTitle);
+    PublishServerTitle();
     FPoll = std::make_unique<TResidentPoll>(this, kPollIntervalMs, [this](TObject*) { PollQueue(); });
     PollTimer = FPoll->Timer();
 }
@@ -192,20 +181,13 @@ void TCGIStdEngine::PollQueue() {
     } catch (...) {
         // Errors at the edge of the exchange must not stop the poll.
     }
-    if (!QueueFileExists()) {
-        // Stopped while requests still run on their threads: their clients have already seen the
-        // queue go and ended, so nothing is left to finish, and freeing the engine under them
-        // would pull it from under a running request.
-        if (gRunningRequestThreads > 0) std::quick_exit(0);
-        TerminateProgram();
-    }
+    if (!QueueFileExists()) EndResidentServer();
     if (PollTimer) PollTimer->SetEnabled(true);
 }
 
 void TCGIStdEngine::DispatchRequest(const std::string& requestFileName) {
     CGIRequestState().RequestFileName = requestFileName;
     if (CGIMode == ServerThreadMode) {
-        ++gRunningRequestThreads;
         new TCGIRequestThread(requestFileName, [](TCGIRequestThread& thread) {
             TCGIRequestState& st = CGIRequestState();
             st.CurrentRequestThread = &thread;
@@ -224,7 +206,6 @@ void TCGIStdEngine::DispatchRequest(const std::string& requestFileName) {
             } catch (...) {
             }
             ServerData().reset();
-            --gRunningRequestThreads;
         });
         return;
     }
@@ -262,11 +243,6 @@ void TCGIStdEngine::FinishRequest(const std::string& requestFileName) {
     }
     if (!RemoveFromQueue(requestFileName)) return;
     DeleteFile(requestFileName);
-}
-
-void WaitForRequestThreads() {
-    const uint64_t start = TickCount();
-    while (gRunningRequestThreads > 0 && TickCount() - start < kThreadsEndWaitMs) Sleep(10);
 }
 
 }  // namespace velmora

@@ -1,5 +1,7 @@
 // The server's side of the resident exchange that both CGI engines share: making the queue file,
 // taking the next record, removing a served one, and the poll timer with its early wake.
+#include <atomic>
+#include <cstdlib>
 #include <set>
 
 #include "CgiResident.h"
@@ -120,11 +122,24 @@ void TResidentPoll::Wake() {
 
 namespace velmora {
 
+namespace {
+std::atomic<int> gRunningRequestThreads{0};
+constexpr uint64_t kThreadsEndWaitMs = 60000;
+}  // namespace
+
 TCGIRequestThread::TCGIRequestThread(std::string requestName, TWork work)
     : RequestName(std::move(requestName)), FWork(std::move(work)) {
     SetFreeOnTerminate(true);
-    Start();
+    ++gRunningRequestThreads;
+    try {
+        Start();
+    } catch (...) {
+        --gRunningRequestThreads;
+        throw;
+    }
 }
+
+int TCGIRequestThread::Running() noexcept { return gRunningRequestThreads; }
 
 void TCGIRequestThread::Execute() {
     try {
@@ -132,6 +147,23 @@ void TCGIRequestThread::Execute() {
     } catch (...) {
         // A failed request must not take the server down; HandleRequest has reported its own.
     }
+    --gRunningRequestThreads;
+}
+
+void WaitForRequestThreads() {
+    const uint64_t start = TickCount();
+    while (gRunningRequestThreads > 0 && TickCount() - start < kThreadsEndWaitMs) Sleep(10);
+}
+
+void PublishServerTitle() {
+    if (Application().Title() != ExchangeNames().WindowTitle) Application().SetTitle(ExchangeNames().WindowTitle);
+}
+
+void EndResidentServer() {
+    // Freeing the forms would free the engine under a request still running on its thread.
+    if (gRunningRequestThreads > 0) std::quick_exit(0);
+    TerminateProgram();
+    ExitProcess(0);
 }
 
 }  // namespace velmora

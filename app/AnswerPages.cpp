@@ -31,6 +31,12 @@ void WriteThankYouPage() {
     AdaptWrite("</BODY></HTML>");
 }
 
+void WriteTooLargePage(int limit) {
+    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
+    AdaptWrite("The form is too large: at most " + std::to_string(limit) + " bytes are accepted. Nothing was sent.");
+    AdaptWrite("</BODY></HTML>");
+}
+
 void WriteErrorPage(const std::string& errorText) {
     AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
     // The relay's reply can echo what the form sent (an address, say): escaped like any request text.

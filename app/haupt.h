@@ -53,6 +53,7 @@ private:
         TMailSettings Stored;     // the record as written back, with the new counter
         TMailSettings Work;       // the same with the form's overrides
         std::shared_ptr<const TSiteConfig> Site;  // VELMORA.CONF as this request found it
+        std::string FormTemplate;                 // the form's template, resolved; "" for the stored one
         bool RecipientsAllowed = false;
     };
 
@@ -70,8 +71,5 @@ private:
 
 // The eleven field names, as posted (case counts), that never go into the body.
 bool IsControlFieldName(const std::string& name);
-
-// A template name a form may choose: relative, without a ".." component.
-bool IsSafeTemplateName(const std::string& name);
 
 }  // namespace velmora

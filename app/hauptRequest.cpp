@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "AnswerPages.h"
+#include "EnvPaths.h"
+#include "FormRules.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
@@ -57,19 +59,6 @@ bool IsControlFieldName(const std::string& name) {
     return false;
 }
 
-bool IsSafeTemplateName(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
-    // Both separators count, so that a name means the same on every system the program runs on.
-    size_t start = 0;
-    for (size_t i = 0; i <= name.size(); ++i) {
-        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
-            if (name.compare(start, i - start, "..") == 0 && i - start == 2) return false;
-            start = i + 1;
-        }
-    }
-    return !(name.size() >= 2 && name[1] == ':');  // a drive path
-}
-
 bool THauptmenue::InAllowedList(const std::string& address) const {
     std::string wanted = UpperAZ(address);
     for (const std::string& line : Allowed)
@@ -82,9 +71,10 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
         const TMailFieldInfo& f = MailFieldInfo(field);
         std::string value = FormField(f.Name).substr(0, static_cast<size_t>(f.Capacity));
         if (value.empty()) continue;
-        if (field == TMailField::htmlfile && !IsSafeTemplateName(value)) {
-            // A form may pick a template beside the program, never a file elsewhere.
-            WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: not a name inside the program's folder");
+        if (field == TMailField::htmlfile) {
+            std::string why;
+            r.FormTemplate = FormTemplatePath(value, ModuleFileName(), why);
+            if (r.FormTemplate.empty()) WriteLog("Form field htmlfile \"" + ForLog(value) + "\" ignored: " + why);
             continue;
         }
         bool relay = field == TMailField::mailhost || field == TMailField::mailport;
@@ -111,7 +101,7 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
 
 void THauptmenue::CopyToComponents(const TMailRequest& r) {
     const TMailSettings& w = r.Work;
-    RueckgabeHTML->SetFileName(w.Get(TMailField::htmlfile));
+    RueckgabeHTML->SetFileName(r.FormTemplate.empty() ? w.Get(TMailField::htmlfile) : r.FormTemplate);
     Nachricht->MailFrom = w.Get(TMailField::mailfrom);
     Nachricht->MailTo = w.Get(TMailField::mailto);
     Nachricht->MailCC = w.Get(TMailField::mailcc);
@@ -125,8 +115,15 @@ void THauptmenue::SendAndAnswer(TSmtpSendMail& sender, const std::string& templa
     // The request's own filter: the shared one's file name may change under another request.
     THttpFileFilter answer(nullptr);
     answer.SetFileName(templateName);
+    answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
+    answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
     if (sender.Send(20)) {
         std::string url = FormField("htmlurl");
+        if (!url.empty() && !IsAllowedRedirect(url)) {
+            // A javascript: or data: address would run the visitor's text in the site's name.
+            WriteLog("Form field htmlurl \"" + ForLog(url) + "\" ignored: only http, https and relative addresses redirect");
+            url.clear();
+        }
         if (!url.empty()) WriteRedirectPage(url);
         else if (!templateName.empty()) answer.Execute();
         else WriteThankYouPage();
@@ -140,6 +137,15 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     // Held while the request works on the shared components; the mail dialogue and the answer
     // run outside it, so one slow relay does not hold the requests of other threads.
     std::unique_lock<std::mutex> hold(FRequestLock);
+    if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
+        // The engine reads no body above its limit: mailing the empty form and thanking would
+        // report a lost post as received. Nothing is counted or sent.
+        WriteLog("Form of " + IntToStr(HTTP->GetContentLength()) + " bytes not read, more than " +
+                 IntToStr(HTTP->AutoReadLimit()) + ": nothing sent");
+        SetRequestStatus("413 Payload Too Large");
+        WriteTooLargePage(HTTP->AutoReadLimit());
+        return;
+    }
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });

@@ -1,4 +1,4 @@
-// The twelve adaptor routines: each forwards to the calling thread's current engine. On a thread
+// The thirteen adaptor routines: each forwards to the calling thread's current engine. On a thread
 // without one, writes are dropped and reads give "" (a form field its default, ReadClient 0).
 #include "EngineAdaptors.h"
 
@@ -40,6 +40,9 @@ std::string Ask() {
     return e ? (e->*Get)() : std::string();
 }
 void SetContentKind(uint8_t kind) { RequestState().ContentKind = kind; }
+void StartHeader() {
+    if (auto* e = CurrentEngine()) e->StartAutoHeader();
+}
 
 }  // namespace
 
@@ -57,6 +60,7 @@ void InstallEngineAdaptors() noexcept {
     t.GetExecutablePath = &Ask<&THttpEngine::GetExecutablePath>;
     t.GetUserAgent = &Ask<&THttpEngine::GetUserAgent>;
     t.SetContentKind = &SetContentKind;
+    t.StartHeader = &StartHeader;
 }
 
 }  // namespace velmora

@@ -43,6 +43,10 @@ void THttpEngine::WriteAutoHeader(const std::string& contentType, bool withNoCac
     EndHeaders();
 }
 
+void THttpEngine::StartAutoHeader() {
+    if (AutoHttpHeader && !RequestState().HeaderSent) WriteAutoHeader(AutoContentType, NoCache);
+}
+
 // Text beginning with neither CR LF nor (after blanks) "<" does not start the header, so an
 // application can write raw lines of its own first.
 void THttpEngine::Write(const std::string& s) {
@@ -80,9 +84,14 @@ void THttpEngine::WriteHeader(const std::string& name, const std::string& value)
 
 void THttpEngine::EndHeaders() { WriteLn(""); }
 
+// A server that writes its own status line takes another status from a "Status" header line.
 void THttpEngine::WriteStatusLine() {
-    if (!ServerWritesStatusLine(GetServerSoftware())) WriteLn("HTTP/1.1 200 OK");
+    const std::string& status = RequestState().Status;
+    if (!ServerWritesStatusLine(GetServerSoftware())) WriteLn("HTTP/1.1 " + (status.empty() ? std::string("200 OK") : status));
+    else if (!status.empty()) WriteLn("Status: " + status);
 }
+
+void SetRequestStatus(const std::string& status) { RequestState().Status = status; }
 
 // Sends the collected response. DirectOutput is already on, so every write goes to the server;
 // "content-length" becomes the last header line and counts exactly the body bytes.

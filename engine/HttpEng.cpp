@@ -97,6 +97,7 @@ void THttpEngine::HandleRequest() {
             st.CurrentEngine = this;
             st.HeaderSent = false;
             st.StatusLineSent = false;
+            st.Status.clear();
             if (IsActive()) CreateSessionObjects();
             ExecRequest();
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);
@@ -128,6 +129,27 @@ void THttpEngine::ReportRequestError(const Exception& e) {
     } catch (const Exception& inner) {
         WriteLog("Unhandled exception : " + inner.Message());
     }
+}
+
+void THttpEngine::StoreSettings(bool bufferedOutput, bool noCache, const std::string& tempDir,
+                                const std::string& sessionName, int autoReadLimit,
+                                bool autoReadInput, const std::string& autoContentType,
+                                bool autoHttpHeader, TRequestErrorEvent onRequestError,
+                                TLastExecRequestEvent onLastExecRequest,
+                                TExecRequestEvent onExecRequest,
+                                TFirstExecRequestEvent onFirstExecRequest) {
+    BufferedOutput = bufferedOutput;
+    NoCache = noCache;
+    TempDir = tempDir;
+    SessionName = sessionName;
+    AutoReadLimit = autoReadLimit;
+    AutoReadInput = autoReadInput;
+    AutoContentType = autoContentType;
+    AutoHttpHeader = autoHttpHeader;
+    OnRequestError = std::move(onRequestError);
+    OnLastExecRequest = std::move(onLastExecRequest);
+    OnExecRequest = std::move(onExecRequest);
+    OnFirstExecRequest = std::move(onFirstExecRequest);
 }
 
 void THttpEngine::RaiseRequestEvents(bool withLast) {

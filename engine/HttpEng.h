@@ -51,6 +51,7 @@ struct TRequestState {
     std::unique_ptr<TStringList> SessionVariables;
     std::unique_ptr<TMemoryStream> OutputBuffer;
     bool DirectOutput = false;
+    std::string Status;                         // of the answer, e.g. "413 Payload Too Large"; empty: 200
 };
 TRequestState& RequestState() noexcept;
 
@@ -121,10 +122,21 @@ public:
     void MakeCurrent() noexcept;
     bool IsDirectOutput() const noexcept;
     void WriteLn(const std::string& s) { Write(s + "\r\n"); }
+    // The automatic header, unless it is switched off or has gone out: what is written next is
+    // page text even when it does not start with "<" (text from the request, say).
+    void StartAutoHeader();
     // Runs one request from start to end on the calling thread.
     void HandleRequest();
 
 protected:
+    // Takes the settings and handlers an engine is constructed with, in the order the general
+    // engine component passes them.
+    void StoreSettings(bool bufferedOutput, bool noCache, const std::string& tempDir,
+                       const std::string& sessionName, int autoReadLimit, bool autoReadInput,
+                       const std::string& autoContentType, bool autoHttpHeader,
+                       TRequestErrorEvent onRequestError, TLastExecRequestEvent onLastExecRequest,
+                       TExecRequestEvent onExecRequest, TFirstExecRequestEvent onFirstExecRequest);
+
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
     // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
     // before what the first one sets up. Sender of every event is the engine.
@@ -143,6 +155,10 @@ private:
 
 // The calling thread's current engine, or null.
 THttpEngine* CurrentEngine() noexcept;
+
+// Sets the status of the calling thread's answer ("413 Payload Too Large"); it counts only when set
+// before the first header line goes out. Each request starts with "200 OK".
+void SetRequestStatus(const std::string& status);
 
 // Appends one line to the program's log file; never raises.
 void WriteLog(const std::string& msg) noexcept;

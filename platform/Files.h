@@ -18,6 +18,8 @@ std::string ExtractFileName(const std::string& path);
 
 bool FileExists(const std::string& path);       // a regular file (or anything but a folder)
 bool DirectoryExists(const std::string& path);
+// A regular file: not a folder, FIFO, socket or device, whose open or read could block or never end.
+bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
 bool CreateDir(const std::string& path);
 bool DeleteFile(const std::string& path);
@@ -53,6 +55,8 @@ struct TFileStamp {
     bool operator==(const TFileStamp&) const = default;
 };
 TFileStamp GetFileStamp(const std::string& path);
+// The absolute path with every symbolic link, "." and ".." resolved; "" when it does not exist.
+std::string RealPath(const std::string& path);
 // Group or others may read it.
 inline bool ReadableByOthers(const TFileStamp& stamp) noexcept { return (stamp.Mode & 0044) != 0; }
 

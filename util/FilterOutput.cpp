@@ -44,6 +44,12 @@ void TFilterOutput::WriteOut(std::string_view s) {
 }
 
 void TFilterOutput::WriteEscapedOut(std::string_view s) {
+    if (!FGathering) {
+        // Text from the request is never header text: a posted value with CR LF and "Location:"
+        // would otherwise become the answer's header lines. The header goes out before it.
+        AdaptStartHeader();
+        FGathering = true;
+    }
     size_t mark = FBuffer.size();
     if (NeedsHtmlEscape(s)) AppendHtmlEscaped(FBuffer, s);
     else FBuffer.append(s);

@@ -28,7 +28,8 @@ public:
         if (FGathering && FBuffer.size() + s.size() < FlushSize) FBuffer.append(s);
         else WriteOut(s);
     }
-    // Writes s with & < > " ' replaced as HtmlEscape does.
+    // Writes s with & < > " ' replaced as HtmlEscape does; s is request text, so the automatic
+    // header goes out before it when nothing has started it yet.
     void WriteEscaped(std::string_view s) {
         if (FGathering && FBuffer.size() + s.size() < FlushSize && !NeedsHtmlEscape(s)) FBuffer.append(s);
         else WriteEscapedOut(s);

@@ -66,12 +66,17 @@ void THttpFileFilter::FilterStream(TStream& stream, size_t piecesPerRead) {
     TFilterOutput out;
     std::string block;  // the unfiltered rest of the last read, then the new read; grows, never shrinks
     size_t filled = 0;
+    bool first = true;
     for (;;) {
         if (block.size() < filled + static_cast<size_t>(readSize)) block.resize(filled + static_cast<size_t>(readSize));
         long got = stream.Read(block.data() + filled, readSize);
         filled += static_cast<size_t>(got);
         bool last = got % PieceSize != 0 || got == 0;
-        size_t done = FilterBlock(std::string_view(block.data(), filled), last, out);
+        // An editor's UTF-8 byte-order mark is no page text; first in the output it would even
+        // leave the page's first line to be taken as header text.
+        size_t skip = first && std::string_view(block.data(), filled).substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        first = false;
+        size_t done = skip + FilterBlock(std::string_view(block.data() + skip, filled - skip), last, out);
         if (last) return;
         std::copy(block.begin() + static_cast<long>(done), block.begin() + static_cast<long>(filled), block.begin());
         filled -= done;

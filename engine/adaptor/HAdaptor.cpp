@@ -1,4 +1,4 @@
-// The adaptor table and its twelve routines: each calls its slot when the engine layer filled it.
+// The adaptor table and its thirteen routines: each calls its slot when the engine layer filled it.
 // Kept free of engine types so that util/ and image/ link below the engine.
 #include "HAdaptor.h"
 
@@ -51,6 +51,9 @@ std::string AdaptGetUserAgent() {
 }
 void AdaptSetContentKind(uint8_t kind) {
     if (auto f = AdaptorTable().SetContentKind) f(kind);
+}
+void AdaptStartHeader() {
+    if (auto f = AdaptorTable().StartHeader) f();
 }
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-// The adaptor table: twelve routines through which code below the engine layer (template filter,
+// The adaptor table: thirteen routines through which code below the engine layer (template filter,
 // multipart decoder, GIF writer) reaches the calling thread's current engine without linking it.
 #pragma once
 
@@ -26,6 +26,7 @@ struct TAdaptorTable {
     std::string (*GetExecutablePath)() = nullptr;
     std::string (*GetUserAgent)() = nullptr;
     void (*SetContentKind)(uint8_t kind) = nullptr;
+    void (*StartHeader)() = nullptr;
 };
 
 // The process-wide table. Written only at start-up (and by tests that install their own engine).
@@ -43,5 +44,8 @@ std::string AdaptGetHttpCookie();
 std::string AdaptGetExecutablePath();
 std::string AdaptGetUserAgent();
 void AdaptSetContentKind(uint8_t kind);
+// Sends the engine's automatic header now unless it has gone out, so that what follows is page
+// text whatever its first bytes are.
+void AdaptStartHeader();
 
 }  // namespace velmora

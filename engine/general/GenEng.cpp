@@ -90,20 +90,25 @@ void TGeneralHttpEngine::Loaded() {
     if (!CurrentEngine() || handStarted) CreateCGIWinEngine(handStarted);
 }
 
+template <class TEngine>
+TEngine* TGeneralHttpEngine::NewCGIEngine(bool handStarted) {
+    return new TEngine(Owner(), handStarted, CGIMode, CgiAutoTerminate, FBufferedOutput, FNoCache,
+                       FTempDir, FSessionName, FAutoReadLimit, FAutoReadInput, FAutoContentType,
+                       FAutoHttpHeader, FOnRequestError, FOnLastExecRequest, FOnExecRequest,
+                       FOnFirstExecRequest);
+}
+
 // In a CGI process the engine serves the request inside its constructor and, with
 // CgiAutoTerminate, ends the process there.
 void TGeneralHttpEngine::CreateCGIStdEngine(bool handStarted) {
-    FCGIStdEngine = new TCGIStdEngine(Owner(), handStarted, CGIMode, CgiAutoTerminate,
-                                      FBufferedOutput, FNoCache, FTempDir, FSessionName,
-                                      FAutoReadLimit, FAutoReadInput, FAutoContentType,
-                                      FAutoHttpHeader, FOnRequestError, FOnLastExecRequest,
-                                      FOnExecRequest, FOnFirstExecRequest);
+    FCGIStdEngine = NewCGIEngine<TCGIStdEngine>(handStarted);
 }
 
-// HOOK: the Windows CGI engine. It will be made here with the same values as the standard engine
-// (for a Windows CGI start, a start with parameters, and a process started by hand); it does not
-// exist yet, so such starts get no engine.
-void TGeneralHttpEngine::CreateCGIWinEngine(bool /*handStarted*/) {}
+// The profile-file engine: for a profile-file start, a start with parameters, and a process
+// started by hand. It serves a profile the same way, inside its constructor.
+void TGeneralHttpEngine::CreateCGIWinEngine(bool handStarted) {
+    FCGIWinEngine = NewCGIEngine<TCGIWinEngine>(handStarted);
+}
 
 // HOOK: the library engines. Loaded into a web server's process, the NSAPI engine and then the
 // ISAPI engine will be made here (in NormalMode, with the ISAPI events); neither exists yet.

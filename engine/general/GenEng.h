@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CgiSEng.h"
+#include "CgiWEng.h"
 #include "HttpEng.h"
 #include "IsapiEvents.h"
 
@@ -59,7 +60,7 @@ public:
 
     // The engines made by Loaded (owned by the owner form); null when not made.
     TCGIStdEngine* CGIStdEngine() const noexcept { return FCGIStdEngine; }
-    THttpEngine* CGIWinEngine() const noexcept { return FCGIWinEngine; }
+    TCGIWinEngine* CGIWinEngine() const noexcept { return FCGIWinEngine; }
     THttpEngine* ISAPIEngine() const noexcept { return FISAPIEngine; }
     THttpEngine* NSAPIEngine() const noexcept { return FNSAPIEngine; }
 
@@ -102,8 +103,11 @@ public:
 
 private:
     void CreateCGIStdEngine(bool handStarted);
-    // Hooks of the engines that come with later work; each is where that engine is made.
     void CreateCGIWinEngine(bool handStarted);
+    // A CGI engine of either kind, given this component's settings and handlers.
+    template <class TEngine>
+    TEngine* NewCGIEngine(bool handStarted);
+    // Hook of the engines that come with later work: where they are made.
     void CreateLibraryEngines();
 
     bool FAutoHttpHeader = false;
@@ -120,7 +124,7 @@ private:
     TRequestErrorEvent FOnRequestError;
 
     TCGIStdEngine* FCGIStdEngine = nullptr;
-    THttpEngine* FCGIWinEngine = nullptr;
+    TCGIWinEngine* FCGIWinEngine = nullptr;
     THttpEngine* FISAPIEngine = nullptr;
     THttpEngine* FNSAPIEngine = nullptr;
 };

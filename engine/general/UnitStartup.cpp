@@ -3,6 +3,7 @@
 #include "UnitStartup.h"
 
 #include "CgiSEng.h"
+#include "CgiWEng.h"
 #include "System.h"
 
 namespace velmora {
@@ -10,7 +11,7 @@ namespace velmora {
 void StartFrameworkUnits(int argc, char** argv) {
     SetCommandLine(argc, argv);
     CgiSEngStartup(true);
-    // The Windows CGI unit's start-up goes here, after the standard CGI unit's.
+    CgiWEngStartup(true);
 }
 
 }  // namespace velmora

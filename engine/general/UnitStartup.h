@@ -10,7 +10,9 @@ namespace velmora {
 //   2. the standard CGI unit (CgiSEngStartup): decides the process's role in the resident exchange
 //      (the resident server makes its queue file here), opens standard input and output of a CGI
 //      start, and hands its request to a running resident server, ending the process;
-//   3. the Windows CGI unit, whose start-up joins here when that engine exists.
+//   3. the profile-file unit (CgiWEngStartup): decides whether this is a profile-file start and
+//      takes the profile from the first parameter; a request for a running resident server is
+//      handed over there.
 // Because every step runs here, in main, before the first form is created, no window and no
 // engine exists while they run. Calling it again does nothing more.
 void StartFrameworkUnits(int argc, char** argv);

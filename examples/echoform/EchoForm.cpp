@@ -12,6 +12,9 @@
 //      the process ends when the request is done. Past CreateForm, the message loop runs only when
 //      an engine waits for work (one serving with CgiAutoTerminate off); otherwise, for instance
 //      when no web server started the program, there is nothing to serve and the program ends.
+//   4. Started by a profile-file server (the profile's path as the only parameter), the component
+//      creates the profile-file engine instead; the same handler answers, and the page goes into
+//      the output file the profile names.
 //
 // Try it under any web server with CGI: a GET shows a small form to post; a POST (url-encoded or
 // multipart with a file) echoes what arrived. The engine writes the HTTP header by itself before

@@ -2,6 +2,8 @@
 // program could be abused, checked through the real web server and relay.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "SettingsFile.h"
 #include "VelmoraSite.h"
 
@@ -50,4 +52,59 @@ TEST_F(HostileClient, FormChoosesTheRelayOnlyWhenTheSiteAllowsIt) {
     HttpAnswer refused = site->Post(post);
     EXPECT_NE(refused.Body.find("unable to deliver mail : Connection refused"), std::string::npos) << refused.Body;
     EXPECT_EQ(site->Mails().size(), 1u);
+}
+
+TEST_F(HostileClient, TemplateMustBeAPageOfTheSite) {
+    WriteWholeFile(site->CgiFile("ok.htm"), "<p>the site's page</p>");
+    WriteWholeFile(site->CgiFile("notes.txt"), "private notes");
+    ASSERT_EQ(::symlink("/etc/passwd", site->CgiFile("passwd.htm").c_str()), 0);
+    ASSERT_EQ(::symlink("VELMORA.INI", site->CgiFile("settings.htm").c_str()), 0);
+    site->Post("A=1");  // makes the log
+    for (const std::string name : {"VELMORA.INI", "VELMORA.ALL", "velmora", "Log/velmora.Log", "notes.txt",
+                                   "passwd.htm", "settings.htm", "Log"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(site->Post("A=1&htmlfile=" + name).Body, ThankYouPage);
+        EXPECT_TRUE(Logged("Form field htmlfile \"" + name + "\" ignored")) << site->Log();
+    }
+    EXPECT_EQ(site->Post("A=1&htmlfile=ok.htm").Body, "<p>the site's page</p>");
+}
+
+TEST_F(HostileClient, RequestTextNeverBecomesHeaderLines) {
+    // A template that starts with an entry, and one behind a byte-order mark.
+    WriteWholeFile(site->CgiFile("entry.htm"), "%Name%, thank you");
+    WriteWholeFile(site->CgiFile("bom.htm"), "\xEF\xBB\xBF%Name%<p>");
+    const std::string planted = "Name=x%0D%0ASet-Cookie%3A+planted%3D1%0D%0ALocation%3A+http%3A%2F%2Fevil.example%2F%0D%0A%0D%0A";
+    for (const std::string page : {"entry.htm", "bom.htm"}) {
+        SCOPED_TRACE(page);
+        HttpAnswer a = site->Post(planted + "&htmlfile=" + page);
+        EXPECT_EQ(a.Status, 200);
+        EXPECT_EQ(a.Headers.find("planted"), std::string::npos) << a.Headers;
+        EXPECT_EQ(a.Headers.find("evil.example"), std::string::npos) << a.Headers;
+        EXPECT_EQ(a.Body.rfind("x\r\nSet-Cookie: planted=1", 0), 0u) << a.Body;
+    }
+}
+
+TEST_F(HostileClient, FormAboveTheReadLimitIsRefusedNotLost) {
+    HttpAnswer a = site->Post("A=" + std::string(12000, 'x'));
+    EXPECT_EQ(a.Status, 413);
+    EXPECT_NE(a.Body.find("too large"), std::string::npos) << a.Body;
+    EXPECT_TRUE(Logged("Form of 12002 bytes not read")) << site->Log();
+    EXPECT_EQ(site->Post("A=1").Body, ThankYouPage);
+    EXPECT_EQ(site->Mails(1).size(), 1u);
+}
+
+TEST_F(HostileClient, RedirectsOnlyToWebAddresses) {
+    for (const std::string url : {"javascript:alert(1)", "java%09script:alert(1)", "data:text/html,x", "+JavaScript:x"}) {
+        SCOPED_TRACE(url);
+        EXPECT_EQ(site->Post("A=1&htmlurl=" + url).Body, ThankYouPage);
+    }
+    EXPECT_TRUE(Logged("Form field htmlurl \"data:text/html,x\" ignored")) << site->Log();
+    EXPECT_NE(site->Post("A=1&htmlurl=%2Fthanks.html").Body.find("URL=/thanks.html\""), std::string::npos);
+}
+
+TEST_F(HostileClient, LogLinesHoldACutOfLongValues) {
+    site->Post("A=1&mailcc=" + std::string(9000, 'v'));
+    std::string log = site->Log();
+    EXPECT_NE(log.find("Copy recipient \"" + std::string(200, 'v') + "...[cut, 9000 bytes]\""), std::string::npos) << log;
+    EXPECT_LT(log.size(), 1000u);
 }

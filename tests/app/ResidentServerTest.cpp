@@ -16,6 +16,7 @@
 #include <future>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "CgiExchange.h"
 #include "SettingsFile.h"
 #include "VelmoraSite.h"
@@ -223,9 +224,11 @@ TEST_F(ResidentServer, ThreadModeServerLaunchedByAClientServesOthersWhileOneRequ
 }
 
 TEST_F(ResidentServer, StandardServerOfferedAProfileRecordStopsTakingRequests) {
-    Open(VELMORA_PROGRAM);
-    StartByHand();
-    const std::string request = site->CgiFile("Temp/velmora_C_0001_REQ");
+    // A server that a standard CGI start launched has the standard engine only.
+    Open(VELMORA_THREADS);
+    PostConcurrently(1);
+    ASSERT_TRUE(WaitUntil([&] { return TitleHeld(); }, 3000));
+    const std::string request = site->CgiFile("Temp/velmora_threads_C_0001_REQ");
     WriteWholeFile(request, "SERVER_SOFTWARE=test\r\nMORVAN_CGI_DEBUG=true\r\n\r\n");
     auto append = [&](const std::string& name) {
         TExclusiveFile queue;
@@ -242,5 +245,22 @@ TEST_F(ResidentServer, StandardServerOfferedAProfileRecordStopsTakingRequests) {
     EXPECT_EQ(DecodeQueueRecord(bytes.data()).Status, qsWaiting);
     EXPECT_EQ(DecodeQueueRecord(bytes.data() + kQueueRecordSize).Status, qsWaiting);
     EXPECT_TRUE(fs::exists(request));
+    EXPECT_EQ(ProcessesOf(Program).size(), 1u);  // it polls no more, but goes on
+}
+
+TEST_F(ResidentServer, HandStartedServerServesAProfileRequest) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    const std::string profile = site->CgiFile("request.ini"), out = site->CgiFile("answer.out");
+    WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
+                            "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
+    TChildRun run;
+    run.Args = {Program, profile};
+    run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
+    run.TimeoutMs = 10000;
+    TChildResult r = RunChild(run);
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_NE(ReadWholeFile(out).find("<p>Thanks, Profile.</p>"), std::string::npos) << ReadWholeFile(out);
+    EXPECT_EQ(Counter(), 1);
     EXPECT_TRUE(Alive(Server));
 }

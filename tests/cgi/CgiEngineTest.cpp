@@ -12,6 +12,7 @@
 #include "CgiSEng.h"
 #include "Files.h"
 #include "HAdaptor.h"
+#include "RequestTable.h"
 #include "Streams.h"
 #include "TempDir.h"
 
@@ -127,6 +128,21 @@ TEST_F(CgiEngine, RunsTheRequestInItsConstructorWithEventsInOrder) {
     ::setenv("CONTENT_LENGTH", "0", 1);
     e->HandleRequest();
     EXPECT_EQ(order, (std::vector<std::string>{"exec", "last"}));
+}
+
+TEST_F(CgiEngine, AnswersEveryRowOfTheRequestTable) {
+    for (const test::TTableRequest& r : test::RequestTable()) {
+        const std::string body = r.Upload.empty() ? test::UrlEncodedBody(r) : test::MultipartBody(r, "b0undary42");
+        ::setenv("REQUEST_METHOD", r.Method.c_str(), 1);
+        ::setenv("QUERY_STRING", r.Query.c_str(), 1);
+        ::setenv("CONTENT_LENGTH", std::to_string(body.size()).c_str(), 1);
+        ::setenv("CONTENT_TYPE", r.Upload.empty() ? "application/x-www-form-urlencoded"
+                                                  : "multipart/form-data; boundary=b0undary42", 1);
+        Request(body);
+        test::TTableAnswer answer;
+        Run([&](TObject* s) { answer = test::AskEngine(*static_cast<THttpEngine*>(s), r); });
+        test::ExpectTableAnswer(r, answer);
+    }
 }
 
 TEST_F(CgiEngine, MapsFriendlyNamesAndReadsHandedOverEnvironments) {

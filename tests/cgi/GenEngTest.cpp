@@ -22,6 +22,9 @@ protected:
         for (const char* n : {"SERVER_SOFTWARE", "CGI_VERSION", "CONTENT_LENGTH", "QUERY_STRING"})
             ::unsetenv(n);
         CgiSEngStartup();  // while no CGI start is in the environment: leaves the handles alone
+        // Profile-file engines made by Loaded stay inactive: they neither serve nor end the process.
+        CgiWEngStartup();
+        WinCGIStart = false;
         SetParams({});
         Form = std::make_unique<TForm>();
         Form->Show();
@@ -185,6 +188,14 @@ TEST_F(GeneralEngine, LoadedChoosesByEnvironment) {
         TCGIStdEngine* e = HTTP->CGIStdEngine();
         ASSERT_EQ(e != nullptr, c.created);
         EXPECT_FALSE(Form->Visible());
+        // The profile-file engine wherever the standard one does not serve, and when started by hand.
+        TCGIWinEngine* w = HTTP->CGIWinEngine();
+        ASSERT_EQ(w != nullptr, !c.created || c.handStarted);
+        if (w) {
+            EXPECT_EQ(w->HandStarted, c.handStarted);
+            EXPECT_EQ(w->CGIMode, c.handStarted ? ServerMode : ServerThreadMode);
+            EXPECT_EQ(w->Owner(), Form.get());
+        }
         if (!e) continue;
         EXPECT_EQ(e->HandStarted, c.handStarted);
         // Started by hand, the engine is the resident server's: ServerMode whatever CGIMode says.
@@ -201,12 +212,14 @@ TEST_F(GeneralEngine, LoadedMakesNoEngineWhenOneIsCurrentOrInALibrary) {
     other.MakeCurrent();
     Load();
     EXPECT_EQ(HTTP->CGIStdEngine(), nullptr);
+    EXPECT_EQ(HTTP->CGIWinEngine(), nullptr);
     EXPECT_EQ(CurrentEngine(), &other);
 
     RequestState().CurrentEngine = nullptr;
     SetRunsAsLibrary(true);
     Load();
     EXPECT_EQ(HTTP->CGIStdEngine(), nullptr);
+    EXPECT_EQ(HTTP->CGIWinEngine(), nullptr);
     EXPECT_EQ(CurrentEngine(), nullptr);
     EXPECT_FALSE(Form->Visible());
 }

@@ -1,0 +1,22 @@
+// What a form may choose for its own post: the answer template and the address the browser is
+// sent on to. Each rule closes one way a hostile visitor could misuse the program.
+#pragma once
+
+#include <string>
+
+namespace velmora {
+
+// A template name a form may choose: relative, without a ".." component.
+bool IsSafeTemplateName(const std::string& name);
+
+// The template a form names, as the absolute path to open, or "" with the reason in why. It must
+// be a regular file named *.htm or *.html inside the program's folder once every link is resolved,
+// and none of the program's own files (the program, its VELMORA.* side files, its log folder):
+// any other file there (the settings with the relay, the log with other visitors' posts) would be
+// shown to whoever asks for it.
+std::string FormTemplatePath(const std::string& name, const std::string& programFile, std::string& why);
+
+// Whether the browser may be sent on to url: an http: or https: address, or a relative one.
+bool IsAllowedRedirect(const std::string& url);
+
+}  // namespace velmora
