@@ -14,11 +14,21 @@ namespace velmora {
 // thrown here leaves the file untouched.
 using TSettingsChange = std::function<void(TMailSettings& settings, size_t fileSize)>;
 
+// What UpdateSettingsFile found at the path.
+enum class TSettingsFound { NoFile, NoRecord, Record };
+
+struct TSettingsUpdate {
+    TSettingsFound Found = TSettingsFound::NoFile;
+    TMailSettings Settings;  // the record as written; meaningful only when Found is Record
+};
+
 // Locks the file, reads its record (the last one when it holds several), lets change alter it,
-// and replaces the file by that one record. Returns the record as written, or nothing when the
-// file does not exist. Every process and thread that goes through here is serialised, so an
-// update never loses another's; readers see the old file or the new one, never a part.
-std::optional<TMailSettings> UpdateSettingsFile(const std::string& path, const TSettingsChange& change);
+// and leaves the file holding that one record. An empty file holds no record: change is not
+// called and the file stays as it is. When only the counter of a single-record file changed,
+// those four bytes are overwritten in place; otherwise the file is replaced. Every process and
+// thread that goes through here is serialised, so an update never loses another's; readers see
+// the old record or the new one, never a part.
+TSettingsUpdate UpdateSettingsFile(const std::string& path, const TSettingsChange& change);
 
 // The record of an existing file without a lock (a replace is atomic); nothing when it is missing.
 // fileSize, when given, receives the file's size. EReadError when it cannot be read.

@@ -149,22 +149,29 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
-    if (!stored) {
+    if (stored.Found == TSettingsFound::NoFile) {
         WriteLog("Settings file " + FSideFiles.Ini + " not found: request left unanswered");
+        return;
+    }
+    if (stored.Found == TSettingsFound::NoRecord) {
+        // No record was read, so no recipient was ever allowed: refused, nothing sent or counted.
+        WriteLog("Settings file " + FSideFiles.Ini + " holds no record: request refused");
+        WriteRefusalPage("", Allowed);
         return;
     }
     TMailRequest r;
     r.Site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
-    r.Stored = *stored;
-    r.Work = *stored;
+    r.Stored = stored.Settings;
+    r.Work = stored.Settings;
     ApplyFormOverrides(r);
     CheckRecipients(r);
     CopyToComponents(r);
-    zuordnen(r.Work.DateLine());
     if (!r.RecipientsAllowed) {
         WriteRefusalPage(r.Stored.Get(TMailField::mailto), Allowed);
         return;
     }
+    // Built only for a mail that goes out: a refused post needs no body.
+    zuordnen(r.Work.DateLine());
     TSmtpSendMail sender(nullptr);
     CopySender(*Nachricht, sender);
     const std::string templateName = RueckgabeHTML->FileName();

@@ -3,6 +3,6 @@
 function(velmora_cgi_program target)
   # Under the sanitizers the runtime stays shared, so their allocator hooks see every new/delete.
   if(NOT VELMORA_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc -no-pie -Wl,--as-needed)
   endif()
 endfunction()

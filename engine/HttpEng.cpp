@@ -47,6 +47,22 @@ private:
     return true;
 }();
 
+// The exception being handled, as the framework's Exception (those are passed on as they are):
+// a standard library exception (bad_alloc, length_error, ...) keeps its text, anything else gets
+// a plain one, so every failure of a handler ends its request the same way instead of ending the
+// process unanswered. Call only inside a catch block.
+Exception OtherFailure() {
+    try {
+        throw;
+    } catch (const Exception& e) {
+        return e;
+    } catch (const std::exception& e) {
+        return Exception(e.what());
+    } catch (...) {
+        return Exception("Unknown exception");
+    }
+}
+
 }  // namespace
 
 TRequestState& RequestState() noexcept {
@@ -103,13 +119,15 @@ void THttpEngine::HandleRequest() {
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);
         } catch (const Exception& e) {
             ReportRequestError(e);
+        } catch (...) {
+            ReportRequestError(OtherFailure());
         }
         if (BufferedOutput) {
             try {
                 st.DirectOutput = true;
                 FlushOutputBuffer();
-            } catch (const Exception& e) {
-                WriteLog("Unhandled exception : " + e.Message());
+            } catch (...) {
+                WriteLog("Unhandled exception : " + OtherFailure().Message());
             }
             st.OutputBuffer.reset();
         }
@@ -126,8 +144,8 @@ void THttpEngine::ReportRequestError(const Exception& e) {
     // A failing error handler must not skip the flush, the lock release and EndRequest.
     try {
         OnRequestError(this, e);
-    } catch (const Exception& inner) {
-        WriteLog("Unhandled exception : " + inner.Message());
+    } catch (...) {
+        WriteLog("Unhandled exception : " + OtherFailure().Message());
     }
 }
 

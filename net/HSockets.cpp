@@ -29,9 +29,14 @@ TCustomCGISocket::TCustomCGISocket(TComponent* owner) : TComponent(owner) {
         ReportError(rc);
 }
 
+// Destructors cannot pass an exception on (it would end the process), so an error handler that
+// throws while the socket is released is ignored here, the one place that can catch it.
 TCustomCGISocket::~TCustomCGISocket() {
     if (FSocket != INVALID_SOCKET) CloseSocket(FSocket);
-    if (FState != ssNotStarted && WSACleanup() != 0) ReportError(WSAGetLastError());
+    try {
+        if (FState != ssNotStarted && WSACleanup() != 0) ReportError(WSAGetLastError());
+    } catch (...) {
+    }
 }
 
 void TCustomCGISocket::ReportError(int code) {

@@ -18,7 +18,12 @@ TTCPClient::TTCPClient(TComponent* owner) : TCustomCGISocket(owner) {
 }
 
 TTCPClient::~TTCPClient() {
-    Disconnect();
+    // Disconnect may raise the error event; a handler that throws must not end the process.
+    // A socket it left open is closed by the base's destructor.
+    try {
+        Disconnect();
+    } catch (...) {
+    }
     TMessageQueue::Current().DeallocateHWnd(FWindow);
 }
 

@@ -26,10 +26,9 @@ void TComponent::DestroyComponents() noexcept {
         TComponent* last = FComponents.back();
         FComponents.pop_back();
         last->FOwner = nullptr;
-        try {
-            delete last;
-        } catch (...) {
-        }
+        // Destructors are noexcept, so nothing can be caught here: a component whose release can
+        // raise an event catches inside its own destructor (the socket components do).
+        delete last;
     }
 }
 

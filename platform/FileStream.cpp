@@ -45,4 +45,18 @@ TFileStream::TFileStream(const std::string& path, unsigned mode) : FFileName(pat
     }
 }
 
+TFileStream::TFileStream(int handle, const std::string& path) : FFileName(path) {
+    FHandle = handle;
+    FOwnsHandle = true;
+}
+
+std::unique_ptr<TFileStream> TFileStream::CreateNew(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) return nullptr;
+        throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(errno));
+    }
+    return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
+}
+
 }  // namespace velmora

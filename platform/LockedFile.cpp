@@ -59,7 +59,12 @@ TLockedFile::TLockedFile(const std::string& path) : FPath(path) {
     // Another holder may rename a new file over the path while we wait for the lock on the old
     // one; then the lock we got guards nothing, and we start again on the file now there.
     for (;;) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Read-only when the file may not be written: changes then go through Replace, which
+        // needs only the folder to be writable.
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        FWritable = fd >= 0;
+        if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             if (errno == ENOENT) return;
             throw EFOpenError("Cannot open file \"" + path + "\". " + ErrnoText());
@@ -110,6 +115,16 @@ void TLockedFile::Replace(const std::string& bytes) {
         keep = true;
     }
     WriteFileAtomic(FPath, bytes, mode, keep);
+}
+
+void TLockedFile::OverwriteAt(long offset, const std::string& bytes) {
+    if (!FWritable) throw EWriteError("Cannot write file \"" + FPath + "\". It is open for reading only");
+    ssize_t n;
+    do {
+        n = ::pwrite(FHandle, bytes.data(), bytes.size(), offset);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(bytes.size()))
+        throw EWriteError("Cannot write file \"" + FPath + "\". " + (n < 0 ? ErrnoText() : "short write"));
 }
 
 void WriteFileAtomic(const std::string& path, const std::string& bytes, unsigned mode, bool keepMode) {

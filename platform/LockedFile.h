@@ -1,5 +1,6 @@
-// A small file read and rewritten whole under an exclusive lock that every process and thread
-// honours; new contents replace the file by rename, so a reader never finds it missing or short.
+// A small file read and changed under an exclusive lock that every process and thread honours:
+// new contents replace the file by rename, so a reader never finds it missing or short; a few
+// bytes of unchanged size may instead be overwritten in place.
 #pragma once
 
 #include <string>
@@ -24,10 +25,16 @@ public:
     // Writes bytes to a new file beside it with the old file's permissions and renames that over
     // the path. The lock stays held until destruction.
     void Replace(const std::string& bytes);
+    // True when the file was opened for writing (the caller may write to it, not just beside it).
+    bool Writable() const noexcept { return FWritable; }
+    // Overwrites bytes at offset in the locked file itself, in one write; the file's length does
+    // not change when they lie inside it. Only for a Writable file; EWriteError on failure.
+    void OverwriteAt(long offset, const std::string& bytes);
 
 private:
     std::string FPath;
     int FHandle = -1;
+    bool FWritable = false;
 };
 
 // Writes bytes to a new file beside path and renames it over path (which need not exist);

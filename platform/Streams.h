@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace velmora {
@@ -96,6 +97,10 @@ public:
     // EFCreateError / EFOpenError when the file cannot be created or opened, or when an exclusive
     // open finds the file locked by another descriptor (of this or another process).
     TFileStream(const std::string& path, unsigned mode);
+    // A file made new for reading and writing: nothing of that name may exist, not even a
+    // symbolic link, so a planted link is never followed and no one else's file is reused.
+    // Null when the name is taken; EFCreateError for any other failure.
+    static std::unique_ptr<TFileStream> CreateNew(const std::string& path);
 
     const std::string& FileName() const noexcept { return FFileName; }
 
@@ -103,6 +108,8 @@ protected:
     std::string HandleName() const override { return "\"" + FFileName + "\""; }
 
 private:
+    TFileStream(int handle, const std::string& path);
+
     std::string FFileName;
 };
 

@@ -11,13 +11,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -93,12 +93,31 @@ static std::string ExecutablePath() {
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
-// The file mapped at addr, from /proc/self/maps ("start-end perms offset dev inode path").
+// The whole of a file that stat cannot size (a /proc file), read to its end; empty on failure.
+static std::string ReadProcFile(const char* path) {
+    std::string text;
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char block[16384];
+    for (ssize_t n; (n = ::read(fd, block, sizeof block)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        text.append(block, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+// The file mapped at addr, from /proc/self/maps ("start-end perms offset dev inode path"). Read
+// without iostreams: linking them in would cost every CGI start their locale set-up.
 static std::string MappedFileOf(void* addr) {
-    std::ifstream maps("/proc/self/maps");
+    const std::string maps = ReadProcFile("/proc/self/maps");
     const auto a = reinterpret_cast<uintptr_t>(addr);
-    std::string line;
-    while (std::getline(maps, line)) {
+    for (size_t pos = 0; pos < maps.size();) {
+        size_t eol = maps.find('\n', pos);
+        if (eol == std::string::npos) eol = maps.size();
+        std::string line = maps.substr(pos, eol - pos);
+        pos = eol + 1;
         unsigned long long start = 0, end = 0;
         if (std::sscanf(line.c_str(), "%llx-%llx", &start, &end) != 2 || a < start || a >= end) continue;
         size_t slash = line.find('/');
@@ -169,7 +188,7 @@ static constexpr double kUnixEpochDays = 25569.0;
 static std::tm ToTm(TDateTime t) {
     double days = std::floor(t);
     double frac = t - days;
-    long long secs = static_cast<long long>(std::llround(frac * 86400.0));
+    long long secs = static_cast<long long>(RoundToInteger(frac * 86400.0));
     time_t whole = static_cast<time_t>((days - kUnixEpochDays) * 86400.0) + static_cast<time_t>(secs);
     std::tm tm{};
     ::gmtime_r(&whole, &tm);  // the value already is local wall time; decode it without a zone
@@ -198,7 +217,7 @@ int LocalTimeBias(TDateTime localTime) {
 
 TDateParts DecodeDateTime(TDateTime t) {
     double days = std::floor(t);
-    long long msTotal = std::llround((t - days) * 86400000.0);
+    long long msTotal = RoundToInteger((t - days) * 86400000.0);
     if (msTotal >= 86400000) { msTotal -= 86400000; days += 1; }
     time_t whole = static_cast<time_t>((days - kUnixEpochDays) * 86400.0);
     std::tm tm{};
@@ -244,7 +263,9 @@ std::string FormatLongTime(TDateTime t) { return FormatWith(T_FMT, t); }
 namespace {
 std::mutex gRandomLock;
 std::mt19937& Generator() {
-    static std::mt19937 gen(static_cast<unsigned>(std::random_device{}()));
+    // Seeded like Randomize: std::random_device would cost every CGI start its set-up.
+    static std::mt19937 gen(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                            static_cast<unsigned>(::getpid()));
     return gen;
 }
 }  // namespace

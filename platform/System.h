@@ -33,6 +33,11 @@ uint64_t TickCount();  // milliseconds from a monotonic clock
 
 // Local time as days since 1899-12-30 with the time of day as fraction (TDateTime).
 using TDateTime = double;
+// Rounds half away from zero like std::llround, inline: that one call would otherwise make every
+// CGI start load the maths library.
+inline long long RoundToInteger(double x) {
+    return x < 0 ? -static_cast<long long>(0.5 - x) : static_cast<long long>(x + 0.5);
+}
 TDateTime Now();
 // The local-time bias in minutes (add to local time to get GMT) for the given local time,
 // daylight saving included when in effect then.

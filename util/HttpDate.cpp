@@ -17,7 +17,7 @@ std::string HttpDate(TDateTime localTime) {
     TDateTime gmt = localTime + LocalTimeBias(localTime) / 1440.0;
     // Work in whole milliseconds: a fraction such as 23:30 is not exact in binary, and decoding
     // it directly could print 23:29:59.
-    long long ms = std::llround(gmt * static_cast<double>(kMsPerDay));
+    long long ms = RoundToInteger(gmt * static_cast<double>(kMsPerDay));
     long long days = ms / kMsPerDay - (ms % kMsPerDay < 0 ? 1 : 0);
     long long msOfDay = ms - days * kMsPerDay;
     TDateParts date = DecodeDateTime(static_cast<TDateTime>(days));

@@ -280,10 +280,10 @@ void TMultipartDecoder::StartPart() {
         FValuePart = true;
         return;
     }
-    std::string path = NewUploadFileName(FTempDir, FFileName);
-    FUpload = std::make_unique<TFileStream>(path, fmCreate);
-    FUploadFiles.Add(path);
-    FData += FPending + name + "=" + URLEncode(FFileName) + "&" + name + "_FILENAME=" + URLEncode(path) + "&";
+    TUploadFile upload = CreateUploadFile(FTempDir, FFileName);
+    FUpload = std::move(upload.Stream);
+    FUploadFiles.Add(upload.Path);
+    FData += FPending + name + "=" + URLEncode(FFileName) + "&" + name + "_FILENAME=" + URLEncode(upload.Path) + "&";
     FPending.clear();
 }
 

@@ -15,9 +15,9 @@ namespace {
 
 // Room for the number (7 digits) and ".tmp" within a file name's 255 bytes, with a margin.
 constexpr size_t kMaxNameTail = 200;
-// A name already in use (another request's upload, a file an attacker placed) is not replaced;
-// after this many draws the last one is used as it is.
-constexpr int kNameAttempts = 10;
+// Draws before giving up: with nine million numbers, only a TempDir flooded with planted names
+// runs out of them.
+constexpr int kNameAttempts = 100;
 
 }  // namespace
 
@@ -26,15 +26,16 @@ std::string ClientFileNameTail(const std::string& clientName) {
     return p == std::string::npos ? clientName : clientName.substr(p + 1);
 }
 
-std::string NewUploadFileName(const std::string& tempDir, const std::string& clientName) {
+TUploadFile CreateUploadFile(const std::string& tempDir, const std::string& clientName) {
     std::string tail = ClientFileNameTail(clientName);
     tail.resize(std::min({tail.size(), tail.find('.'), kMaxNameTail}));
-    std::string path;
+    TUploadFile upload;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        path = BuildFileName(ModuleFileName(), tempDir, false, "tmp", false, IntToStr(Random(9000000)) + tail);
-        if (!FileExists(path)) break;
+        upload.Path = BuildFileName(ModuleFileName(), tempDir, false, "tmp", false, IntToStr(Random(9000000)) + tail);
+        upload.Stream = TFileStream::CreateNew(upload.Path);
+        if (upload.Stream) return upload;
     }
-    return path;
+    throw EFCreateError("Cannot create an upload file in \"" + tempDir + "\": every name drawn is in use");
 }
 
 }  // namespace velmora

@@ -244,6 +244,13 @@ TEST_F(VelmoraEndToEnd, SettingsFileMissingOrHoldingSeveralRecords) {
     EXPECT_EQ(a.Body, "");
     EXPECT_NE(site->Log().find("Settings file " + Ini() + " not found"), std::string::npos) << site->Log();
 
+    // Empty: no record, so no recipient is allowed; the refusal page, no mail, the file untouched.
+    WriteWholeFile(Ini(), "");
+    a = site->Post("A=1");
+    EXPECT_NE(a.Body.find("not allowed.<br><p><br>Allowed EMail-Adresses :<br>webmaster@example.org<br>"),
+              std::string::npos) << a.Body;
+    EXPECT_EQ(ReadWholeFile(Ini()), "");
+
     // Three records: the last one decides and is written back alone, counted.
     TMailSettings first = Settings(), last = Settings();
     first.Set(TMailField::mailsubject, "First");

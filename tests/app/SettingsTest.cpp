@@ -92,8 +92,12 @@ TEST(MailSettings, OptionSwitches) {
 TEST(SettingsFile, UpdateRewritesTheLastRecordAsTheOnlyOne) {
     TempDir dir;
     std::string path = dir / "VELMORA.INI";
-    EXPECT_FALSE(UpdateSettingsFile(path, [](TMailSettings&, size_t) { FAIL(); }));
+    EXPECT_EQ(UpdateSettingsFile(path, [](TMailSettings&, size_t) { FAIL(); }).Found, TSettingsFound::NoFile);
     EXPECT_FALSE(FileExists(path));
+    // An empty file holds no record: nothing to change, and nothing made up is written back.
+    WriteWholeFile(path, "");
+    EXPECT_EQ(UpdateSettingsFile(path, [](TMailSettings&, size_t) { FAIL(); }).Found, TSettingsFound::NoRecord);
+    EXPECT_EQ(ReadWholeFile(path), "");
 
     std::string r1 = RandomRecord(1), r2 = RandomRecord(2), r3 = RandomRecord(3);
     WriteWholeFile(path, r1 + r2 + r3);
@@ -102,12 +106,21 @@ TEST(SettingsFile, UpdateRewritesTheLastRecordAsTheOnlyOne) {
         seen = size;
         s.SetCounter(s.Counter() + 1);
     });
-    ASSERT_TRUE(written);
+    ASSERT_EQ(written.Found, TSettingsFound::Record);
     EXPECT_EQ(seen, 3u * MailSettingsSize);
     std::string now = ReadWholeFile(path);
     ASSERT_EQ(now.size(), static_cast<size_t>(MailSettingsSize));
     EXPECT_EQ(now.substr(4), r3.substr(4));
-    EXPECT_EQ(written->Counter(), TMailSettings::FromFileBytes(r3).Counter() + 1);
+    EXPECT_EQ(written.Settings.Counter(), TMailSettings::FromFileBytes(r3).Counter() + 1);
+
+    // Counting in a single record (written in place) and changing a field (the file replaced)
+    // both leave every other byte as it was.
+    UpdateSettingsFile(path, [](TMailSettings& s, size_t) { s.SetCounter(s.Counter() + 1); });
+    UpdateSettingsFile(path, [](TMailSettings& s, size_t) { s.Set(TMailField::mailcc, "c@example.org"); });
+    TMailSettings expected = TMailSettings::FromFileBytes(r3);
+    expected.SetCounter(expected.Counter() + 2);
+    expected.Set(TMailField::mailcc, "c@example.org");
+    EXPECT_EQ(ReadWholeFile(path), expected.ToBytes());
 
     // A short last block overwrites only the bytes it holds.
     WriteWholeFile(path, r1 + r2.substr(0, 500));

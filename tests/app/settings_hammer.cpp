@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
             auto r = velmora::UpdateSettingsFile(path, [](velmora::TMailSettings& s, size_t) {
                 s.SetCounter(s.Counter() + 1);
             });
-            if (!r) ++failures;  // the file was missing: must never happen
+            if (r.Found != velmora::TSettingsFound::Record) ++failures;  // the file was missing: must never happen
         });
     for (auto& t : pool) t.join();
     return failures == 0 ? 0 : 1;

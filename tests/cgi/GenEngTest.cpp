@@ -225,10 +225,24 @@ TEST_F(GeneralEngine, LoadedMakesNoEngineWhenOneIsCurrentOrInALibrary) {
 }
 
 // An engine that yields what only odd engines yield, to see the component's own rules.
+// It also notes every lock call that reaches it.
 class TOddEngine : public TTestEngine {
 public:
     std::string GetQueryString() override { return NotAvailable; }
     int GetContentLength() override { throw EConvertError("bad length"); }
+    TLockHandle CreateLock() override {
+        LockCalls.push_back("create");
+        return Created = TTestEngine::CreateLock();
+    }
+    void EnterLock(TLockHandle l) override { Note("enter", l); TTestEngine::EnterLock(l); }
+    void LeaveLock(TLockHandle l) override { Note("leave", l); TTestEngine::LeaveLock(l); }
+    void FreeLock(TLockHandle l) override { Note("free", l); TTestEngine::FreeLock(l); }
+
+    std::vector<std::string> LockCalls;
+    TLockHandle Created = nullptr;
+
+private:
+    void Note(const char* what, TLockHandle l) { LockCalls.push_back(std::string(what) + (l == Created ? "" : " other")); }
 };
 
 TEST_F(GeneralEngine, ForwardsToTheCurrentEngine) {
@@ -263,14 +277,17 @@ TEST_F(GeneralEngine, ForwardsToTheCurrentEngine) {
     engine.MakeCurrent();
     TLockHandle lock = HTTP->CreateLock();
     ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(lock, engine.Created);
     HTTP->EnterLock(lock);
     HTTP->LeaveLock(lock);
     HTTP->FreeLock(lock);
+    EXPECT_EQ(engine.LockCalls, (std::vector<std::string>{"create", "enter", "leave", "free"}));
 }
 
 // Documented outcome without a current engine: empty reads, dropped writes, no failure.
 TEST_F(GeneralEngine, ForwardingWithoutACurrentEngineIsHarmless) {
     ASSERT_EQ(CurrentEngine(), nullptr);
+    TOddEngine bystander;  // exists, but is not the thread's engine: nothing may reach it
     using Getter = std::string (TGeneralHttpEngine::*)();
     for (Getter g : {&TGeneralHttpEngine::GetServerName, &TGeneralHttpEngine::GetServerSoftware,
                      &TGeneralHttpEngine::GetGatewayInterface, &TGeneralHttpEngine::GetServerProtocol,
@@ -302,6 +319,8 @@ TEST_F(GeneralEngine, ForwardingWithoutACurrentEngineIsHarmless) {
     HTTP->EnterLock(lock);
     HTTP->LeaveLock(lock);
     HTTP->FreeLock(lock);
+    EXPECT_TRUE(bystander.LockCalls.empty());
+    EXPECT_EQ(bystander.Output(), "");
 }
 
 }  // namespace

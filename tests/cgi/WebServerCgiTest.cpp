@@ -19,7 +19,8 @@ bool Has(const std::string& page, const std::string& name, const std::string& va
     return page.find("<tr><td>" + name + "</td><td>" + value + "</td></tr>") != std::string::npos;
 }
 
-// The answer must be complete: a 200 with an HTML body that runs to the page's end.
+// The answer must be complete: a 200 with an HTML body that runs to the page's end. Callers wrap
+// it in ASSERT_NO_FATAL_FAILURE, so a missing header block ends the test, not just this check.
 void ExpectWholePage(const std::string& answer) {
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
     const size_t body = answer.find("\r\n\r\n");
@@ -42,7 +43,7 @@ void AnswersRealRequests(TServerKind kind, const std::string& softwarePrefix) {
 
     // GET with a query string; the server names itself in SERVER_SOFTWARE.
     std::string a = Curl({url + "?city=K%C3%B6ln&x=a+b"});
-    ExpectWholePage(a);
+    ASSERT_NO_FATAL_FAILURE(ExpectWholePage(a));
     EXPECT_TRUE(Has(a, "city", "K\xC3\xB6ln")) << a;
     EXPECT_TRUE(Has(a, "x", "a b"));
     EXPECT_TRUE(Has(a, "REQUEST_METHOD", "GET"));
@@ -50,7 +51,7 @@ void AnswersRealRequests(TServerKind kind, const std::string& softwarePrefix) {
 
     // Url-encoded POST: the body is the form, not the query string.
     a = Curl({"--data", "name=Ada+Lovelace&note=1%2B1%3D2", url + "?q=ignored"});
-    ExpectWholePage(a);
+    ASSERT_NO_FATAL_FAILURE(ExpectWholePage(a));
     EXPECT_TRUE(Has(a, "name", "Ada Lovelace")) << a;
     EXPECT_TRUE(Has(a, "note", "1+1=2"));
     EXPECT_FALSE(Has(a, "q", "ignored"));
@@ -59,7 +60,7 @@ void AnswersRealRequests(TServerKind kind, const std::string& softwarePrefix) {
     const std::string file = server->Folder() + "/note.txt";
     std::ofstream(file, std::ios::binary) << "hello from a file\n";
     a = Curl({"-F", "text=abc def", "-F", "file=@" + file + ";type=text/plain", url});
-    ExpectWholePage(a);
+    ASSERT_NO_FATAL_FAILURE(ExpectWholePage(a));
     EXPECT_TRUE(Has(a, "text", "abc def")) << a;
     EXPECT_TRUE(Has(a, "file", "note.txt")) << a;
     EXPECT_TRUE(Has(a, "file type", " text/plain"));
@@ -72,7 +73,7 @@ void AnswersRealRequests(TServerKind kind, const std::string& softwarePrefix) {
     // A body above AutoReadLimit (10000): logged, not read, and the page still comes.
     EXPECT_FALSE(fs::exists(log));
     a = Curl({"--data", "big=" + std::string(12000, 'x'), url});
-    ExpectWholePage(a);
+    ASSERT_NO_FATAL_FAILURE(ExpectWholePage(a));
     EXPECT_FALSE(Has(a, "big", std::string(12000, 'x')));
     EXPECT_TRUE(Has(a, "CONTENT_LENGTH", "12004"));
     EXPECT_NE(ReadWholeFile(log).find(" : Content length exceeds AutoReadLimit\r\n"), std::string::npos)

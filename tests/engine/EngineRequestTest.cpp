@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "HAdaptor.h"
 #include "LogTestSupport.h"
@@ -91,9 +95,15 @@ TEST(EngineRequest, ExceptionGoesToOnRequestErrorAndOutputWrittenSoFarStays) {
                                  test::LogLinePattern("Unhandled exception : handler failed")));
     EXPECT_EQ(RequestState().RequestId, 0);
 
-    // Objects that are not our exceptions pass through.
-    e.OnExecRequest = [](TObject*) { throw std::runtime_error("foreign"); };
-    EXPECT_THROW(e.HandleRequest(), std::runtime_error);
+    // Standard exceptions and anything else thrown end the request the same way.
+    std::vector<std::string> reasons;
+    e.OnRequestError = [&](TObject*, const Exception& ex) { reasons.push_back(ex.Message()); };
+    e.OnExecRequest = [](TObject*) { throw std::length_error("basic_string::_M_create"); };
+    EXPECT_NO_THROW(e.HandleRequest());
+    e.OnExecRequest = [](TObject*) { throw 42; };
+    EXPECT_NO_THROW(e.HandleRequest());
+    EXPECT_EQ(reasons, (std::vector<std::string>{"basic_string::_M_create", "Unknown exception"}));
+    EXPECT_EQ(RequestState().RequestId, 0);
 }
 
 TEST(EngineRequest, FirstEventOnceAndEventsInOrder) {
@@ -188,17 +198,37 @@ TEST(EngineRequest, LocksAndTermination) {
     TLockHandle lock = e.CreateLock();
     e.EnterLock(lock);
     e.EnterLock(lock);  // the holder may enter again
+    std::atomic<bool> taken{false};
+    std::thread other([&] {
+        e.EnterLock(lock);
+        taken = true;
+        e.LeaveLock(lock);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     e.LeaveLock(lock);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(taken) << "another thread entered while the holder was still inside";
     e.LeaveLock(lock);
+    other.join();
+    EXPECT_TRUE(taken);
     e.FreeLock(lock);
-    e.EnterLock(nullptr);
+    e.EnterLock(nullptr);  // no lock: nothing to do, and no crash
     e.LeaveLock(nullptr);
     e.FreeLock(nullptr);
 
-    // In a library the server's process must go on.
-    SetRunsAsLibrary(true);
-    TerminateProgram();
-    SetRunsAsLibrary(false);
+    // In a library the server's process must go on (checked in a child: an exit there would
+    // otherwise end this test as a pass).
+    pid_t lib = fork();
+    ASSERT_GE(lib, 0);
+    if (lib == 0) {
+        SetRunsAsLibrary(true);
+        TerminateProgram();
+        _exit(3);
+    }
+    int libStatus = 0;
+    waitpid(lib, &libStatus, 0);
+    ASSERT_TRUE(WIFEXITED(libStatus));
+    EXPECT_EQ(WEXITSTATUS(libStatus), 3);
 
     // An executable ends with code 0, after its forms are freed.
     int fds[2];

@@ -184,7 +184,7 @@ TEST(MultipartHostile, RandomBodiesEndAndStayInTempDir) {
     fs::create_directory(dir);
     std::mt19937 rnd(2024);
     const std::vector<std::string> pieces = {B, "\r\n", "\n", "--", Disposition("n"), FileDisposition("f", "../a.b"),
-                                             "Content-Type: x", "\r\n\r\n", "\"", "name=\"", "filename=\"", "\0"};
+                                             "Content-Type: x", "\r\n\r\n", "\"", "name=\"", "filename=\"", std::string(1, '\0')};
     for (int round = 0; round < 600; ++round) {
         std::string body = B + "\r\n";
         const int count = static_cast<int>(rnd() % 60);

@@ -1,6 +1,10 @@
 // Exclusive opens as the resident modes' queue file uses them: refused while another process or
 // another thread holds the file exclusively, granted once it lets go; shared opens take no lock.
+// Files made new (uploads) never open a name that is already taken.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -76,4 +80,29 @@ TEST(FileShare, ExclusiveOpenRefusedWhileAnotherThreadHoldsIt) {
     step = 2;
     holder.join();
     EXPECT_TRUE(CanOpenExclusive(queue));
+}
+
+// Upload files in a shared TempDir: a name that is taken, by a file or by a planted link, is
+// never opened (the link's target keeps its bytes); a free name gives a private new file.
+TEST(FileShare, CreateNewNeverOpensWhatIsThere) {
+    TempDir dir;
+    const std::string target = dir / "victim", link = dir / "123.tmp", taken = dir / "456.tmp";
+    MakeFile(target, "precious");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling.tmp").c_str()), 0);
+    MakeFile(taken, "other request");
+    EXPECT_EQ(TFileStream::CreateNew(link), nullptr);
+    EXPECT_EQ(TFileStream::CreateNew(dir / "dangling.tmp"), nullptr);
+    EXPECT_EQ(TFileStream::CreateNew(taken), nullptr);
+    EXPECT_FALSE(std::ifstream(dir / "nowhere").good());  // the dangling link made nothing
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+
+    auto fresh = TFileStream::CreateNew(dir / "789.tmp");
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Write("data", 4), 4);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "789.tmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_THROW(TFileStream::CreateNew(dir / "no-such-folder/1.tmp"), EFCreateError);
 }

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "HSockets.h"
@@ -133,6 +135,27 @@ TEST(Sockets, ClientStatesAndEvents) {
     ASSERT_TRUE(PumpUntil([&] { return client.State() == ssReady; }));
     EXPECT_EQ(events, (std::vector<std::string>{"connect", "read", "close"}));
     EXPECT_EQ(client.Socket(), INVALID_SOCKET);
+}
+
+TEST(Sockets, ErrorHandlerThrowingWhileTheClientIsFreedDoesNotEndTheProcess) {
+    LoopbackPort server(true);
+    auto client = std::make_unique<TTCPClient>();
+    client->RemoteHost = "127.0.0.1";
+    client->RemotePort = std::to_string(server.port);
+    client->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return client->State() == ssConnected; }));
+    int raised = 0;
+    client->OnError = [&](TComponent*, int, const std::string&) {
+        ++raised;
+        throw Exception("handler fails");
+    };
+    // The descriptor no longer names the watched socket, so releasing it reports an error.
+    int null = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(null, 0);
+    ASSERT_GE(::dup2(null, static_cast<int>(client->Socket())), 0);
+    ::close(null);
+    client.reset();
+    EXPECT_GE(raised, 1);
 }
 
 TEST(Sockets, RefusedConnection) {

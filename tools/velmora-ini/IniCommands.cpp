@@ -97,7 +97,7 @@ int Create(const std::string& path, const std::vector<std::string>& rest, std::o
         if (!force) throw FileError(path + " exists; give --force to replace it");
         // Replaced under the program's lock, so a request counting at this moment is not lost
         // half-way; the new record wins.
-        if (UpdateSettingsFile(path, [&](TMailSettings& s, size_t) { s = fresh; })) {
+        if (UpdateSettingsFile(path, [&](TMailSettings& s, size_t) { s = fresh; }).Found == TSettingsFound::Record) {
             out << "replaced " << path << "\n";
             return 0;
         }
@@ -129,7 +129,10 @@ int Set(const std::string& path, const std::vector<std::string>& rest, std::ostr
         CheckWholeRecords(path, size);
         Apply(assignments, s);
     });
-    if (!written) throw FileError(path + " does not exist; make it with velmora-ini create");
+    if (written.Found == TSettingsFound::NoFile)
+        throw FileError(path + " does not exist; make it with velmora-ini create");
+    if (written.Found == TSettingsFound::NoRecord)
+        throw FileError(path + " is empty; make a record with velmora-ini create --force");
     out << "updated " << path << "\n";
     return 0;
 }
