@@ -23,8 +23,7 @@ struct TSideFiles {
 };
 
 // Created once per process by the program entry (or by a test). Never shown: the engine component
-// hides it when it loads. Requests of several threads share it: each works on the components under
-// FRequestLock, then sends and answers with copies of its own (see HTTPExecRequest).
+// hides it when it loads. Requests are handled one at a time per process (see HTTPExecRequest).
 class THauptmenue : public TForm {
 public:
     // The form description: creates every component with its stored settings.
@@ -60,12 +59,12 @@ private:
     void ApplyFormOverrides(TMailRequest& r);
     void CheckRecipients(TMailRequest& r);
     void CopyToComponents(const TMailRequest& r);
-    void SendAndAnswer(TSmtpSendMail& sender, const std::string& templateName);
+    void SendAndAnswer(const TMailRequest& r);
     bool InAllowedList(const std::string& address) const;
 
     TSideFiles FSideFiles;
-    // Held while a request fills and copies the components and lists above, which every thread
-    // that serves a request of this process shares.
+    // Held for a whole request: the components and lists above are shared by every thread that
+    // serves a request of this process.
     std::mutex FRequestLock;
 };
 

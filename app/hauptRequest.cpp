@@ -8,6 +8,7 @@
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
+#include "MailSecurity.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -111,12 +112,20 @@ void THauptmenue::CopyToComponents(const TMailRequest& r) {
     Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
 }
 
-void THauptmenue::SendAndAnswer(TSmtpSendMail& sender, const std::string& templateName) {
-    // The request's own filter: the shared one's file name may change under another request.
-    THttpFileFilter answer(nullptr);
-    answer.SetFileName(templateName);
-    answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
-    answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
+void THauptmenue::SendAndAnswer(const TMailRequest& r) {
+    std::string refusal = MailSecurityRefusal(*r.Site);
+    if (!refusal.empty()) {
+        WriteLog(refusal);
+        WriteErrorPage("the site's mail settings are refused, see its log");
+        return;
+    }
+    TSmtpSendMail sender(nullptr);
+    CopySender(*Nachricht, sender);
+    // A relay a form chose is somebody else's: it may get the mail, never the site's login.
+    bool configuredRelay = r.Work.Get(TMailField::mailhost) == r.Stored.Get(TMailField::mailhost) &&
+                           r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
+    sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
+    sender.OnLog = [](const std::string& line) { WriteLog(line); };
     if (sender.Send(20)) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url)) {
@@ -125,18 +134,16 @@ void THauptmenue::SendAndAnswer(TSmtpSendMail& sender, const std::string& templa
             url.clear();
         }
         if (!url.empty()) WriteRedirectPage(url);
-        else if (!templateName.empty()) answer.Execute();
+        else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
         else WriteThankYouPage();
         return;
     }
     if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
-    else if (!templateName.empty()) answer.Execute();
+    else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
 }
 
 void THauptmenue::HTTPExecRequest(TObject*) {
-    // Held while the request works on the shared components; the mail dialogue and the answer
-    // run outside it, so one slow relay does not hold the requests of other threads.
-    std::unique_lock<std::mutex> hold(FRequestLock);
+    std::lock_guard<std::mutex> hold(FRequestLock);
     if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
         // The engine reads no body above its limit: mailing the empty form and thanking would
         // report a lost post as received. Nothing is counted or sent.
@@ -172,11 +179,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     }
     // Built only for a mail that goes out: a refused post needs no body.
     zuordnen(r.Work.DateLine());
-    TSmtpSendMail sender(nullptr);
-    CopySender(*Nachricht, sender);
-    const std::string templateName = RueckgabeHTML->FileName();
-    hold.unlock();
-    SendAndAnswer(sender, templateName);
+    SendAndAnswer(r);
 }
 
 }  // namespace velmora

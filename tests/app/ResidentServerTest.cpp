@@ -71,7 +71,7 @@ protected:
     void Open(const std::string& program) {
         Tmp = fs::temp_directory_path() / ("velmora-resident-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
         fs::create_directories(Tmp);
-        site = std::make_unique<VelmoraSite>(program, std::vector<std::string>{},
+        site = std::make_unique<VelmoraSite>(program, std::vector<std::string>{}, std::vector<std::string>{},
                                              "server.modules += ( \"mod_setenv\" )\n"
                                              "setenv.add-environment = ( \"TMPDIR\" => \"" + Tmp + "\" )\n");
         Program = site->CgiFile(fs::path(program).filename());
