@@ -59,7 +59,7 @@ private:
     void ApplyFormOverrides(TMailRequest& r);
     void CheckRecipients(TMailRequest& r);
     void CopyToComponents(const TMailRequest& r);
-    void SendAndAnswer();
+    void SendAndAnswer(const TMailRequest& r);
     bool InAllowedList(const std::string& address) const;
 
     TSideFiles FSideFiles;

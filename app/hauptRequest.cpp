@@ -8,6 +8,7 @@
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
+#include "MailSecurity.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -111,9 +112,20 @@ void THauptmenue::CopyToComponents(const TMailRequest& r) {
     Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
 }
 
-void THauptmenue::SendAndAnswer() {
+void THauptmenue::SendAndAnswer(const TMailRequest& r) {
+    std::string refusal = MailSecurityRefusal(*r.Site);
+    if (!refusal.empty()) {
+        WriteLog(refusal);
+        WriteErrorPage("the site's mail settings are refused, see its log");
+        return;
+    }
     TSmtpSendMail sender(nullptr);
     CopySender(*Nachricht, sender);
+    // A relay a form chose is somebody else's: it may get the mail, never the site's login.
+    bool configuredRelay = r.Work.Get(TMailField::mailhost) == r.Stored.Get(TMailField::mailhost) &&
+                           r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
+    sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
+    sender.OnLog = [](const std::string& line) { WriteLog(line); };
     if (sender.Send(20)) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url)) {
@@ -167,7 +179,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     }
     // Built only for a mail that goes out: a refused post needs no body.
     zuordnen(r.Work.DateLine());
-    SendAndAnswer();
+    SendAndAnswer(r);
 }
 
 }  // namespace velmora

@@ -53,8 +53,10 @@ class VelmoraSite {
 public:
     // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
     // copy of the program in its cgi-bin, where the program looks for its side files.
-    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients) {
-        std::vector<std::string> options;
+    // sinkOptions: further options of the relay (TLS, login).
+    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients,
+                const std::vector<std::string>& sinkOptions = {}) {
+        std::vector<std::string> options = sinkOptions;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
             options.push_back(r);
@@ -69,6 +71,7 @@ public:
     std::string WwwDir() const { return FWeb->Folder() + "/www"; }
     std::string CgiFile(const std::string& name) const { return FWeb->CgiBin() + "/" + name; }
     int SmtpPort() const { return FSmtp->Port(); }
+    const SmtpSink& Smtp() const { return *FSmtp; }
     std::string Url(const std::string& path) const { return FWeb->BaseUrl() + path; }
     std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
 
