@@ -56,6 +56,10 @@ TFakeAdaptorTable::TFakeAdaptorTable() : FSaved(AdaptorTable()) {
     t.WriteLn = [](const std::string& s) { FakeWrite(s + "\r\n"); };
     t.GetVariable = FakeGetVariable;
     t.GetFormField = FakeGetFormField;
+    // Seen in Writes only: the header it starts is the engine's, not page text.
+    t.StartHeader = [] {
+        if (TFakeRequest* r = gCurrent) r->Writes.push_back("[header]");
+    };
 }
 
 TFakeAdaptorTable::~TFakeAdaptorTable() { AdaptorTable() = FSaved; }

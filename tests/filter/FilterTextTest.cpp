@@ -153,15 +153,15 @@ TEST_F(FilterTest, CurrentDelimiterFollowsTheScan) {
 
 TEST_F(FilterTest, WritesBeforeThePageStayApart) {
     // The engine starts its header at the first write that begins with CR LF or, after blanks,
-    // with "<": until such a write, each stretch and value is a write of its own, so the header
-    // comes at the same place; after it, writes may be gathered.
+    // with "<": until such a write, each stretch of the template is a write of its own, so the
+    // header comes at the same place; after it, writes may be gathered. A value from the request
+    // is never header text: the header is started before it.
     Request.Variables = {{"V", "v"}, {"TAG", "<b>"}};
     Page("Status: %V%\r\n\r\n<p>%V%</p>%TAG%");
-    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"Status: ", "v", "\r\n\r\n<p>v</p>&lt;b&gt;"}));
+    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"Status: ", "[header]", "v\r\n\r\n<p>v</p>&lt;b&gt;"}));
     Request.Writes.clear();
-    // Blanks alone start nothing; an escaped value never begins with "<".
     Page("  %TAG%  <p>%V%");
-    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"  ", "&lt;b&gt;", "  <p>v"}));
+    EXPECT_EQ(Request.Writes, (std::vector<std::string>{"  ", "[header]", "&lt;b&gt;  <p>v"}));
 
     // A handler's own writes come after the text before its entry and before the text after it
     // (everything gathered is handed over before any handler runs, also one that declines).

@@ -15,11 +15,6 @@ using namespace velmora;
 
 namespace {
 
-std::string RealPath(const std::string& p) {
-    char buf[PATH_MAX];
-    return ::realpath(p.c_str(), buf) ? std::string(buf) : std::string();
-}
-
 struct Library {
     void* handle = nullptr;
     explicit Library(const std::string& path) : handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
