@@ -2,6 +2,7 @@
 // template filter and the text lists, and handles each form post (settings, allowed list, mail, answer).
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "Forms.h"
@@ -22,9 +23,7 @@ struct TSideFiles {
 };
 
 // Created once per process by the program entry (or by a test). Never shown: the engine component
-// hides it when it loads. Requests may run on several threads at once: after the first request has
-// loaded the side files, the components and lists here are only read; each request sends and
-// answers through its own copies of Nachricht and RueckgabeHTML.
+// hides it when it loads. Requests are handled one at a time per process (see HTTPExecRequest).
 class THauptmenue : public TForm {
 public:
     // The form description: creates every component with its stored settings.
@@ -36,14 +35,14 @@ public:
     TStringList Allowed;  // allowed recipient addresses, one or more per line
     TStringList Top;      // lines before the form's fields in every mail
     TStringList Bottom;   // lines after them
+    TStringList vars;     // the posted field names while a body is built
 
     // OnFirstExecRequest: locates the side files beside the program file and loads the text ones.
     void HTTPFirstExecRequest(TObject* sender);
     // OnExecRequest: one form post from settings file to answer page.
     void HTTPExecRequest(TObject* sender);
-    // Fills a mail body (the request's copy of Nachricht's) from Top, the posted fields, Bottom
-    // and (when dateLine) the date.
-    void zuordnen(bool dateLine, TStringList& body) const;
+    // Fills Nachricht's body from Top, the posted fields, Bottom and (when dateLine) the date.
+    void zuordnen(bool dateLine);
 
     const TSideFiles& SideFiles() const noexcept { return FSideFiles; }
 
@@ -57,21 +56,17 @@ private:
         bool RecipientsAllowed = false;
     };
 
-    // The request's own sender and answer filter, set up from Nachricht and RueckgabeHTML.
-    struct TRequestParts {
-        TSmtpSendMail Sender{nullptr};
-        THttpFileFilter Answer{nullptr};
-    };
-
     void ApplyFormOverrides(TMailRequest& r);
     void CheckRecipients(TMailRequest& r);
-    void CopyToComponents(const TMailRequest& r, TRequestParts& parts) const;
-    void SendAndAnswer(const TMailRequest& r, TRequestParts& parts);
+    void CopyToComponents(const TMailRequest& r);
+    // Unlocks hold once it has copied what it needs of the shared components.
+    void SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold);
     bool InAllowedList(const std::string& address) const;
 
-    // Written once by the first request, before any other request runs (the engine holds them
-    // back until it has finished); read-only after that.
     TSideFiles FSideFiles;
+    // Held for a whole request: the components and lists above are shared by every thread that
+    // serves a request of this process.
+    std::mutex FRequestLock;
 };
 
 // The eleven field names, as posted (case counts), that never go into the body.

@@ -6,14 +6,16 @@
 
 namespace velmora {
 
-void THauptmenue::zuordnen(bool dateLine, TStringList& body) const {
+void THauptmenue::zuordnen(bool dateLine) {
     std::string separator = AdaptGetFormField("CHAR", ":");
     bool valuesOnly = AdaptGetFormField("VARNAMES", "") == "NO";
+    TStringList& body = Nachricht->MailBody();
     body.Clear();
-    std::unique_ptr<TStringList> vars = HTTP->GetFormFieldNames();
-    if (!vars) vars = std::make_unique<TStringList>();
+    std::unique_ptr<TStringList> names = HTTP->GetFormFieldNames();
+    vars.Clear();
+    if (names) vars.Assign(*names);
     for (const std::string& line : Top) body.Add(line);
-    for (const std::string& name : *vars) {
+    for (const std::string& name : vars) {
         if (IsControlFieldName(name)) continue;
         // Several values of one field come joined by CR LF: one entry over several lines.
         std::string value = AdaptGetFormField(name, "");

@@ -34,8 +34,8 @@ std::string UpperAZ(std::string s) {
 // The counter wraps as a 32-bit register does instead of overflowing.
 int32_t NextCounter(int32_t c) { return static_cast<int32_t>(static_cast<uint32_t>(c) + 1u); }
 
-// The request's own copy of Nachricht's stored settings. Its socket notifications arrive on the
-// thread that creates it, so it is made on the request's thread, whatever thread made the window.
+// The sender that does the work of Nachricht for this request. Its socket notifications arrive on
+// the thread that creates it, so it is made on the request's thread, whatever thread made the window.
 void CopySender(const TSmtpSendMail& from, TSmtpSendMail& to) {
     to.RemoteHost = from.RemoteHost;
     to.RemotePort = from.RemotePort;
@@ -100,31 +100,35 @@ void THauptmenue::CheckRecipients(TMailRequest& r) {
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
 
-void THauptmenue::CopyToComponents(const TMailRequest& r, TRequestParts& parts) const {
+void THauptmenue::CopyToComponents(const TMailRequest& r) {
     const TMailSettings& w = r.Work;
-    CopySender(*Nachricht, parts.Sender);
-    parts.Answer.SetName(RueckgabeHTML->Name());
-    parts.Answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
-    parts.Answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
-    parts.Answer.SetFileName(r.FormTemplate.empty() ? w.Get(TMailField::htmlfile) : r.FormTemplate);
-    TSmtpSendMail& m = parts.Sender;
-    m.MailFrom = w.Get(TMailField::mailfrom);
-    m.MailTo = w.Get(TMailField::mailto);
-    m.MailCC = w.Get(TMailField::mailcc);
-    m.RemoteHost = w.Get(TMailField::mailhost);
-    m.RemotePort = w.Get(TMailField::mailport);
+    RueckgabeHTML->SetFileName(r.FormTemplate.empty() ? w.Get(TMailField::htmlfile) : r.FormTemplate);
+    Nachricht->MailFrom = w.Get(TMailField::mailfrom);
+    Nachricht->MailTo = w.Get(TMailField::mailto);
+    Nachricht->MailCC = w.Get(TMailField::mailcc);
+    Nachricht->RemoteHost = w.Get(TMailField::mailhost);
+    Nachricht->RemotePort = w.Get(TMailField::mailport);
     std::string subject = w.Get(TMailField::mailsubject);
-    m.MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
+    Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
 }
 
-void THauptmenue::SendAndAnswer(const TMailRequest& r, TRequestParts& parts) {
+void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold) {
     std::string refusal = MailSecurityRefusal(*r.Site);
     if (!refusal.empty()) {
         WriteLog(refusal);
         WriteErrorPage("the site's mail settings are refused, see its log");
         return;
     }
-    TSmtpSendMail& sender = parts.Sender;
+    TSmtpSendMail sender(nullptr);
+    CopySender(*Nachricht, sender);
+    // The request's own answer filter: the shared one's file name may change under another request.
+    THttpFileFilter answer(nullptr);
+    answer.SetFileName(RueckgabeHTML->FileName());
+    answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
+    answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
+    // From here on only copies are used: the mail dialogue and the answer run outside the lock, so
+    // one slow relay does not hold the requests of other threads.
+    hold.unlock();
     // A relay a form chose is somebody else's: it may get the mail, never the site's login.
     bool configuredRelay = r.Work.Get(TMailField::mailhost) == r.Stored.Get(TMailField::mailhost) &&
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
@@ -138,17 +142,16 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, TRequestParts& parts) {
             url.clear();
         }
         if (!url.empty()) WriteRedirectPage(url);
-        else if (!parts.Answer.FileName().empty()) parts.Answer.Execute();
+        else if (!answer.FileName().empty()) answer.Execute();
         else WriteThankYouPage();
         return;
     }
-    if (FormField("Erroroff").empty()) WriteErrorPage(parts.Sender.GetErrorText());
-    else if (!parts.Answer.FileName().empty()) parts.Answer.Execute();
+    if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
+    else if (!answer.FileName().empty()) answer.Execute();
 }
 
-// Runs on as many threads at once as the server calls in: what a request decides lives in its own
-// sender and answer filter; the window's components are only read here.
 void THauptmenue::HTTPExecRequest(TObject*) {
+    std::unique_lock<std::mutex> hold(FRequestLock);
     if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
         // The engine reads no body above its limit: mailing the empty form and thanking would
         // report a lost post as received. Nothing is counted or sent.
@@ -177,15 +180,14 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     r.Work = stored.Settings;
     ApplyFormOverrides(r);
     CheckRecipients(r);
-    TRequestParts parts;
-    CopyToComponents(r, parts);
+    CopyToComponents(r);
     if (!r.RecipientsAllowed) {
         WriteRefusalPage(r.Stored.Get(TMailField::mailto), Allowed);
         return;
     }
     // Built only for a mail that goes out: a refused post needs no body.
-    zuordnen(r.Work.DateLine(), parts.Sender.MailBody());
-    SendAndAnswer(r, parts);
+    zuordnen(r.Work.DateLine());
+    SendAndAnswer(r, hold);
 }
 
 }  // namespace velmora

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     module = module.substr(module.rfind('\n') + 1);
 
     IsapiSetup setup{VELMORA_LIBRARY, module};
-    VelmoraSite site(VELMORA_PROGRAM, {}, {}, &setup);
+    VelmoraSite site(VELMORA_PROGRAM, {}, {}, "", &setup);
     WriteSideFiles(site.CgiFile(""), site.SmtpPort());
     WriteSideFiles(site.Dir() + "/cgi-bin", site.SmtpPort());
 

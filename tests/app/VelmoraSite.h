@@ -63,7 +63,8 @@ public:
     // Apache instead, with the library as isapi/velmora.isa, its side files beside it.
     // sinkOptions: further options of the relay (TLS, login).
     VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients,
-                const std::vector<std::string>& sinkOptions = {}, const IsapiSetup* isapi = nullptr) {
+                const std::vector<std::string>& sinkOptions = {}, const std::string& extraWebConfig = "",
+                const IsapiSetup* isapi = nullptr) {
         std::vector<std::string> options = sinkOptions;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
@@ -72,10 +73,11 @@ public:
         FSmtp = std::make_unique<SmtpSink>(options);
         std::string why;
         if (!isapi) {
-            FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why);
+            FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why, extraWebConfig);
             if (!FWeb) throw std::runtime_error("lighttpd did not start: " + why);
             FProgramDir = FWeb->CgiBin();
-            FProgramPath = "/cgi-bin/velmora";
+            FProgramName = velmoraProgram.substr(velmoraProgram.rfind('/') + 1);
+            FProgramPath = "/cgi-bin/" + FProgramName;
             return;
         }
         FWeb = TWebServer::Start(TServerKind::Apache, velmoraProgram, why, IsapiConfig(isapi->Module));
@@ -86,6 +88,7 @@ public:
         std::filesystem::permissions(FProgramDir, std::filesystem::perms::all);
         std::filesystem::copy_file(isapi->Library, FProgramDir + "/velmora.isa");
         FProgramPath = "/isapi/velmora.isa";
+        FProgramName = "velmora";
     }
 
     // Apache's configuration lines that hand every .isa file of the isapi folder to the module.
@@ -149,7 +152,7 @@ public:
     }
 
     // What the program wrote to its log ("Log" beside it).
-    std::string Log() const { return ReadWholeFile(CgiFile("Log/velmora.Log")); }
+    std::string Log() const { return ReadWholeFile(CgiFile("Log/" + FProgramName + ".Log")); }
     // What the CGI program wrote to its standard error (lighttpd passes its own on), and the
     // web server's error log.
     std::string ServerErrors() const { return ReadWholeFile(FWeb->OutputLog()) + ReadWholeFile(FWeb->ErrorLog()); }
@@ -183,7 +186,7 @@ private:
 
     std::unique_ptr<SmtpSink> FSmtp;
     std::unique_ptr<TWebServer> FWeb;
-    std::string FProgramDir, FProgramPath;
+    std::string FProgramDir, FProgramPath, FProgramName;
 };
 
 }  // namespace velmora::test

@@ -40,7 +40,7 @@ class ApacheIsapi : public ::testing::Test {
 protected:
     void SetUp() override {
         IsapiSetup setup{VELMORA_LIBRARY, ModIsapi()};
-        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, &setup);
+        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, "", &setup);
         TMailSettings s;
         s.Set(TMailField::mailfrom, "form@example.org");
         s.Set(TMailField::mailto, "webmaster@example.org");
