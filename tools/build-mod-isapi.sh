@@ -9,6 +9,9 @@ set -eu
 out=${1:?usage: build-mod-isapi.sh OUTDIR}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+# Tests run in parallel and each may ask for the module: one builds it, the others wait and reuse it.
+exec 9>"$out/.build.lock"
+flock 9
 module="$out/src/.libs/mod_isapi.so"
 if [ -f "$module" ]; then
   echo "$module"
