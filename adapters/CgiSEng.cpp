@@ -2,6 +2,8 @@
 // request events, the end of a request and of the process, and the activity test.
 #include "CgiSEng.h"
 
+#include "CgiResident.h"
+
 namespace velmora {
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner, bool handStarted, TCGIMode cgiMode,
@@ -27,27 +29,26 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, bool handStarted, TCGIMode cgiMo
 
     if (Designing() || !IsActive()) return;
     MakeCurrent();
-    // The resident server titles its window and starts PollTimer here instead of serving.
-    if (StdServerProcess) return;
+    if (StdServerProcess) {
+        StartServing();
+        return;
+    }
     DispatchRequest();
 }
 
 TCGIStdEngine::~TCGIStdEngine() {
+    FPoll.reset();
+    // A server closed while requests run on their threads lets them finish with this engine.
+    WaitForRequestThreads();
     TCGIStdEngine* self = this;
     StdEngine.compare_exchange_strong(self, nullptr);
 }
 
-namespace {
-
-// Seam of the resident modes: a CGI start with a CGIMode other than NormalMode starts a resident
-// server, queues its request there and relays the answer. Until those modes exist nothing is
-// handed over, and the request is served by this process as in NormalMode.
-bool HandToNewResidentServer() { return false; }
-
-}  // namespace
-
 void TCGIStdEngine::DispatchRequest() {
-    if (CGIMode != NormalMode && !StdServerProcess && HandToNewResidentServer()) return;
+    if (CGIMode != NormalMode && !StdServerProcess) {
+        HandToNewResidentServer();
+        return;
+    }
     HandleRequest();
     if (AutoTerminate) TerminateProgram();
 }
@@ -56,8 +57,8 @@ bool TCGIStdEngine::IsActive() { return IsStandardCgiStart(); }
 
 void TCGIStdEngine::ExecRequest() {
     CGIRequestState().FormData = ReadContent();
-    // OnLastExecRequest only in NormalMode: in the resident modes the process outlives the request.
-    RaiseRequestEvents(CGIMode == NormalMode);
+    // OnLastExecRequest only for a CGI process's own request: a resident server outlives it.
+    RaiseRequestEvents(CGIMode == NormalMode && !StdServerProcess);
 }
 
 void TCGIStdEngine::EndRequest() {

@@ -12,11 +12,12 @@
 
 namespace velmora {
 
+class TResidentPoll;
 class TThread;
 class TTimer;
 
 // State of the CGI request running on the calling thread. In a normal CGI process only the main
-// thread has one; a resident server (later) gives each request thread its own.
+// thread has one; a resident server in ServerThreadMode gives each request thread its own.
 struct TCGIRequestState {
     std::unique_ptr<TStream> OutputStream;   // where answer bytes go: standard output here
     std::unique_ptr<TStream> InputStream;    // where the body comes from: standard input here
@@ -26,11 +27,13 @@ struct TCGIRequestState {
     std::unique_ptr<TStringList> RequestEnvironment;
     TThread* CurrentRequestThread = nullptr;  // the thread serving a handed-over request, else null
     long long BodyBytesRead = 0;              // body bytes taken from InputStream so far
+    std::string RequestFileName;              // the request file this thread queued or serves
+    std::string RequestKey;                   // the four hex digits in the name of the client's file
 };
 TCGIRequestState& CGIRequestState() noexcept;
 
-// True only in the resident server of this program. The resident modes are not built yet, so
-// nothing sets it; every test of it marks a place where they join in.
+// True only in the resident server of this program: started by hand (no server software, no
+// parameter) or by a client with the parameter "START_SERVER". Decided by the unit's start-up.
 extern std::atomic<bool> StdServerProcess;
 
 class TCGIStdEngine : public THttpEngine {
@@ -50,11 +53,18 @@ public:
     bool AutoTerminate = true;
     // Started by hand (no server software, no parameter): the engine runs as a resident server.
     bool HandStarted = false;
-    // Exists only in a resident server process; owned by the engine.
+    // Exists only in a resident server process while it polls; owned by the engine.
     TTimer* PollTimer = nullptr;
 
-    // Runs the request of this process: here, or (resident modes) by handing it over.
+    // Runs the request of this process: here, or (resident modes) by handing it over to a
+    // resident server that it starts.
     void DispatchRequest();
+    // In the resident server: serves the handed-over request of this request file, on this thread
+    // (ServerMode) or on a new TCGIRequestThread (ServerThreadMode).
+    void DispatchRequest(const std::string& requestFileName);
+    // The poll timer's handler: takes the next queued request and serves it; ends the process
+    // when the queue file has gone.
+    void PollQueue();
 
     void ExecRequest() override;
     void EndRequest() override;
@@ -74,10 +84,18 @@ protected:
     std::string ReadContent();
 
 private:
+    void StartServing();
+    void HandToNewResidentServer();
+    // Opens the request file (variables and body) and the answer file of a handed-over request.
+    void OpenRequestFiles(const std::string& requestFileName);
+    // Takes a served request out of the queue and deletes its request file.
+    void FinishRequest(const std::string& requestFileName);
     // Sends bytes to the thread's output stream when output is direct.
     void SendDirect(const void* data, long count);
     std::string ReadUrlEncodedBody(int length);
     void DiscardUnreadBody();
+
+    std::unique_ptr<TResidentPoll> FPoll;
 };
 
 // The engine that request threads of a resident server serve with; null when none exists.
@@ -88,8 +106,16 @@ extern std::atomic<TCGIStdEngine*> StdEngine;
 bool IsStandardCgiStart();
 
 // The unit's start-up, run once before any form exists (see UnitStartup.h in the general engine
-// component for the call order). Opens the standard streams of a CGI start and is the place
-// where a request is handed to a running resident server. Later calls do nothing.
-void CgiSEngStartup();
+// component for the call order). Opens the standard streams of a CGI start. withExchange (the
+// program entry's call, once the command line is known): also decides the process's role in the
+// resident exchange, makes the queue file in the resident server, and hands a CGI start's request
+// to a running resident server, ending the process there. Later calls do nothing.
+void CgiSEngStartup(bool withExchange = false);
+
+// The client's half of the standard exchange: queues this process's request (writing its request
+// file) when a queue file exists and this is a standard CGI start; false otherwise.
+bool EnqueueStandardRequest();
+// Waits for the queued request's answer and relays it to standard output; ends the process.
+[[noreturn]] void WaitForStandardAnswer();
 
 }  // namespace velmora

@@ -1,11 +1,15 @@
 // Start-up of the standard CGI unit, before any form exists: the per-thread CGI state, the test for
-// a CGI start, the standard streams, and the point where a request goes to a resident server.
+// a CGI start, the process's role in the resident exchange, the standard streams, and the hand-over
+// of a request to a running resident server.
 #include <mutex>
 
 #include "CgiSEng.h"
+#include "CgiResident.h"
 #include "EnvPaths.h"
+#include "Files.h"
 #include "StdHandles.h"
 #include "System.h"
+#include "WindowTitle.h"
 
 namespace velmora {
 
@@ -25,28 +29,50 @@ bool IsStandardCgiStart() {
 
 namespace {
 
-// HAND-OVER POINT of the resident modes. When a resident server of this program runs, a CGI start
-// queues its request there, waits for the answer, relays it to standard output and ends the
-// process inside this call, whatever CGIMode the main window's settings hold. No resident server
-// exists yet, so the request is always served by this process.
-void HandOverToResidentServer() {}
+constexpr unsigned kStaleQueuePauseMs = 300;
 
-void RunStartup() {
-    // The resident modes decide the process's role (StdServerProcess) here, before the test below.
-    if (!IsStandardCgiStart() || StdServerProcess) return;
+// Started by hand (no server software, no parameter) or by a client, with exactly "START_SERVER".
+bool IsResidentServerStart() {
+    if (ParamCount() >= 1) return ParamStr(1) == "START_SERVER";
+    return GetEnv("SERVER_SOFTWARE").empty();
+}
+
+// Before either role acts: a queue file that no server window heartbeats is a dead server's, and
+// with no queue file, nothing in the exchange folder belongs to a living request.
+void ClearDeadServer() {
+    if (!FindWindowByTitle(ExchangeNames().WindowTitle) && QueueFileExists() && QueueFileStale()) {
+        DeleteFile(ExchangeNames().QueueFile);
+        Sleep(kStaleQueuePauseMs);
+    }
+    if (!QueueFileExists()) SweepExchangeFiles();
+}
+
+void RunStartup(bool withExchange) {
+    if (withExchange) {
+        StdServerProcess = IsResidentServerStart();
+        if (!ServerData()) ServerData() = std::make_unique<TServerData>();
+    }
+    if (!IsStandardCgiStart()) return;
+    if (withExchange) ClearDeadServer();
+    if (StdServerProcess) {
+        if (withExchange) CreateQueueFile(true);
+        return;
+    }
     TCGIRequestState& st = CGIRequestState();
     st.OutputStream = OpenStdOutput();
     st.InputStream = OpenStdInput();
     st.BodyBytesRead = 0;
     IgnoreBrokenPipe();
-    HandOverToResidentServer();
+    // A resident server is running: it serves the request, whatever CGIMode the program's
+    // settings hold, and this process ends here.
+    if (withExchange && EnqueueStandardRequest()) WaitForStandardAnswer();
 }
 
 }  // namespace
 
-void CgiSEngStartup() {
+void CgiSEngStartup(bool withExchange) {
     static std::once_flag once;
-    std::call_once(once, RunStartup);
+    std::call_once(once, RunStartup, withExchange);
 }
 
 }  // namespace velmora

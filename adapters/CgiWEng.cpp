@@ -2,6 +2,8 @@
 // dispatch, the run of one request over its profile, the end of a request, and the activity test.
 #include "CgiWEng.h"
 
+#include "CgiResident.h"
+
 #include "System.h"
 
 namespace velmora {
@@ -36,39 +38,24 @@ TCGIWinEngine::TCGIWinEngine(TComponent* owner, bool handStarted, TCGIMode cgiMo
 }
 
 TCGIWinEngine::~TCGIWinEngine() {
+    FPoll.reset();
+    WaitForRequestThreads();
     TCGIWinEngine* self = this;
     WinEngine.compare_exchange_strong(self, nullptr);
 }
-
-// RESIDENT SERVER POINT: the resident server gives the application window the server window title
-// and starts PollTimer (60 ms), then serves queued profiles from its message loop. Those modes are
-// not built yet, so a process with no profile to serve ends here, with a log line, instead of
-// waiting for requests that nothing would bring.
-void TCGIWinEngine::StartResidentServer() {
-    WriteLog("No profile file given: nothing to serve, and no resident server mode exists; the program ends");
-    TerminateProgram();
-}
-
-namespace {
-
-// Seam of the resident modes: a profile start with a CGIMode other than NormalMode starts a
-// resident server, queues its profile there and waits until it has been served. Until those modes
-// exist nothing is handed over, and the request is served by this process as in NormalMode.
-bool HandToNewResidentServer(const std::string& /*iniFileName*/) { return false; }
-
-}  // namespace
 
 void TCGIWinEngine::DispatchRequest(const std::string& iniFileName) {
     TCGIWinRequestState& st = CGIWinRequestState();
     st.IniFileName = iniFileName;
     st.MultipartFormData.clear();
-    // In the resident server each queued profile comes here; the resident modes serve it on a
-    // thread of its own in ServerThreadMode, and finish it (the answer to the waiting start) here.
     if (WinServerProcess) {
-        HandleRequest();
+        ServeQueued(iniFileName);
         return;
     }
-    if (CGIMode != NormalMode && HandToNewResidentServer(iniFileName)) return;
+    if (CGIMode != NormalMode) {
+        HandToNewResidentServer(iniFileName);
+        return;
+    }
     HandleRequest();
     if (AutoTerminate) TerminateProgram();
 }

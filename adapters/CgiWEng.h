@@ -14,6 +14,7 @@
 
 namespace velmora {
 
+class TResidentPoll;
 class TThread;
 class TTimer;
 
@@ -53,11 +54,16 @@ public:
     bool AutoTerminate = true;
     // Started by hand (no server software, no parameter): the engine runs as a resident server.
     bool HandStarted = false;
-    // Exists only in a resident server process; owned by the engine.
+    // Exists only in a resident server process while it polls; owned by the engine.
     TTimer* PollTimer = nullptr;
 
     // Runs the request of the profile iniFileName: here, or (resident modes) by handing it over.
+    // In the resident server: serves a queued profile on this thread (ServerMode) or on a new
+    // TCGIRequestThread (ServerThreadMode), then takes it out of the queue.
     void DispatchRequest(const std::string& iniFileName);
+    // The poll timer's handler: takes the next queued profile and serves it; ends the process
+    // when the queue file has gone.
+    void PollQueue();
 
     void ExecRequest() override;
     void EndRequest() override;
@@ -81,15 +87,29 @@ private:
     void ReadContentFile(TCGIWinRequestState& st);
     // The resident server's start: title and poll timer, then requests from the message loop.
     void StartResidentServer();
+    // Starts a resident server, queues this profile there and waits until it has been served.
+    void HandToNewResidentServer(const std::string& iniFileName);
+    // In the resident server: serves one queued profile and takes it out of the queue.
+    void ServeQueued(const std::string& iniFileName);
+
+    std::unique_ptr<TResidentPoll> FPoll;
 };
 
 // The engine that request threads of a resident server serve with; null when none exists.
 extern std::atomic<TCGIWinEngine*> WinEngine;
 
 // The unit's start-up, run once before any form exists, after the standard CGI unit's (see
-// UnitStartup.h in the general engine component): decides WinCGIStart and WinServerProcess, takes
-// the profile path from the first parameter, and is the place where a request is handed to a
-// running resident server. Later calls do nothing.
-void CgiWEngStartup();
+// UnitStartup.h in the general engine component): decides WinCGIStart and WinServerProcess and
+// takes the profile path from the first parameter. withExchange (the program entry's call): the
+// resident server also makes its queue file, and a profile start hands its profile to a running
+// resident server, ending the process there. Later calls do nothing.
+void CgiWEngStartup(bool withExchange = false);
+
+// The client's half of the profile exchange: queues this process's profile when a queue file
+// exists; false otherwise.
+bool EnqueueProfileRequest();
+// Waits until the queued profile has been served (the answer is in its output file); ends the
+// process.
+[[noreturn]] void WaitForProfileAnswer();
 
 }  // namespace velmora

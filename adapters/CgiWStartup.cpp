@@ -1,11 +1,14 @@
 // Start-up of the profile-file unit, before any form exists: the per-thread request state, the test
-// for a profile-file start, the profile named by the first parameter, and the point where a request
-// goes to a resident server.
+// for a profile-file start, the profile named by the first parameter, the resident server's queue
+// file, and the hand-over of a profile to a running resident server.
 #include <mutex>
 
+#include "CgiResident.h"
 #include "CgiWEng.h"
 #include "EnvPaths.h"
+#include "Files.h"
 #include "System.h"
+#include "WindowTitle.h"
 
 namespace velmora {
 
@@ -20,26 +23,27 @@ TCGIWinRequestState& CGIWinRequestState() noexcept {
 
 namespace {
 
-// HAND-OVER POINT of the resident modes. When a resident server of this program runs, a profile
-// start queues its profile there, waits until it has been served and ends the process inside this
-// call. No resident server exists yet, so the request is always served by this process.
-void HandOverToResidentServer() {}
-
-void RunStartup() {
+void RunStartup(bool withExchange) {
     WinCGIStart = !RunsAsLibrary() &&
                   (GetEnv("SERVER_SOFTWARE").empty() || Contains(UpperCase(GetEnv("CGI_VERSION")), "WIN"));
     WinServerProcess = false;
     if (!WinCGIStart) return;
     if (ParamCount() > 0) CGIWinRequestState().IniFileName = AddSystemDrive(ParamStr(1));
     WinServerProcess = ParamCount() == 0;
-    if (!WinServerProcess) HandOverToResidentServer();
+    if (!withExchange) return;
+    if (!ServerData()) ServerData() = std::make_unique<TServerData>();
+    // A queue file that no server window heartbeats is a dead server's.
+    if (!FindWindowByTitle(ExchangeNames().WindowTitle) && QueueFileExists() && QueueFileStale())
+        DeleteFile(ExchangeNames().QueueFile);
+    if (WinServerProcess) CreateQueueFile(false);
+    else if (EnqueueProfileRequest()) WaitForProfileAnswer();
 }
 
 }  // namespace
 
-void CgiWEngStartup() {
+void CgiWEngStartup(bool withExchange) {
     static std::once_flag once;
-    std::call_once(once, RunStartup);
+    std::call_once(once, RunStartup, withExchange);
 }
 
 }  // namespace velmora

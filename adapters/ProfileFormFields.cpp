@@ -15,12 +15,12 @@ namespace {
 constexpr long kExternalPiece = 2048;
 
 // "path length": the path before the first blank, the length in the ten characters from it.
-std::string ReadExternalField(const std::string& name, const std::string& spec) {
-    const size_t blank = spec.find(' ');
+std::string ReadExternalField(const std::string& name, const std::string& entry) {
+    const size_t blank = entry.find(' ');
     int length = 0;
-    if (blank == std::string::npos || !TryStrToInt(spec.substr(blank, 10), length) || length < 0)
+    if (blank == std::string::npos || !TryStrToInt(entry.substr(blank, 10), length) || length < 0)
         return NotAvailable;
-    const std::string path = AddSystemDrive(spec.substr(0, blank));
+    const std::string path = AddSystemDrive(entry.substr(0, blank));
     if (!IsRegularFile(path)) return NotAvailable;
     try {
         TFileStream file(path, fmOpenRead | fmShareDenyNone);

@@ -23,7 +23,7 @@ struct TConfKey {
     std::string_view Name;     // lower case, as written in the file
     TConfKind Kind;
     std::string_view Default;  // as it would be written in the file
-    std::string_view Choices;  // Choice: the allowed words, separated by "|"
+    std::string_view Choices = {};  // Choice: the allowed words, separated by "|"
     long Min = 0, Max = 0;     // Number: the range allowed
     bool Secret = false;       // its value never goes into a log line
 };

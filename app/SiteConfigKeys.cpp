@@ -9,6 +9,18 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // Whether a form's mailhost and mailport fields may choose the relay. Denied, they would
         // let any visitor make the server connect to any host and port it can reach.
         {.Name = "form_relay", .Kind = TConfKind::Choice, .Default = "deny", .Choices = "deny|allow"},
+        // How mail reaches the relay: off (plain, HELO), starttls (when the relay offers it),
+        // required (STARTTLS or no mail), implicit (TLS from the first byte, port 465).
+        {.Name = "tls", .Kind = TConfKind::Choice, .Default = "off", .Choices = "off|starttls|required|implicit"},
+        // The authorities that may sign the relay's certificate; empty: the system's store.
+        {.Name = "tls_ca_file", .Kind = TConfKind::Text, .Default = ""},
+        // Switched off, any certificate is taken: logged on every send.
+        {.Name = "tls_verify", .Kind = TConfKind::Flag, .Default = "yes"},
+        // The login at the configured relay (never at one a form chose).
+        {.Name = "smtp_user", .Kind = TConfKind::Text, .Default = ""},
+        {.Name = "smtp_password", .Kind = TConfKind::Text, .Default = "", .Secret = true},
+        // A login over a connection without TLS shows the password to anyone on the way.
+        {.Name = "smtp_login_without_tls", .Kind = TConfKind::Flag, .Default = "no"},
     };
     return keys;
 }

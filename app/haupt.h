@@ -59,7 +59,8 @@ private:
     void ApplyFormOverrides(TMailRequest& r);
     void CheckRecipients(TMailRequest& r);
     void CopyToComponents(const TMailRequest& r);
-    void SendAndAnswer();
+    // Unlocks hold once it has copied what it needs of the shared components.
+    void SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold);
     bool InAllowedList(const std::string& address) const;
 
     TSideFiles FSideFiles;

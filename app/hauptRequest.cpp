@@ -8,6 +8,7 @@
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
+#include "MailSecurity.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -111,9 +112,28 @@ void THauptmenue::CopyToComponents(const TMailRequest& r) {
     Nachricht->MailSubject = w.NumberedSubject() ? subject + " #" + IntToStr(w.Counter()) : subject;
 }
 
-void THauptmenue::SendAndAnswer() {
+void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold) {
+    std::string refusal = MailSecurityRefusal(*r.Site);
+    if (!refusal.empty()) {
+        WriteLog(refusal);
+        WriteErrorPage("the site's mail settings are refused, see its log");
+        return;
+    }
     TSmtpSendMail sender(nullptr);
     CopySender(*Nachricht, sender);
+    // The request's own answer filter: the shared one's file name may change under another request.
+    THttpFileFilter answer(nullptr);
+    answer.SetFileName(RueckgabeHTML->FileName());
+    answer.OnHttpEntry = RueckgabeHTML->OnHttpEntry;
+    answer.OnHttpLogicalEntry = RueckgabeHTML->OnHttpLogicalEntry;
+    // From here on only copies are used: the mail dialogue and the answer run outside the lock, so
+    // one slow relay does not hold the requests of other threads.
+    hold.unlock();
+    // A relay a form chose is somebody else's: it may get the mail, never the site's login.
+    bool configuredRelay = r.Work.Get(TMailField::mailhost) == r.Stored.Get(TMailField::mailhost) &&
+                           r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
+    sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
+    sender.OnLog = [](const std::string& line) { WriteLog(line); };
     if (sender.Send(20)) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url)) {
@@ -122,16 +142,16 @@ void THauptmenue::SendAndAnswer() {
             url.clear();
         }
         if (!url.empty()) WriteRedirectPage(url);
-        else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+        else if (!answer.FileName().empty()) answer.Execute();
         else WriteThankYouPage();
         return;
     }
     if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
-    else if (!RueckgabeHTML->FileName().empty()) RueckgabeHTML->Execute();
+    else if (!answer.FileName().empty()) answer.Execute();
 }
 
 void THauptmenue::HTTPExecRequest(TObject*) {
-    std::lock_guard<std::mutex> hold(FRequestLock);
+    std::unique_lock<std::mutex> hold(FRequestLock);
     if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
         // The engine reads no body above its limit: mailing the empty form and thanking would
         // report a lost post as received. Nothing is counted or sent.
@@ -167,7 +187,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     }
     // Built only for a mail that goes out: a refused post needs no body.
     zuordnen(r.Work.DateLine());
-    SendAndAnswer();
+    SendAndAnswer(r, hold);
 }
 
 }  // namespace velmora

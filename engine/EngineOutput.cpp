@@ -106,7 +106,7 @@ void THttpEngine::FlushOutputBuffer() {
         WriteBuffer(bytes.data(), size);
         return;
     }
-    if (RunsAsLibrary() && Contains(UpperCase(GetServerSoftware()), "NETSCAPE")) {
+    if (FHeadersThroughServer || (RunsAsLibrary() && Contains(UpperCase(GetServerSoftware()), "NETSCAPE"))) {
         WriteHeader("content-length", IntToStr(size));
         st.HeaderSent = true;
         EndHeaders();

@@ -142,6 +142,10 @@ protected:
     // before what the first one sets up. Sender of every event is the engine.
     void RaiseRequestEvents(bool withLast = true);
 
+    // The server sends the headers the engine hands it, apart from the body: a buffered answer
+    // then holds only the body, and its flush ends the headers before sending it.
+    bool FHeadersThroughServer = false;
+
     // True once OnFirstExecRequest has been raised by this engine; guarded by FFirstRequestLock.
     bool FFirstRequestDone = false;
     std::mutex FFirstRequestLock;

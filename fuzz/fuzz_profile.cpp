@@ -21,6 +21,7 @@ TCGIWinEngine& Engine() {
     static TComponent owner;
     // Never active: it only answers look-ups over the thread's profile.
     static TCGIWinEngine* engine = [] {
+        CgiWEngStartup();  // first, or the constructor's own call would decide the process's role
         WinCGIStart = false;
         return new TCGIWinEngine(&owner, false, NormalMode, false, false, false, kFieldDir, "S", 10000, true,
                                  "text/html", true, nullptr, nullptr, nullptr, nullptr);

@@ -1,5 +1,5 @@
-// Fuzz target for the mail sender's handling of outside text: a relay's reply stream, and form
-// values that become address lists, header text and the (encoded, dot-stuffed) body.
+// Fuzz target for the mail sender's handling of outside text: a relay's reply stream and its EHLO
+// capabilities, and form values that become address lists, header text and the encoded body.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -7,7 +7,9 @@
 #include "MailDecode.h"
 #include "MailEncoding.h"
 #include "MailText.h"
+#include "SmtpCapabilities.h"
 #include "SmtpReply.h"
+#include "SysUtils.h"
 
 using namespace velmora;
 
@@ -26,6 +28,24 @@ void CheckReplies(const std::string& in) {
     Check(CompleteReplyLength(in.substr(0, n - 1)) == 0);  // no shorter prefix is a whole reply
     int code = ReplyCodeOf(in.substr(0, n));
     Check(code == -1 || (code >= 0 && code <= 999));
+}
+
+bool Same(const TSmtpCapabilities& a, const TSmtpCapabilities& b) {
+    return a.StartTls == b.StartTls && a.AuthPlain == b.AuthPlain && a.AuthLogin == b.AuthLogin;
+}
+
+// A capability is only ever read from a keyword that is there, and only from the reply itself:
+// what a relay (or someone between) sends after the reply's last line changes nothing.
+void CheckCapabilities(const std::string& in) {
+    TSmtpCapabilities caps = ParseCapabilities(in);
+    std::string upper = UpperCase(in);
+    if (caps.StartTls) Check(upper.find("STARTTLS") != std::string::npos);
+    if (caps.AuthPlain) Check(upper.find("AUTH") != std::string::npos && upper.find("PLAIN") != std::string::npos);
+    if (caps.AuthLogin) Check(upper.find("AUTH") != std::string::npos && upper.find("LOGIN") != std::string::npos);
+    size_t n = CompleteReplyLength(in);
+    if (n == 0 || n > kMaxReplyLength) return;
+    Check(Same(caps, ParseCapabilities(in.substr(0, n))));
+    Check(Same(caps, ParseCapabilities(in.substr(0, n) + "250-x\r\n250 STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n")));
 }
 
 void CheckValues(const std::string& in) {
@@ -65,6 +85,7 @@ void CheckBody(const std::string& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string in(reinterpret_cast<const char*>(data), size);
     CheckReplies(in);
+    CheckCapabilities(in);
     CheckValues(in);
     CheckBody(in);
     return 0;

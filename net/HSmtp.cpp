@@ -41,6 +41,8 @@ bool TSmtpSendMail::Send(int timeoutSeconds) {
     FReplyCode = -1;
     FLastReply.clear();
     ClearError();
+    if (Security.Tls != TTlsMode::Off && !Security.Certificates.Verify && OnLog)
+        OnLog("The certificate of the relay " + RemoteHost + ":" + RemotePort + " is not checked (switched off)");
     // Never continue an earlier dialogue: its relay would take our commands as its message text.
     if (State() != ssReady) Disconnect();
     bool ok = false;
@@ -68,6 +70,7 @@ bool TSmtpSendMail::RunDialogue() {
 }
 
 std::string TSmtpSendMail::GetErrorText() const {
+    if (!TlsError().empty()) return TlsError();
     std::string text = ErrorText();
     return text.empty() ? FLastReply : text;
 }
@@ -75,15 +78,6 @@ std::string TSmtpSendMail::GetErrorText() const {
 void TSmtpSendMail::BufferText(const std::string& s) { MessageBuffer() += s; }
 
 void TSmtpSendMail::AddBodyText(const std::string& s) { BufferText(s); }
-
-void TSmtpSendMail::WaitForNotification(uint64_t until) {
-    uint64_t now = TickCount();
-    if (now >= until) return;
-    TMessageQueue& queue = TMessageQueue::Current();
-    uint64_t wait = std::min<uint64_t>(until - now, 60 * 60 * 1000);
-    queue.WaitMessage(static_cast<int>(wait));
-    queue.ProcessMessages();
-}
 
 bool TSmtpSendMail::WaitForConnection() {
     uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
@@ -140,6 +134,7 @@ bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood)
 bool TSmtpSendMail::SayHello() {
     Connect();
     if (!WaitForConnection()) return false;
+    if (Security.Tls == TTlsMode::Implicit && !BeginTls()) return false;
     // The greeting's code is not examined: any whole line will do ("ESMTP ready" included).
     // Silence or a closed connection ends the attempt before anything is said to the relay.
     if (!ReadReply()) return false;
@@ -148,6 +143,11 @@ bool TSmtpSendMail::SayHello() {
         ReportError(WSAGetLastError());
         return false;
     }
+    bool extended = Security.Tls != TTlsMode::Off || !Security.User.empty();
+    return extended ? ExtendedHello(host) : PlainHello(host);
+}
+
+bool TSmtpSendMail::PlainHello(const std::string& host) {
     return Command("HELO " + host, 250) || Command("HELO", 250) || Command("HELO 10.0.0.1", 250);
 }
 

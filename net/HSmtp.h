@@ -1,5 +1,6 @@
 // TSmtpSendMail: delivers one message to an SMTP relay (HELO, MAIL FROM, RCPT TO, DATA, QUIT)
-// with a header template, body lines and base64 attachments in a MIME multipart layout.
+// with a header template, body lines and base64 attachments in a MIME multipart layout; on request
+// over TLS (STARTTLS or from connect) and with a login (AUTH PLAIN or LOGIN).
 #pragma once
 
 #include <cstdint>
@@ -8,10 +9,31 @@
 
 #include "HSockets.h"
 #include "StringList.h"
+#include "TlsChannel.h"
 
 namespace velmora {
 
+struct TSmtpCapabilities;
+
 using TBodyEntryEvent = std::function<void(const std::string& entryName)>;
+// A notice for the program's log (a security setting that weakens the dialogue).
+using TSmtpLogEvent = std::function<void(const std::string& line)>;
+
+enum class TTlsMode {
+    Off,       // the plain dialogue with HELO
+    StartTls,  // STARTTLS when the relay offers it, else on in plain text
+    Required,  // STARTTLS or no mail
+    Implicit   // TLS from the first byte (port 465)
+};
+
+// How the dialogue is secured. The default keeps the plain dialogue: HELO, no TLS, no login.
+struct TSmtpSecurity {
+    TTlsMode Tls = TTlsMode::Off;
+    TTlsSettings Certificates;
+    std::string User;  // a login (AUTH) is made when this is non-empty
+    std::string Password;
+    bool LoginWithoutTls = false;  // a login may go over an unencrypted connection
+};
 
 // The body text that Send is preparing on the calling thread (one per thread, not per component).
 std::string& MessageBuffer();
@@ -30,6 +52,8 @@ public:
     std::string MailBCC;
     std::string MailSubject;
     TBodyEntryEvent OnBodyEntry;
+    TSmtpSecurity Security;
+    TSmtpLogEvent OnLog;
 
     // The component owns its lists; the setters copy.
     const TStringList& MailBody() const noexcept { return FMailBody; }
@@ -46,7 +70,8 @@ public:
     // QUIT was answered as expected. A failed Send closes its connection. A port text that is no
     // port and an attachment that cannot be opened raise out of Send.
     bool Send(int timeoutSeconds);
-    // After a failed Send: the socket error text when there is one, else the relay's last reply.
+    // After a failed Send: why TLS failed, else the socket error text when there is one, else the
+    // relay's last reply (or the sender's own reason for refusing a step).
     std::string GetErrorText() const;
 
     virtual void BufferText(const std::string& s);
@@ -66,11 +91,18 @@ protected:
     bool SendQuit();
     // True when a whole reply line arrived, whatever its code.
     bool ReadReply();
+    // EHLO, STARTTLS and AUTH as Security asks; the plain HELO when the relay refuses EHLO and
+    // neither TLS nor a login is required.
+    bool ExtendedHello(const std::string& host);
+    bool Login(const TSmtpCapabilities& capabilities);
 
 private:
     bool RunDialogue();
     bool WaitForConnection();
-    void WaitForNotification(uint64_t until);
+    bool PlainHello(const std::string& host);
+    bool BeginTls();
+    // Fails the step with the sender's own explanation in place of a relay's reply.
+    bool Refuse(const std::string& why);
     bool Command(const std::string& line, int expected, int alsoGood = -1);
     std::string HeaderText(std::string& partHeader) const;
     void SendBody(const std::string& text);

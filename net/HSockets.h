@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "Component.h"
@@ -12,6 +13,9 @@
 #include "Sockets.h"
 
 namespace velmora {
+
+class TTlsChannel;
+struct TTlsSettings;
 
 using TSocketErrorEvent =
     std::function<void(TComponent* sender, int errorCode, const std::string& errorText)>;
@@ -90,11 +94,30 @@ public:
 
     HWND NotificationWindow() const noexcept { return FWindow; }
 
+    // TLS on the open connection, certificate checked against RemoteHost: the handshake runs now,
+    // waiting at most until deadline (TickCount), and from then on SendText and ReceiveText carry
+    // plaintext until Disconnect. False, with TlsError(), when the handshake failed.
+    bool StartTls(const TTlsSettings& settings, uint64_t deadline);
+    bool TlsActive() const noexcept { return FTls != nullptr; }
+    // Why TLS failed on the current connection; empty when it did not.
+    const std::string& TlsError() const noexcept { return FTlsError; }
+
+protected:
+    // Blocks in the thread's message queue until a message arrives or TickCount reaches until,
+    // then dispatches what arrived (socket notifications among it).
+    void WaitForNotification(uint64_t until);
+
 private:
     void HandleConnectEvent(int error);
     void HandleCloseEvent(int error);
+    std::string ReceiveTls();
+    bool FlushTls();
+    void EndTls();
+    void FailTls(const std::string& text);
 
     HWND FWindow = 0;
+    std::unique_ptr<TTlsChannel> FTls;
+    std::string FTlsError;
 };
 
 }  // namespace velmora

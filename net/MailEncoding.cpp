@@ -85,6 +85,13 @@ std::string EncodeBase64Lines(const std::string& data) {
     return out;
 }
 
+std::string EncodeBase64(const std::string& data) {
+    std::string lines = EncodeBase64Lines(data), out;
+    for (char c : lines)
+        if (c != '\r' && c != '\n') out += c;
+    return out;
+}
+
 std::string EncodeQuotedPrintable(const std::string& text) {
     std::string out;
     size_t start = 0;

@@ -23,6 +23,8 @@ private:
     std::string FLine;
 };
 std::string EncodeBase64Lines(const std::string& data);
+// The same as one line without line breaks, as SMTP AUTH exchanges it.
+std::string EncodeBase64(const std::string& data);
 
 // Quoted-printable (RFC 2045): "=", control and 8-bit bytes as =XX, blanks before a line end
 // encoded, soft line breaks keeping every line within 76 characters, CR LF kept as hard breaks.

@@ -2,6 +2,8 @@
 // data arrived, closed by the peer) arrives as WM_SOCKET messages on the owning thread's queue.
 #include "HSockets.h"
 
+#include "TlsChannel.h"
+
 namespace velmora {
 
 namespace {
@@ -29,6 +31,8 @@ TTCPClient::~TTCPClient() {
 
 void TTCPClient::Connect() {
     if (FState != ssReady) return;
+    FTls.reset();
+    FTlsError.clear();
     TSockAddrIn address;
     if (!ResolveAddress(RemoteHost, RemotePort, address)) return;
     FSocket = CreateSocket(wsAfInet, SocketType, 0);
@@ -54,16 +58,24 @@ void TTCPClient::Connect() {
 
 void TTCPClient::Disconnect() {
     if (FState == ssNotStarted || FState == ssReady) return;
+    EndTls();
     CloseSocketHandle(FSocket, FWindow);
     if (FSocket == INVALID_SOCKET) FState = ssReady;
 }
 
-bool TTCPClient::SendText(const std::string& s) { return SendOnSocket(FSocket, 0, s); }
+bool TTCPClient::SendText(const std::string& s) {
+    if (!FTls) return SendOnSocket(FSocket, 0, s);
+    if (!FTls->Write(s)) {
+        FailTls(FTls->Error());
+        return false;
+    }
+    return FlushTls();
+}
 
 std::string TTCPClient::ReceiveText() {
     // Without a socket there is nothing to receive; asking would only record a bogus error.
     if (FSocket == INVALID_SOCKET) return {};
-    return ReceiveOnSocket(FSocket, 0);
+    return FTls ? ReceiveTls() : ReceiveOnSocket(FSocket, 0);
 }
 
 void TTCPClient::HandleNotification(TMsg& message) {

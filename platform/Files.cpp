@@ -116,6 +116,23 @@ int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec) {
     return result;
 }
 
+std::vector<std::string> ListFiles(const std::string& pattern) {
+    std::vector<std::string> names;
+    std::string dir = ExtractFileDir(pattern);
+    std::string mask = ExtractFileName(pattern);
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return names;
+    while (struct dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (::fnmatch(mask.c_str(), name.c_str(), FNM_PERIOD) != 0) continue;
+        struct stat st {};
+        if (::lstat(((dir.empty() ? std::string(".") : dir) + "/" + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+            names.push_back(name);
+    }
+    ::closedir(d);
+    return names;
+}
+
 TFileStamp GetFileStamp(const std::string& path) {
     TFileStamp stamp;
     struct stat st {};

@@ -40,6 +40,8 @@ constexpr int faReadOnly = 0x01, faHidden = 0x02, faSysFile = 0x04, faVolumeID =
 // The first entry matching pattern (folder + wildcard name) whose attributes fit attr; 0 when
 // found, else an error code (2: file not found, 3: path not found).
 int FindFirstFile(const std::string& pattern, int attr, TSearchRec& rec);
+// The names (without folder) of the files, not folders, that match pattern (folder + wildcard name).
+std::vector<std::string> ListFiles(const std::string& pattern);
 
 // What a path names right now (links followed): enough to tell whether a file changed since it
 // was last read, and who besides its owner may read it.

@@ -182,6 +182,8 @@ void TQueue::Collect(bool unpark) {
 void TQueue::PollOnce(int timeoutMs, bool unpark) {
     std::vector<pollfd> fds{pollfd{FWakeFd, POLLIN, 0}};
     if (IsCloseSignalQueue(static_cast<TMessageQueue*>(this)) && CloseSignalFd() >= 0) fds.push_back(pollfd{CloseSignalFd(), POLLIN, 0});
+    const size_t changes = fds.size();
+    for (const auto& kv : FChanges) fds.push_back(pollfd{kv.first, POLLIN, 0});
     const size_t base = fds.size();
     std::vector<uint64_t> gens;
     {
@@ -191,6 +193,11 @@ void TQueue::PollOnce(int timeoutMs, bool unpark) {
     }
     if (timeoutMs == 0 && fds.size() == base) return;  // the wake descriptors were just drained
     if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return;  // timeout, or EINTR: the caller looks again
+    for (size_t i = changes; i < base; ++i) {
+        if (!fds[i].revents) continue;
+        auto it = FChanges.find(fds[i].fd);
+        if (it != FChanges.end() && it->second.Drain()) PostChangeNotice(it->second);
+    }
     std::vector<TSocketNote> notes;
     std::lock_guard<std::mutex> g(FLock);
     FSockets.Process(fds.data() + base, gens.data(), fds.size() - base, notes);
@@ -229,6 +236,27 @@ void TQueue::Reenable(int fd, long event) {
         known = FSockets.Reenable(fd, event);
     }
     if (known) WakeFromOtherThread();
+}
+
+void TQueue::WatchChanges(int fd, HWND window, unsigned message, std::function<bool()> drain) {
+    FChanges[fd] = TChangeWatch{window, message, std::move(drain)};
+}
+
+void TQueue::UnwatchChanges(int fd) {
+    auto it = FChanges.find(fd);
+    if (it == FChanges.end()) return;
+    const TChangeWatch w = it->second;
+    FChanges.erase(it);
+    std::lock_guard<std::mutex> g(FLock);
+    std::erase_if(FMessages, [&](const TMsg& m) { return m.Window == w.Window && m.Message == w.Message; });
+}
+
+// One pending notice says all there is to say: the receiver looks at the file anew anyway.
+void TQueue::PostChangeNotice(const TChangeWatch& w) {
+    std::lock_guard<std::mutex> g(FLock);
+    for (const TMsg& m : FMessages)
+        if (m.Window == w.Window && m.Message == w.Message) return;
+    FMessages.push_back(TMsg{w.Window, w.Message, 0, 0});
 }
 
 }  // namespace velmora

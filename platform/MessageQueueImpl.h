@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,7 +39,19 @@ public:
     void Unwatch(int fd);
     void Reenable(int fd, long event);
 
+    // Change notices (TFolderWatch), owning thread only: when fd is readable, drain runs; when it
+    // reports a relevant change, `message` is posted to window unless one is already pending.
+    void WatchChanges(int fd, HWND window, unsigned message, std::function<bool()> drain);
+    void UnwatchChanges(int fd);
+
 private:
+    struct TChangeWatch {
+        HWND Window;
+        unsigned Message;
+        std::function<bool()> Drain;
+    };
+    void PostChangeNotice(const TChangeWatch& w);
+
     // Turns whatever happened since the last look into messages, without blocking. unpark: look
     // again at sockets set aside by an earlier call.
     void Collect(bool unpark);
@@ -51,6 +64,7 @@ private:
     const int FWakeFd;
     std::unordered_map<HWND, std::shared_ptr<TMessageHandler>> FWindows;
     TTimerList FTimers;
+    std::unordered_map<int, TChangeWatch> FChanges;
 
     std::mutex FLock;
     std::deque<TMsg> FMessages;

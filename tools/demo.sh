@@ -18,21 +18,24 @@ for p in "$web_port" "$smtp_port"; do
   fi
 done
 
-echo "=== installing missing packages (tools/install-deps.sh)"
-bash tools/install-deps.sh
+echo "=== installing missing packages of tools/packages-demo.txt"
+bash tools/install-deps.sh tools/packages-demo.txt
 echo "=== building velmora and velmora-ini"
-mkdir -p build
-cmake -S . -B build -G Ninja > build/demo-configure.log 2>&1 || { cat build/demo-configure.log; exit 1; }
-cmake --build build -j "$(nproc)" --target velmora velmora-ini
+# A build folder of its own without tests and benchmarks: the demo needs none of their packages.
+build=build-demo
+mkdir -p "$build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF \
+  > "$build/demo-configure.log" 2>&1 || { cat "$build/demo-configure.log"; exit 1; }
+cmake --build "$build" -j "$(nproc)" --target velmora velmora-ini
 
 echo "=== laying out $demo"
 rm -rf "$demo"
 mkdir -p "$demo/www" "$demo/cgi-bin" "$demo/mail"
 # A copy, not a link: velmora looks for its side files beside its own program file.
-cp build/app/velmora "$demo/cgi-bin/velmora"
+cp "$build/app/velmora" "$demo/cgi-bin/velmora"
 cp tools/demo/contact.html "$demo/www/contact.html"
 cp tools/demo/VELMORA.ALL "$demo/cgi-bin/VELMORA.ALL"
-build/tools/velmora-ini create "$demo/cgi-bin/VELMORA.INI" \
+"$build/tools/velmora-ini" create "$demo/cgi-bin/VELMORA.INI" \
   mailfrom="Velmora demo <velmora@localhost>" mailto=webmaster@example.org \
   mailsubject="Message from the web" mailhost=127.0.0.1 mailport="$smtp_port" Options=jj
 cat > "$demo/lighttpd.conf" <<EOF
@@ -76,7 +79,7 @@ cat <<EOF
 Velmora demo is running.
   Point a browser at   http://127.0.0.1:$web_port/contact.html
   velmora (CGI)        http://127.0.0.1:$web_port/cgi-bin/velmora  ($demo/cgi-bin/velmora)
-  settings             build/tools/velmora-ini show $demo/cgi-bin
+  settings             $build/tools/velmora-ini show $demo/cgi-bin
   log                  $demo/cgi-bin/Log/velmora.Log
   SMTP relay           127.0.0.1:$smtp_port, every mail it receives is printed below
                        and kept in $demo/mail

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of tools/packages.txt that this machine lacks (needs root or sudo).
+# Installs the Debian packages of the given lists that this machine lacks (needs root or sudo).
+# Without arguments: the demo's list and the tests' list (tools/packages-demo.txt, tools/packages.txt).
 # Does nothing, and needs no network, when everything is already there.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+lists=("$@")
+[[ ${#lists[@]} -eq 0 ]] && lists=("$here/packages-demo.txt" "$here/packages.txt")
 missing=()
-while read -r pkg; do
-  [[ -z "$pkg" || "$pkg" == \#* ]] && continue
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done < "$here/packages.txt"
+for list in "${lists[@]}"; do
+  while read -r pkg; do
+    [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done < "$list"
+done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 echo "installing: ${missing[*]}"
 sudo=""

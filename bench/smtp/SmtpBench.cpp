@@ -1,9 +1,12 @@
 // Delivery rate of TSmtpSendMail: 500 messages of 2 KB, one after another, to a local aiosmtpd,
 // beside curl sending the same 500 messages to the same relay (one process per message, and all
-// in one process over one connection); then the CPU time of one Send(20) against a silent relay.
+// in one process over one connection); the same over STARTTLS with a login beside curl
+// (--ssl-reqd --user, one process per message); then the CPU time of one Send(20) against a
+// silent relay. "bench_smtp plain" or "bench_smtp tls" runs one part only.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +21,8 @@
 
 #include "HSmtp.h"
 #include "SmtpSink.h"
+#include "TempDir.h"
+#include "TestCertificates.h"
 
 using namespace velmora;
 
@@ -72,11 +77,21 @@ int RunQuiet(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// CPU time of the waited-for child processes so far.
+double ChildrenCpu() {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return s(u.ru_utime) + s(u.ru_stime);
+}
+
 // One contender: sends messages [first, first + count) and returns how many went without error.
 struct TContender {
     const char* Name;
     std::function<int(int first, int count)> Send;
+    bool InChildren = false;  // its CPU time is that of child processes, not of this thread
     double Seconds = 0;
+    double Cpu = 0;
     int Sent = 0;
     int Stored = 0;  // as counted by the relay
 };
@@ -104,13 +119,16 @@ std::vector<std::string> WriteMessageFiles(const std::string& dir) {
     return files;
 }
 
+// extra: further curl options (TLS and login).
 int SendWithCurlProcesses(const std::string& url, const std::vector<std::string>& files, int first,
-                          int count) {
+                          int count, const std::vector<std::string>& extra = {}) {
     int ok = 0;
-    for (int n = first; n < first + count; ++n)
-        if (RunQuiet({"/usr/bin/curl", "-sS", url, "--mail-from", "alice@example.test", "--mail-rcpt",
-                      "bob@example.test", "-T", files[static_cast<size_t>(n)]}) == 0)
-            ++ok;
+    for (int n = first; n < first + count; ++n) {
+        std::vector<std::string> args = {"/usr/bin/curl", "-sS", url, "--mail-from", "alice@example.test",
+                                         "--mail-rcpt", "bob@example.test", "-T", files[static_cast<size_t>(n)]};
+        args.insert(args.end(), extra.begin(), extra.end());
+        if (RunQuiet(args) == 0) ++ok;
+    }
     return ok;
 }
 
@@ -151,43 +169,84 @@ void SilentRelayCpu() {
     ::close(s);
 }
 
-}  // namespace
+void Configure(TSmtpSendMail& mail, const test::SmtpSink& sink) {
+    mail.RemoteHost = "127.0.0.1";
+    mail.RemotePort = std::to_string(sink.Port());
+    mail.MailFrom = "alice@example.test";
+    mail.MailTo = "bob@example.test";
+}
 
-int main() {
+// The contenders take turns in rounds (the machine is shared: turns spread its load evenly).
+void Race(std::vector<TContender>& contenders, const test::SmtpSink& sink) {
+    for (int first = 0; first < kMessages; first += kRound) {
+        for (TContender& c : contenders) {
+            int before = sink.MessageCount();
+            double start = Now();
+            double cpuStart = c.InChildren ? ChildrenCpu() : ThreadCpu();
+            c.Sent += c.Send(first, kRound);
+            c.Seconds += Now() - start;
+            c.Cpu += (c.InChildren ? ChildrenCpu() : ThreadCpu()) - cpuStart;
+            c.Stored += sink.MessageCount() - before;
+        }
+    }
+    for (const TContender& c : contenders)
+        std::printf("%-44s %4d sent, %4d stored, %6.2f s = %6.1f messages/s, CPU %.3f ms per message\n", c.Name,
+                    c.Sent, c.Stored, c.Seconds, c.Stored / c.Seconds, c.Cpu * 1000 / kMessages);
+    std::printf("rate of %s against %s: %.2fx\n", contenders[0].Name, contenders[1].Name,
+                (contenders[0].Stored / contenders[0].Seconds) / (contenders[1].Stored / contenders[1].Seconds));
+}
+
+void PlainRace() {
     test::SmtpSink sink;
     std::vector<std::string> files = WriteMessageFiles(sink.Dir());
     std::string url = "smtp://127.0.0.1:" + std::to_string(sink.Port());
     std::string config = sink.Dir() + "/curl.config";
     TSmtpSendMail mail;
-    mail.RemoteHost = "127.0.0.1";
-    mail.RemotePort = std::to_string(sink.Port());
-    mail.MailFrom = "alice@example.test";
-    mail.MailTo = "bob@example.test";
+    Configure(mail, sink);
     std::vector<TContender> contenders = {
         {"TSmtpSendMail, one component", [&](int f, int c) { return SendWithVelmora(mail, f, c); }},
         {"curl, one process per message",
-         [&](int f, int c) { return SendWithCurlProcesses(url, files, f, c); }},
+         [&](int f, int c) { return SendWithCurlProcesses(url, files, f, c); }, true},
         {"curl, one process, one connection for all",
-         [&](int f, int c) { return SendWithOneCurl(url, files, f, c, config); }},
+         [&](int f, int c) { return SendWithOneCurl(url, files, f, c, config); }, true},
     };
-    std::printf("%d messages of %zu bytes to aiosmtpd on 127.0.0.1:%d, per contender, in rounds of "
-                "%d taken in turn (the machine is shared: turns spread its load evenly)\n",
+    std::printf("%d messages of %zu bytes to aiosmtpd on 127.0.0.1:%d, per contender, in rounds of %d taken in turn\n",
                 kMessages, MessageText(0).size(), sink.Port(), kRound);
-    double cpu = 0;
-    for (int first = 0; first < kMessages; first += kRound) {
-        for (TContender& c : contenders) {
-            int before = sink.MessageCount();
-            double start = Now(), cpuStart = ThreadCpu();
-            c.Sent += c.Send(first, kRound);
-            c.Seconds += Now() - start;
-            if (&c == &contenders[0]) cpu += ThreadCpu() - cpuStart;
-            c.Stored += sink.MessageCount() - before;
-        }
-    }
-    for (const TContender& c : contenders)
-        std::printf("%-44s %4d sent, %4d stored, %6.2f s = %6.1f messages/s\n", c.Name, c.Sent,
-                    c.Stored, c.Seconds, c.Stored / c.Seconds);
-    std::printf("TSmtpSendMail CPU time: %.3f ms per message\n", cpu * 1000 / kMessages);
-    SilentRelayCpu();
+    Race(contenders, sink);
+}
+
+// STARTTLS (TLS 1.3, a P-256 certificate of a private authority) and AUTH PLAIN on every message.
+void TlsRace() {
+    test::TempDir dir;
+    test::TestCertificates certs(dir.Path());
+    std::vector<std::string> options = certs.SinkOptions();
+    options.insert(options.end(), {"--login", "u:p"});
+    test::SmtpSink sink(options);
+    std::vector<std::string> files = WriteMessageFiles(sink.Dir());
+    std::string url = "smtp://127.0.0.1:" + std::to_string(sink.Port());
+    TSmtpSendMail mail;
+    Configure(mail, sink);
+    mail.Security.Tls = TTlsMode::Required;
+    mail.Security.Certificates.CaFile = certs.CaFile();
+    mail.Security.User = "u";
+    mail.Security.Password = "p";
+    std::vector<std::string> curlTls = {"--ssl-reqd", "--cacert", certs.CaFile(), "--user", "u:p"};
+    std::vector<TContender> contenders = {
+        {"TSmtpSendMail, STARTTLS + login", [&](int f, int c) { return SendWithVelmora(mail, f, c); }},
+        {"curl --ssl-reqd --user, a process per message",
+         [&](int f, int c) { return SendWithCurlProcesses(url, files, f, c, curlTls); }, true},
+    };
+    std::printf("%d messages of %zu bytes over STARTTLS with AUTH PLAIN to aiosmtpd on 127.0.0.1:%d, in rounds of %d\n",
+                kMessages, MessageText(0).size(), sink.Port(), kRound);
+    Race(contenders, sink);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string part = argc > 1 ? argv[1] : "";
+    if (part.empty() || part == "plain") PlainRace();
+    if (part.empty() || part == "tls") TlsRace();
+    if (part.empty() || part == "plain") SilentRelayCpu();
     return 0;
 }

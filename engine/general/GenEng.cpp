@@ -4,6 +4,7 @@
 
 #include "EnvPaths.h"
 #include "Forms.h"
+#include "IsapiEng.h"
 #include "System.h"
 
 namespace velmora {
@@ -110,8 +111,35 @@ void TGeneralHttpEngine::CreateCGIWinEngine(bool handStarted) {
     FCGIWinEngine = NewCGIEngine<TCGIWinEngine>(handStarted);
 }
 
-// HOOK: the library engines. Loaded into a web server's process, the NSAPI engine and then the
-// ISAPI engine will be made here (in NormalMode, with the ISAPI events); neither exists yet.
-void TGeneralHttpEngine::CreateLibraryEngines() {}
+// Loaded into a web server's process: the NSAPI engine, then the ISAPI engine. Both keep
+// NormalMode whatever CGIMode says, so no request lock is taken and the server's threads run
+// requests side by side; no CGI engine is made in a library.
+void TGeneralHttpEngine::CreateLibraryEngines() {
+    CreateNSAPIEngine();
+    auto* isapi = new TISAPIEngine(Owner());
+    ApplyLibrarySettings(*isapi);
+    isapi->OnHttpExtensionVersion = OnIsapiExtensionVersion;
+    isapi->OnHttpFilterProc = OnIsapiFilterProc;
+    isapi->OnHttpFilterVersion = OnIsapiFilterVersion;
+    FISAPIEngine = isapi;
+}
+
+// HOOK: the NSAPI engine is made here, with ApplyLibrarySettings; it does not exist yet.
+void TGeneralHttpEngine::CreateNSAPIEngine() {}
+
+void TGeneralHttpEngine::ApplyLibrarySettings(THttpEngine& engine) const {
+    engine.BufferedOutput = FBufferedOutput;
+    engine.NoCache = FNoCache;
+    engine.TempDir = FTempDir;
+    engine.SessionName = FSessionName;
+    engine.AutoReadLimit = FAutoReadLimit;
+    engine.AutoReadInput = FAutoReadInput;
+    engine.AutoContentType = FAutoContentType;
+    engine.AutoHttpHeader = FAutoHttpHeader;
+    engine.OnRequestError = FOnRequestError;
+    engine.OnLastExecRequest = FOnLastExecRequest;
+    engine.OnExecRequest = FOnExecRequest;
+    engine.OnFirstExecRequest = FOnFirstExecRequest;
+}
 
 }  // namespace velmora

@@ -109,6 +109,10 @@ private:
     TEngine* NewCGIEngine(bool handStarted);
     // Hook of the engines that come with later work: where they are made.
     void CreateLibraryEngines();
+    // The NSAPI engine's place among the library engines (made before the ISAPI engine).
+    void CreateNSAPIEngine();
+    // Gives a library engine the settings and request handlers both library engines take.
+    void ApplyLibrarySettings(THttpEngine& engine) const;
 
     bool FAutoHttpHeader = false;
     std::string FAutoContentType;

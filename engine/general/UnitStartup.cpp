@@ -10,8 +10,8 @@ namespace velmora {
 
 void StartFrameworkUnits(int argc, char** argv) {
     SetCommandLine(argc, argv);
-    CgiSEngStartup();
-    CgiWEngStartup();
+    CgiSEngStartup(true);
+    CgiWEngStartup(true);
 }
 
 }  // namespace velmora

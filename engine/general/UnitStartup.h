@@ -7,8 +7,9 @@ namespace velmora {
 // Records the command line, then runs the units' start-ups in their order:
 //   1. the engine base (adaptor table, random seed): a static initializer of the engine library,
 //      so it has always run before main and before this call;
-//   2. the standard CGI unit (CgiSEngStartup): opens standard input and output of a CGI start, and
-//      is where a request is handed to a running resident server, ending the process;
+//   2. the standard CGI unit (CgiSEngStartup): decides the process's role in the resident exchange
+//      (the resident server makes its queue file here), opens standard input and output of a CGI
+//      start, and hands its request to a running resident server, ending the process;
 //   3. the profile-file unit (CgiWEngStartup): decides whether this is a profile-file start and
 //      takes the profile from the first parameter; a request for a running resident server is
 //      handed over there.

@@ -1,8 +1,9 @@
-// End-to-end test site: lighttpd serving a folder with velmora as a CGI program (TWebServer), and
-// the project's SMTP sink as its relay (SmtpSink), both on free loopback ports, stopped by pid.
+// End-to-end test site: lighttpd serving a folder with velmora as a CGI program, or Apache loading
+// velmora's library through its ISAPI module (TWebServer), and the SMTP sink (SmtpSink) as relay.
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -49,28 +50,64 @@ struct HttpAnswer {
     std::string Body;
 };
 
+// velmora as a library loaded by Apache's ISAPI module instead of a CGI program of lighttpd.
+struct IsapiSetup {
+    std::string Library;  // libvelmora.so
+    std::string Module;   // the built mod_isapi.so
+};
+
 class VelmoraSite {
 public:
     // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
-    // copy of the program in its cgi-bin, where the program looks for its side files.
-    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients) {
-        std::vector<std::string> options;
+    // copy of the program in its cgi-bin, where the program looks for its side files. With isapi,
+    // Apache instead, with the library as isapi/velmora.isa, its side files beside it.
+    // sinkOptions: further options of the relay (TLS, login).
+    VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients,
+                const std::vector<std::string>& sinkOptions = {}, const std::string& extraWebConfig = "",
+                const IsapiSetup* isapi = nullptr) {
+        std::vector<std::string> options = sinkOptions;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
             options.push_back(r);
         }
         FSmtp = std::make_unique<SmtpSink>(options);
         std::string why;
-        FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why);
-        if (!FWeb) throw std::runtime_error("lighttpd did not start: " + why);
+        if (!isapi) {
+            FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why, extraWebConfig);
+            if (!FWeb) throw std::runtime_error("lighttpd did not start: " + why);
+            FProgramDir = FWeb->CgiBin();
+            FProgramName = velmoraProgram.substr(velmoraProgram.rfind('/') + 1);
+            FProgramPath = "/cgi-bin/" + FProgramName;
+            return;
+        }
+        FWeb = TWebServer::Start(TServerKind::Apache, velmoraProgram, why, IsapiConfig(isapi->Module));
+        if (!FWeb) throw std::runtime_error("apache2 did not start: " + why);
+        // The server's worker user rewrites the settings file and keeps its log beside the library.
+        FProgramDir = FWeb->Folder() + "/isapi";
+        std::filesystem::create_directories(FProgramDir);
+        std::filesystem::permissions(FProgramDir, std::filesystem::perms::all);
+        std::filesystem::copy_file(isapi->Library, FProgramDir + "/velmora.isa");
+        FProgramPath = "/isapi/velmora.isa";
+        FProgramName = "velmora";
+    }
+
+    // Apache's configuration lines that hand every .isa file of the isapi folder to the module.
+    static std::string IsapiConfig(const std::string& module) {
+        return "LoadModule mime_module /usr/lib/apache2/modules/mod_mime.so\nTypesConfig /dev/null\n"
+               "LoadModule isapi_module " + module + "\n"
+               "Alias /isapi/ @DIR@/isapi/\n"
+               "<Directory @DIR@/isapi>\n  Require all granted\n  Options +ExecCGI\n"
+               "  AddHandler isapi-handler .isa\n</Directory>\n";
     }
 
     std::string Dir() const { return FWeb->Folder(); }
     std::string WwwDir() const { return FWeb->Folder() + "/www"; }
-    std::string CgiFile(const std::string& name) const { return FWeb->CgiBin() + "/" + name; }
+    // A file beside the program (the CGI program or the library).
+    std::string CgiFile(const std::string& name) const { return FProgramDir + "/" + name; }
     int SmtpPort() const { return FSmtp->Port(); }
+    const SmtpSink& Smtp() const { return *FSmtp; }
     std::string Url(const std::string& path) const { return FWeb->BaseUrl() + path; }
-    std::string ProgramUrl() const { return Url("/cgi-bin/velmora"); }
+    std::string ProgramUrl() const { return Url(FProgramPath); }
 
     // curl with the given arguments before the URL.
     HttpAnswer Curl(std::vector<std::string> args, const std::string& url) const {
@@ -115,7 +152,7 @@ public:
     }
 
     // What the program wrote to its log ("Log" beside it).
-    std::string Log() const { return ReadWholeFile(CgiFile("Log/velmora.Log")); }
+    std::string Log() const { return ReadWholeFile(CgiFile("Log/" + FProgramName + ".Log")); }
     // What the CGI program wrote to its standard error (lighttpd passes its own on), and the
     // web server's error log.
     std::string ServerErrors() const { return ReadWholeFile(FWeb->OutputLog()) + ReadWholeFile(FWeb->ErrorLog()); }
@@ -149,6 +186,7 @@ private:
 
     std::unique_ptr<SmtpSink> FSmtp;
     std::unique_ptr<TWebServer> FWeb;
+    std::string FProgramDir, FProgramPath, FProgramName;
 };
 
 }  // namespace velmora::test

@@ -87,14 +87,17 @@ std::string ApacheConfig(const std::string& dir, int port) {
 }  // namespace
 
 std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::string& program,
-                                              std::string& why) {
+                                              std::string& why, const std::string& extraConfig) {
     std::unique_ptr<TWebServer> server(new TWebServer);
+    server->FExtraConfig = extraConfig;
     char tmpl[] = "/tmp/velmora-web-XXXXXX";
     if (!::mkdtemp(tmpl)) {
         why = "no temporary folder";
         return nullptr;
     }
     server->FDir = tmpl;
+    // "@DIR@" stands for the server's folder, known only here.
+    for (size_t p; (p = server->FExtraConfig.find("@DIR@")) != std::string::npos;) server->FExtraConfig.replace(p, 5, server->FDir);
     // The CGI user (www-data under apache) must reach the folder and write beside its program.
     ::chmod(tmpl, 0755);
     fs::create_directories(server->FDir + "/www");
@@ -118,7 +121,8 @@ std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::strin
 bool TWebServer::Launch(TServerKind kind, std::string& why) {
     FPort = FreeLoopbackPort();
     const std::string conf = FDir + (kind == TServerKind::Lighttpd ? "/lighttpd.conf" : "/httpd.conf");
-    WriteText(conf, kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort));
+    WriteText(conf, (kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort)) +
+                        FExtraConfig);
     std::vector<std::string> args =
         kind == TServerKind::Lighttpd
             ? std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", conf}

@@ -17,8 +17,10 @@ public:
     // Copies each program into a fresh cgi-bin (which the server's CGI user may write to: the
     // programs keep their logs and uploads beside them) and starts the server. Null, with the
     // reason in why, when the server cannot be started here.
+    // extraConfig: lines appended to the server's configuration (lighttpd: a CGI environment
+    // with "setenv.add-environment", say).
     static std::unique_ptr<TWebServer> Start(TServerKind kind, const std::string& program,
-                                             std::string& why);
+                                             std::string& why, const std::string& extraConfig = "");
     // Stops the server by its pid and removes the folder.
     ~TWebServer();
     TWebServer(const TWebServer&) = delete;
@@ -38,6 +40,7 @@ private:
     void Stop() noexcept;
 
     std::string FDir;
+    std::string FExtraConfig;
     int FPort = 0;
     pid_t FPid = -1;
 };

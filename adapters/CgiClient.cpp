@@ -1,0 +1,153 @@
+// The client's side of the resident exchange: queueing a record, asking where it stands, the
+// waiting passes with their dead-server rules, and relaying the answer file to the web server.
+#include <cstring>
+
+#include "CgiResident.h"
+#include "EnvPaths.h"
+#include "Files.h"
+#include "HttpEng.h"
+#include "System.h"
+#include "WindowTitle.h"
+
+namespace velmora {
+
+namespace {
+
+constexpr unsigned kEnqueuePauseMs = 50;
+constexpr unsigned kQueryPauseMs = 100;
+constexpr uint64_t kLongestWaitMs = 180000;
+constexpr int kPassPauseMs = 100;
+constexpr unsigned kExchangeChanged = WM_USER + 1;
+constexpr size_t kRelayBlock = 1024;
+
+// A close asked of this process (a signal, or a message of the application's own) ends the wait.
+bool CloseAsked(TMessageQueue& queue) {
+    if (Application().Terminated()) return true;
+    TMsg msg;
+    if (!queue.Peek(msg, 0, 0x3FF, false)) return false;
+    return msg.Message == WM_CLOSE || msg.Message == WM_QUIT || msg.Message == WM_SYSCOMMAND;
+}
+
+enum class TPassResult { Again, Stop };
+
+// One pass of the wait: the dead-server rules, then what the record's status asks for.
+TPassResult WaitPass(const TClientWait& how, bool& windowSeen) {
+    const bool stale = QueueFileStale();
+    const bool windowFound = FindWindowByTitle(ExchangeNames().WindowTitle);
+    bool dead = windowSeen && !windowFound;
+    TQueueStatus status = qsWaiting;
+    if (!dead) {
+        status = QueryStatus();
+        dead = status != qsDone && stale;
+    }
+    if (dead) {
+        DeleteFile(ExchangeNames().QueueFile);  // also stops a server still alive, at its next tick
+        if (how.ForgetRequest) how.ForgetRequest();
+        return TPassResult::Stop;
+    }
+    if (windowFound) windowSeen = true;
+    if (status == qsDone) {
+        if (how.Relay) how.Relay();
+        return TPassResult::Stop;
+    }
+    if (status == qsServerGone || status == qsQueueLocked) {
+        if (how.LogAbort) WriteLog("CGI server aborted");
+        return TPassResult::Stop;
+    }
+    return TPassResult::Again;
+}
+
+}  // namespace
+
+bool EnqueueRecord(const std::function<std::string()>& makeName) {
+    TExclusiveFile queue;
+    if (OpenQueue(queue, true, kEnqueuePauseMs) != TExclusiveOpen::Opened) return false;
+    TQueueRecord record;
+    record.Queued = Now();
+    record.FileName = makeName();
+    if (!ServerData()) ServerData() = std::make_unique<TServerData>();
+    ServerData()->EntryName = record.FileName;
+    return AppendRecord(queue, record);
+}
+
+TQueueStatus QueryStatus() {
+    const std::string entry = ServerData() ? ServerData()->EntryName : std::string();
+    TExclusiveFile queue;
+    const TExclusiveOpen r = OpenQueue(queue, false, kQueryPauseMs);
+    if (r == TExclusiveOpen::Missing) return qsServerGone;
+    if (r == TExclusiveOpen::Opened) {
+        for (const TQueueRecord& record : ReadRecords(queue))
+            if (record.FileName == entry) return record.Status == qsTaken ? qsTaken : qsWaiting;
+        return qsDone;
+    }
+    if (QueueFileStale()) DeleteFile(ExchangeNames().QueueFile);
+    return qsQueueLocked;
+}
+
+void WaitForAnswer(const TClientWait& how) {
+    try {
+        InstallCloseSignals();
+        TMessageQueue& queue = TMessageQueue::Current();
+        // The notice only has to end the pause; the pass that follows looks at the queue anew.
+        const HWND window = queue.AllocateHWnd([](TMsg&) {});
+        std::unique_ptr<TFolderWatch> watch;
+        if (ExchangeWakeEnabled())
+            watch = std::make_unique<TFolderWatch>(ExchangeNames().Folder, ExtractFileName(ExchangeNames().QueueFile),
+                                                   window, kExchangeChanged);
+        bool windowSeen = false;
+        const uint64_t start = TickCount();
+        while (TickCount() - start < kLongestWaitMs) {
+            if (CloseAsked(queue)) break;
+            if (WaitPass(how, windowSeen) == TPassResult::Stop) break;
+            Application().ProcessMessages();
+            queue.WaitMessage(kPassPauseMs);
+        }
+    } catch (...) {
+        // Whatever failed, the client ends here; the web server gets what was relayed so far.
+    }
+    TerminateProgram();
+    ExitProcess(0);
+}
+
+void RelayAnswer(const std::string& answerFile, TStream& out) {
+    std::unique_ptr<THandleStream> in = OpenFileForReading(answerFile);
+    if (!in) return;
+    const int64_t size = in->Size();
+    char block[kRelayBlock];
+    long got = in->Read(block, static_cast<long>(kRelayBlock));
+    const char* end = static_cast<const char*>(memmem(block, static_cast<size_t>(got), "\r\n\r\n", 4));
+    if (end) {
+        const long at = static_cast<long>(end - block);
+        out.Write(block, at);
+        out.WriteString("\r\nContent-Length: " + std::to_string(size - at - 4));
+        out.Write(end, got - at);
+    } else {
+        out.Write(block, got);
+    }
+    while (got == static_cast<long>(kRelayBlock)) {
+        got = in->Read(block, static_cast<long>(kRelayBlock));
+        out.Write(block, got);
+    }
+    in.reset();
+    DeleteFile(answerFile);
+}
+
+void CreateEmptyQueueFile() {
+    TExclusiveFile queue;
+    queue.Open(ExchangeNames().QueueFile, true, true);
+}
+
+std::string NotQueuedAnswer() {
+    const std::string page =
+        "<html><head><title>Service unavailable</title></head><body><h1>Service unavailable</h1>"
+        "<p>The request could not be handed to the resident server. Please try again later.</p>"
+        "</body></html>\r\n";
+    return "Status: 503 Service Unavailable\r\nContent-Type: text/html\r\nContent-Length: " +
+           std::to_string(page.size()) + "\r\n\r\n" + page;
+}
+
+bool LaunchResidentServer(const std::vector<std::string>& params) {
+    return StartDetachedProcess(ModuleFileName(), params);
+}
+
+}  // namespace velmora

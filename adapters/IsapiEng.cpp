@@ -1,0 +1,172 @@
+// TISAPIEngine's request side: construction, the run of one extension request, the request data
+// (preloaded bytes, the rest of the body, the query), the server's variables and the form fields.
+#include "IsapiEng.h"
+
+#include <cstring>
+#include <vector>
+
+#include "FormData.h"
+#include "System.h"
+
+namespace velmora {
+
+std::atomic<TISAPIEngine*> IsapiEngine{nullptr};
+
+namespace {
+
+// The most the server is asked for in one ReadClient call.
+constexpr DWORD kReadPiece = 32386;
+// The buffer a server variable is first read into; a server that needs more says so, and a
+// larger buffer is tried once, up to kLargestVariable.
+constexpr DWORD kVariableBuffer = 8193;
+constexpr DWORD kLargestVariable = 1 << 20;
+
+// Reads one server variable through ask(name, buffer, size); "" when the server fails.
+template <class Ask>
+std::string AskServer(const std::string& key, Ask ask) {
+    std::string name = key;  // the server takes a writable, zero-terminated name of any length
+    std::vector<char> buffer(kVariableBuffer);
+    DWORD size = kVariableBuffer;
+    if (!ask(name.data(), buffer.data(), &size)) {
+        if (size <= kVariableBuffer || size > kLargestVariable) return {};
+        buffer.assign(size, '\0');
+        if (!ask(name.data(), buffer.data(), &size)) return {};
+    }
+    if (size == 0) return {};
+    size = std::min<DWORD>(size, static_cast<DWORD>(buffer.size()));
+    return std::string(buffer.data(), strnlen(buffer.data(), size));
+}
+
+std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+
+// A Windows script path (drive, ":\"): the last folder and the file, with forward slashes.
+std::string ScriptPathFromWindowsPath(std::string value) {
+    if (value.size() < 3 || value.compare(1, 2, ":\\") != 0) return value;
+    int seen = 0;
+    for (size_t i = value.size(); i-- > 0;) {
+        if (value[i] != '\\') continue;
+        value[i] = '/';
+        if (++seen == 2) return value.substr(i, 512);
+    }
+    return value;
+}
+
+}  // namespace
+
+TISAPIRequestState& ISAPIRequestState() noexcept {
+    thread_local TISAPIRequestState state;
+    return state;
+}
+
+TISAPIEngine::TISAPIEngine(TComponent* owner) : THttpEngine(owner) {
+    if (!Designing()) IsapiEngine = this;
+}
+
+TISAPIEngine::~TISAPIEngine() {
+    TISAPIEngine* self = this;
+    IsapiEngine.compare_exchange_strong(self, nullptr);
+}
+
+bool TISAPIEngine::IsActive() { return RunsAsLibrary(); }
+
+int TISAPIEngine::GetContentLength() { return static_cast<int>(ISAPIRequestState().RequestContentLength); }
+
+// The first request hides the window and makes the engine current, once, whichever thread it is on.
+void TISAPIEngine::ExecRequest() {
+    {
+        std::lock_guard<std::mutex> guard(FLoadLock);
+        if (!FLoadDone && IsActive()) {
+            FLoadDone = true;
+            THttpEngine::Loaded();
+        }
+    }
+    MakeCurrent();
+    ISAPIRequestState().FormData = ReadRequestData();
+    // Concurrent first requests: one raises OnFirstExecRequest, the others wait until it is done.
+    RaiseRequestEvents(false);
+}
+
+// Whatever the answer held back (an answer without a header block) goes out before the request ends.
+void TISAPIEngine::EndRequest() {
+    THttpEngine::EndRequest();
+    ReleaseHeldHeader();
+}
+
+std::string TISAPIEngine::ReadRequestData() {
+    TISAPIRequestState& st = ISAPIRequestState();
+    EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB;
+    std::string data;
+    st.PreloadPos = 0;
+    st.RequestContentLength = ecb ? ecb->cbTotalBytes : 0;
+    st.BytesToRead = ecb && ecb->cbTotalBytes > ecb->cbAvailable ? ecb->cbTotalBytes - ecb->cbAvailable : 0;
+    if (!ecb) return data;
+    if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;")) {
+        if (AutoReadInput && st.BytesToRead > AutoReadLimit) WriteLog("Content length exceeds AutoReadLimit");
+        else if (AutoReadInput) ReadMultipartData(data);
+    } else {
+        if (ecb->lpbData)
+            data.assign(reinterpret_cast<const char*>(ecb->lpbData), strnlen(reinterpret_cast<const char*>(ecb->lpbData), ecb->cbAvailable));
+        if (st.BytesToRead > AutoReadLimit) {
+            WriteLog("Content length exceeds AutoReadLimit");
+            return data;
+        }
+        if (st.BytesToRead > 0 && AutoReadInput) {
+            // Past the preloaded bytes: ReadClient hands out only what the server still holds.
+            st.PreloadPos = ecb->cbAvailable;
+            std::string rest(static_cast<size_t>(st.BytesToRead), '\0');
+            int got = ReadClient(rest.data(), static_cast<int>(rest.size()));
+            if (got > 0) data.append(rest.data(), strnlen(rest.data(), static_cast<size_t>(got)));
+        }
+    }
+    std::string query = GetQueryString();
+    if (!query.empty()) data = data.empty() ? query : data + "&" + query;
+    return data;
+}
+
+int TISAPIEngine::ReadClient(void* buffer, int count) {
+    TISAPIRequestState& st = ISAPIRequestState();
+    EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB;
+    if (count <= 0 || !ecb) return 0;
+    char* out = static_cast<char*>(buffer);
+    int delivered = 0;
+    while (st.PreloadPos < ecb->cbAvailable && delivered < count) out[delivered++] = static_cast<char>(ecb->lpbData[st.PreloadPos++]);
+    while (delivered < count) {
+        DWORD size = std::min<DWORD>(kReadPiece, static_cast<DWORD>(count - delivered));
+        if (!ecb->ReadClient(ecb->ConnID, out + delivered, &size) || size == 0) return -1;
+        delivered += static_cast<int>(std::min<DWORD>(size, static_cast<DWORD>(count - delivered)));
+    }
+    return delivered;
+}
+
+std::string TISAPIEngine::GetVariable(const std::string& name) {
+    std::string key = UpperCase(name);
+    for (char& c : key)
+        if (c == ' ') c = '_';
+    if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+    TISAPIRequestState& st = ISAPIRequestState();
+    if (EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB) {
+        if (key == "QUERY_STRING") return Text(ecb->lpszQueryString);
+        if (key == "PATH_INFO") return Text(ecb->lpszPathInfo);
+        if (key == "PATH_TRANSLATED") return Text(ecb->lpszPathTranslated);
+        return AskServer(key, [ecb](char* k, void* buf, DWORD* size) { return ecb->GetServerVariable(ecb->ConnID, k, buf, size); });
+    }
+    if (THTTP_FILTER_CONTEXT* pfc = st.CurrentFilterContext) {
+        std::string value = AskServer(key, [pfc](char* k, void* buf, DWORD* size) { return pfc->GetServerVariable(pfc, k, buf, size); });
+        // Before the server has parsed the headers, the cookie the raw data carried stands in.
+        if (value.empty() && key == "HTTP_COOKIE" && st.FilterNotification == SF_NOTIFY_PREPROC_HEADERS) value = st.CapturedCookie;
+        return value;
+    }
+    return {};
+}
+
+std::string TISAPIEngine::GetExecutablePath() { return ScriptPathFromWindowsPath(GetVariable("SCRIPT NAME")); }
+
+std::string TISAPIEngine::GetFormField(const std::string& name, const std::string& def) {
+    return FindFormValue(name, ISAPIRequestState().FormData, def);
+}
+
+std::unique_ptr<TStringList> TISAPIEngine::GetFormFieldNames() {
+    return ParseFormFieldNames(ISAPIRequestState().FormData);
+}
+
+}  // namespace velmora

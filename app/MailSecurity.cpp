@@ -1,0 +1,41 @@
+// Turning the site's TLS and login keys into the sender's settings, and the checks that stop a
+// send when those settings cannot be trusted.
+#include "MailSecurity.h"
+
+#include "Files.h"
+
+namespace velmora {
+
+namespace {
+
+TTlsMode ModeOf(const std::string& choice) {
+    if (choice == "starttls") return TTlsMode::StartTls;
+    if (choice == "required") return TTlsMode::Required;
+    if (choice == "implicit") return TTlsMode::Implicit;
+    return TTlsMode::Off;
+}
+
+}  // namespace
+
+TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const std::string& programDir) {
+    TSmtpSecurity s;
+    s.Tls = ModeOf(site.Text("tls"));
+    const std::string& ca = site.Text("tls_ca_file");
+    s.Certificates.CaFile = ca.empty() || IsAbsolutePath(ca) ? ca : programDir + ca;
+    s.Certificates.Verify = site.Flag("tls_verify");
+    if (configuredRelay) {
+        s.User = site.Text("smtp_user");
+        s.Password = site.Text("smtp_password");
+    }
+    s.LoginWithoutTls = site.Flag("smtp_login_without_tls");
+    return s;
+}
+
+std::string MailSecurityRefusal(const TSiteConfig& site) {
+    if (site.Unreadable()) return "VELMORA.CONF cannot be read: no mail sent";
+    if (site.IsSet("smtp_password") && site.ReadableByOthers())
+        return "VELMORA.CONF holds a password that other users can read (make it chmod 600): no mail sent";
+    return "";
+}
+
+}  // namespace velmora

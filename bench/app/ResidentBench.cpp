@@ -1,0 +1,160 @@
+// One form post (1 KB form, mail to a local relay) through velmora three ways, in one run: a plain
+// CGI process per request; CGI starts handing the post to a resident server that only polls; and
+// the same with the change notices that wake server and client at once. Latency of one request
+// (median, p90) and throughput with 8 clients posting at the same time.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ProcessTiming.h"
+#include "SettingsFile.h"
+#include "SmtpSink.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::bench;
+
+namespace {
+
+struct Site {
+    std::string Program;
+    std::vector<std::string> Env;
+};
+
+Site MakeSite(const std::string& dir, const std::string& tmp, int relayPort, bool pollOnly) {
+    fs::create_directories(dir);
+    Site s;
+    s.Program = dir + "/velmora";
+    fs::copy_file(VELMORA_PROGRAM, s.Program);
+    TMailSettings m;
+    m.Set(TMailField::mailfrom, "form@example.org");
+    m.Set(TMailField::mailto, "webmaster@example.org");
+    m.Set(TMailField::mailsubject, "Web form");
+    m.Set(TMailField::mailhost, "127.0.0.1");
+    m.Set(TMailField::mailport, std::to_string(relayPort));
+    WriteSettingsFile(dir + "/VELMORA.INI", m);
+    s.Env = {"SERVER_SOFTWARE=lighttpd/1.4.69", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
+             "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=1024", "QUERY_STRING=",
+             "SCRIPT_NAME=/cgi-bin/velmora", "REMOTE_ADDR=127.0.0.1", "SERVER_PROTOCOL=HTTP/1.1",
+             "PATH=/usr/bin:/bin", "TMPDIR=" + tmp};
+    if (pollOnly) s.Env.push_back("CGI_SERVER_POLL_ONLY=1");
+    return s;
+}
+
+// The program started by hand (no server software, no parameter) with the site's TMPDIR.
+pid_t StartServer(const Site& s) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0), ::dup2(null, 1), ::dup2(null, 2);
+        std::vector<char*> env;
+        for (const auto& e : s.Env)
+            if (e.rfind("TMPDIR=", 0) == 0 || e.rfind("CGI_SERVER_POLL_ONLY=", 0) == 0 || e.rfind("PATH=", 0) == 0)
+                env.push_back(const_cast<char*>(e.c_str()));
+        env.push_back(nullptr);
+        ::execle(s.Program.c_str(), s.Program.c_str(), static_cast<char*>(nullptr), env.data());
+        ::_exit(127);
+    }
+    const std::string queue = fs::path(s.Program).parent_path() / "Temp/velmora_S";
+    for (int i = 0; i < 200 && !fs::exists(queue); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its engine polls by now
+    return pid;
+}
+
+// Stops the server the way a user does (deleting its queue file), by its pid if that fails.
+void StopServer(const Site& s, pid_t pid) {
+    fs::remove(fs::path(s.Program).parent_path() / "Temp/velmora_S");
+    for (int i = 0; i < 300; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// Requests per second with 8 clients posting `each` forms one after another.
+double Throughput(const Site& s, const std::string& body, int each, std::atomic<int>& failures) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 8; ++c)
+        clients.emplace_back([&] {
+            size_t bytes = 0;
+            for (int i = 0; i < each; ++i)
+                if (RunOnce({s.Program}, s.Env, body, bytes) < 0 || bytes == 0) ++failures;
+        });
+    for (auto& t : clients) t.join();
+    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return 8.0 * each / secs;
+}
+
+struct Row {
+    std::vector<double> Times;
+    double PerSecond = 0;
+};
+
+void Print(const char* name, const Row& r) {
+    std::printf("  %-28s median %8.0f us  p90 %8.0f us  8 clients %7.0f req/s\n", name, Median(r.Times),
+                Percentile(r.Times, 0.9), r.PerSecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 100;
+    const int each = argc > 2 ? std::atoi(argv[2]) : 20;
+    char tmpl[] = "/tmp/velmora-residentbench-XXXXXX";
+    if (!::mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+    // A private TMPDIR: the servers' window titles are seen by this run's programs only.
+    const std::string tmp = dir + "/tmp";
+    fs::create_directories(tmp);
+    test::SmtpSink relay;
+    const Site plain = MakeSite(dir + "/plain", tmp, relay.Port(), false);
+    const Site polled = MakeSite(dir + "/polled", tmp, relay.Port(), true);
+    const Site woken = MakeSite(dir + "/woken", tmp, relay.Port(), false);
+    const std::string body = OneKilobyteForm();
+
+    Row rowPlain, rowPolled, rowWoken;
+    std::atomic<int> failures{0};
+    size_t bytes = 0;
+    // Each resident kind runs while its own server is up; the plain CGI runs alternate with both,
+    // so all three share the machine's load of the moment.
+    for (int kind = 0; kind < 2; ++kind) {
+        const Site& resident = kind == 0 ? polled : woken;
+        Row& row = kind == 0 ? rowPolled : rowWoken;
+        const pid_t server = StartServer(resident);
+        for (int i = 0; i < runs + 5; ++i) {
+            double p = RunOnce({plain.Program}, plain.Env, body, bytes);
+            if (p < 0 || bytes == 0) ++failures;
+            double r = RunOnce({resident.Program}, resident.Env, body, bytes);
+            if (r < 0 || bytes == 0) ++failures;
+            if (i < 5) continue;
+            rowPlain.Times.push_back(p);
+            row.Times.push_back(r);
+        }
+        row.PerSecond = Throughput(resident, body, each, failures);
+        StopServer(resident, server);
+    }
+    rowPlain.PerSecond = Throughput(plain, body, each, failures);
+
+    std::printf("Form post, 1024-byte url-encoded form, mail to aiosmtpd on 127.0.0.1; latency %d runs each,\n"
+                "throughput 8 clients x %d posts (each client a CGI start, as a web server runs them)\n", runs, each);
+    Print("normal CGI", rowPlain);
+    Print("resident, polling only", rowPolled);
+    Print("resident, woken on change", rowWoken);
+    std::printf("  woken / normal: latency %.2f, throughput %.2f\n", Median(rowWoken.Times) / Median(rowPlain.Times),
+                rowWoken.PerSecond / rowPlain.PerSecond);
+    const int expected = 2 * 2 * (runs + 5) + 3 * 8 * each;
+    std::printf("  failed posts: %d; mails delivered: %d (expected %d)\n", failures.load(), relay.MessageCount(), expected);
+    fs::remove_all(dir);
+    return failures == 0 && relay.MessageCount() == expected ? 0 : 1;
+}

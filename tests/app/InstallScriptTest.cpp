@@ -1,0 +1,53 @@
+// tools/install-cgi.sh: a CGI folder it fills answers a request, and a second run keeps the
+// site's counter and allowed list while it changes the fields it is given.
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "FileBytes.h"
+#include "SettingsFile.h"
+#include "TempDir.h"
+#include "WebServer.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+TChildResult Install(const std::vector<std::string>& args) {
+    TChildRun run;
+    run.Args = {"/bin/bash", VELMORA_SOURCE_DIR "/tools/install-cgi.sh", "--build", VELMORA_BINARY_DIR};
+    run.Args.insert(run.Args.end(), args.begin(), args.end());
+    run.Env = InheritedEnvironment();
+    return RunChild(run);
+}
+
+TEST(InstallScript, InstalledProgramAnswersAndAReinstallKeepsTheSite) {
+    TempDir dir;
+    const std::string cgi = dir / "cgi-bin";
+    TChildResult r = Install({cgi, "mailto=webmaster@example.org", "mailhost=127.0.0.1", "mailport=9"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+
+    // A post naming a recipient outside the sample list: refused, listed, counted; no relay needed.
+    const std::string body = "mailto=stranger%40example.net&A=1";
+    TChildRun post;
+    post.Args = {cgi + "/velmora"};
+    post.Env = {"SERVER_SOFTWARE=test", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
+                "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=" + std::to_string(body.size()),
+                "SCRIPT_NAME=/cgi-bin/velmora", "PATH=/usr/bin:/bin", "TMPDIR=" + dir.Path()};
+    post.Input = body;
+    TChildResult a = RunChild(post);
+    EXPECT_EQ(a.ExitCode, 0) << a.Err;
+    EXPECT_NE(a.Out.find("Allowed EMail-Adresses :<br>webmaster@example.org<br>"), std::string::npos) << a.Out;
+
+    WriteWholeFile(cgi + "/VELMORA.ALL", "sales@example.org\r\n");
+    r = Install({cgi, "mailsubject=Orders"});
+    ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    auto s = ReadSettingsFile(cgi + "/VELMORA.INI");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->Counter(), 1);
+    EXPECT_EQ(s->Get(TMailField::mailto), "webmaster@example.org");
+    EXPECT_EQ(s->Get(TMailField::mailsubject), "Orders");
+    EXPECT_EQ(ReadWholeFile(cgi + "/VELMORA.ALL"), "sales@example.org\r\n");
+}
+
+}  // namespace

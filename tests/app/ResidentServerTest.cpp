@@ -1,0 +1,266 @@
+// velmora's resident modes behind a real lighttpd: a server started by hand (ServerMode) and one
+// launched by the first CGI start (ServerThreadMode), with concurrent posts, stopping, a killed
+// server, and a profile-file record offered to a standard server. Each test has its own TMPDIR,
+// given to the CGI programs by lighttpd, so no other test's program sees these servers' titles.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "CgiExchange.h"
+#include "SettingsFile.h"
+#include "VelmoraSite.h"
+
+using namespace velmora;
+using namespace velmora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& cond, int ms) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (cond()) return true;
+    return cond();
+}
+
+// Our child still runs (reaped children and zombies do not).
+bool Alive(pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == 0; }
+
+// Processes running this program file: a server launched by a CGI start is no child of ours.
+std::vector<pid_t> ProcessesOf(const std::string& program) {
+    std::vector<pid_t> pids;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (fs::read_symlink(e.path() / "exe", ec) == program) pids.push_back(std::stoi(name));
+    }
+    return pids;
+}
+
+// A relay that takes connections and never says a word: a request mailing through it is slow.
+struct SilentRelay {
+    SilentRelay() {
+        Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(Fd, 16);
+        ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len);
+        Port = ntohs(a.sin_port);
+    }
+    ~SilentRelay() { ::close(Fd); }
+    int Fd, Port;
+};
+
+class ResidentServer : public ::testing::Test {
+protected:
+    void Open(const std::string& program) {
+        Tmp = fs::temp_directory_path() / ("velmora-resident-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+        fs::create_directories(Tmp);
+        site = std::make_unique<VelmoraSite>(program, std::vector<std::string>{}, std::vector<std::string>{},
+                                             "server.modules += ( \"mod_setenv\" )\n"
+                                             "setenv.add-environment = ( \"TMPDIR\" => \"" + Tmp + "\" )\n");
+        Program = site->CgiFile(fs::path(program).filename());
+        TMailSettings s;
+        s.Set(TMailField::mailfrom, "form@example.org");
+        s.Set(TMailField::mailto, "webmaster@example.org");
+        s.Set(TMailField::mailsubject, "Web form");
+        s.Set(TMailField::mailhost, "127.0.0.1");
+        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
+        WriteWholeFile(site->CgiFile("thanks.htm"), "<p>Thanks, %Name%.</p>");
+        // Some posts name their own (silent) relay.
+        WriteWholeFile(site->CgiFile("VELMORA.CONF"), "form_relay = allow\r\n");
+        // The CGI programs must see the private TMPDIR, or their titles would meet other tests'.
+        WriteWholeFile(site->CgiFile("tmpdir"), "#!/bin/sh\nprintf 'Content-Type: text/plain\\r\\n\\r\\n%s' \"$TMPDIR\"\n");
+        fs::permissions(site->CgiFile("tmpdir"), fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
+                                                     fs::perms::group_exec | fs::perms::others_exec);
+        ASSERT_EQ(site->Curl({}, site->Url("/cgi-bin/tmpdir")).Body, Tmp);
+    }
+    void TearDown() override {
+        // Whatever a test left running is stopped by its pid, and must be gone.
+        if (Server > 0) {
+            ::kill(Server, SIGKILL);
+            ::waitpid(Server, nullptr, 0);
+        }
+        if (!Program.empty()) {
+            for (pid_t pid : ProcessesOf(Program)) ::kill(pid, SIGKILL);
+            EXPECT_TRUE(WaitUntil([&] { return ProcessesOf(Program).empty(); }, 3000));
+        }
+        if (site) {
+            std::string errors = site->ServerErrors();
+            EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+        }
+        site.reset();
+        std::error_code ec;
+        fs::remove_all(Tmp, ec);
+    }
+
+    std::string QueueFile() const { return site->CgiFile("Temp/" + fs::path(Program).filename().string() + "_S"); }
+    std::string TitleFile() const {
+        return Tmp + "/velmora-windows-" + std::to_string(::getuid()) + "/" + fs::path(Program).filename().string() + "_S";
+    }
+    // The server's window title is published while its owner holds the title file's lock.
+    bool TitleHeld() const {
+        int fd = ::open(TitleFile().c_str(), O_RDONLY);
+        if (fd < 0) return false;
+        bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        return held;
+    }
+
+    // The program started by hand: no server software, no parameter.
+    void StartByHand() {
+        Server = ::fork();
+        if (Server == 0) {
+            int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0), ::dup2(null, 1), ::dup2(null, 2);
+            std::string tmp = "TMPDIR=" + Tmp;
+            char* env[] = {tmp.data(), const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+            ::execle(Program.c_str(), Program.c_str(), static_cast<char*>(nullptr), env);
+            ::_exit(127);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return TitleHeld() && fs::exists(QueueFile()); }, 5000));
+    }
+
+    // Posts n forms at once from 8 clients; each answer must be the page of its own form.
+    void PostConcurrently(int n, const std::string& extra = "") {
+        std::vector<std::future<HttpAnswer>> answers;
+        for (int i = 0; i < n; ++i)
+            answers.push_back(std::async(std::launch::async, [this, i, extra] {
+                return site->Post("Name=Client" + std::to_string(i) + "&htmlfile=thanks.htm" + extra);
+            }));
+        for (int i = 0; i < n; ++i) {
+            HttpAnswer a = answers[static_cast<size_t>(i)].get();
+            EXPECT_EQ(a.Status, 200);
+            EXPECT_EQ(a.Body, "<p>Thanks, Client" + std::to_string(i) + ".</p>");
+        }
+    }
+    int32_t Counter() const { return ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(); }
+
+    static inline int serial = 0;
+    std::string Tmp, Program;
+    pid_t Server = -1;
+    std::unique_ptr<VelmoraSite> site;
+};
+
+}  // namespace
+
+TEST_F(ResidentServer, HandStartedServerAnswersEveryClientAndStopsWhenItsQueueIsDeleted) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    PostConcurrently(16);
+    EXPECT_EQ(Counter(), 16);
+    EXPECT_EQ(site->Mails(16).size(), 16u);
+    // Served by the server: its handed-over requests leave no exchange files behind.
+    std::vector<fs::path> left(fs::directory_iterator(site->CgiFile("Temp")), fs::directory_iterator());
+    EXPECT_EQ(left, std::vector<fs::path>{QueueFile()});
+
+    fs::remove(QueueFile());
+    EXPECT_TRUE(WaitUntil([&] { return ::waitpid(Server, nullptr, WNOHANG) == Server; }, 3000));
+    Server = -1;
+    EXPECT_FALSE(TitleHeld());
+}
+
+TEST_F(ResidentServer, ClientsOfAKilledServerEndWithoutOutputAndTheNextStartRunsNormally) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    SilentRelay relay;
+    // The first request holds the server in its mail dialogue; the others wait in the queue.
+    std::vector<std::future<HttpAnswer>> waiting;
+    for (int i = 0; i < 3; ++i)
+        waiting.push_back(std::async(std::launch::async, [&] {
+            return site->Post("Name=Slow&mailport=" + std::to_string(relay.Port));
+        }));
+    ASSERT_TRUE(WaitUntil([&] { return fs::file_size(QueueFile()) == 3 * kQueueRecordSize; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // every client has seen the window
+    ::kill(Server, SIGKILL);
+    ::waitpid(Server, nullptr, 0);
+    Server = -1;
+    const auto killed = std::chrono::steady_clock::now();
+    // lighttpd answers 500 for a CGI program that ends without output.
+    for (auto& w : waiting) EXPECT_EQ(w.get().Status, 500);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(5));
+    EXPECT_FALSE(fs::exists(QueueFile()));
+
+    HttpAnswer a = site->Post("Name=After&htmlfile=thanks.htm");
+    EXPECT_EQ(a.Body, "<p>Thanks, After.</p>");
+    EXPECT_EQ(Counter(), 2);  // the one the killed server took, and this one
+}
+
+TEST_F(ResidentServer, ThreadModeServerLaunchedByAClientServesOthersWhileOneRequestIsSlow) {
+    Open(VELMORA_THREADS);
+    PostConcurrently(1);  // launches the server
+    ASSERT_TRUE(WaitUntil([&] { return TitleHeld(); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return ProcessesOf(Program).size() == 1; }, 3000));  // the launching client ends
+
+    SilentRelay relay;
+    auto slow = std::async(std::launch::async, [&] { return site->Post("Name=Slow&mailport=" + std::to_string(relay.Port)); });
+    ASSERT_TRUE(WaitUntil([&] { return Counter() == 2; }, 5000));  // the slow one is being served
+    const auto start = std::chrono::steady_clock::now();
+    PostConcurrently(16);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(slow.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_EQ(Counter(), 18);
+    EXPECT_EQ(site->Mails(17).size(), 17u);
+
+    fs::remove(QueueFile());
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesOf(Program).empty(); }, 3000));
+    EXPECT_EQ(slow.get().Status, 500);  // its server went away: no answer, and no hang
+}
+
+TEST_F(ResidentServer, StandardServerOfferedAProfileRecordStopsTakingRequests) {
+    // A server that a standard CGI start launched has the standard engine only.
+    Open(VELMORA_THREADS);
+    PostConcurrently(1);
+    ASSERT_TRUE(WaitUntil([&] { return TitleHeld(); }, 3000));
+    const std::string request = site->CgiFile("Temp/velmora_threads_C_0001_REQ");
+    WriteWholeFile(request, "SERVER_SOFTWARE=test\r\nMORVAN_CGI_DEBUG=true\r\n\r\n");
+    auto append = [&](const std::string& name) {
+        TExclusiveFile queue;
+        ASSERT_TRUE(WaitUntil([&] { return queue.Open(QueueFile(), true) == TExclusiveOpen::Opened; }, 2000));
+        TQueueRecord r;
+        r.FileName = name;
+        AppendRecord(queue, r);
+    };
+    append(site->CgiFile("PROFILE.INI"));
+    append(request);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string bytes = ReadWholeFile(QueueFile());
+    ASSERT_EQ(bytes.size(), 2 * kQueueRecordSize);
+    EXPECT_EQ(DecodeQueueRecord(bytes.data()).Status, qsWaiting);
+    EXPECT_EQ(DecodeQueueRecord(bytes.data() + kQueueRecordSize).Status, qsWaiting);
+    EXPECT_TRUE(fs::exists(request));
+    EXPECT_EQ(ProcessesOf(Program).size(), 1u);  // it polls no more, but goes on
+}
+
+TEST_F(ResidentServer, HandStartedServerServesAProfileRequest) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    const std::string profile = site->CgiFile("request.ini"), out = site->CgiFile("answer.out");
+    WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
+                            "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
+    TChildRun run;
+    run.Args = {Program, profile};
+    run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
+    run.TimeoutMs = 10000;
+    TChildResult r = RunChild(run);
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_NE(ReadWholeFile(out).find("<p>Thanks, Profile.</p>"), std::string::npos) << ReadWholeFile(out);
+    EXPECT_EQ(Counter(), 1);
+    EXPECT_TRUE(Alive(Server));
+}

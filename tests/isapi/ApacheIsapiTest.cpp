@@ -1,0 +1,110 @@
+// velmora's library under a real Apache: Apache's own ISAPI module, built from Debian's source by
+// tools/build-mod-isapi.sh, loads it and calls its entry points; posts go through to the real relay.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "SettingsFile.h"
+#include "VelmoraSite.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+const std::string ThankYou = "Thank you.<br>We received your message.";
+
+// The module, built once per build folder. A machine that cannot fetch or build it fails the
+// tests: they must never pass without having run under the real module.
+std::string ModIsapi() {
+    static std::string path;
+    static std::string failure;
+    if (path.empty() && failure.empty()) {
+        TChildRun run;
+        run.Args = {"/bin/sh", VELMORA_SOURCE_DIR "/tools/build-mod-isapi.sh", VELMORA_BINARY_DIR "/mod_isapi"};
+        run.Env = InheritedEnvironment();
+        run.TimeoutMs = 300000;
+        TChildResult r = RunChild(run);
+        std::string out = r.Out;
+        while (!out.empty() && out.back() == '\n') out.pop_back();
+        if (r.ExitCode == 0) path = out.substr(out.rfind('\n') + 1);
+        else failure = "tools/build-mod-isapi.sh failed: " + r.Out;
+    }
+    if (path.empty()) throw std::runtime_error(failure);
+    return path;
+}
+
+class ApacheIsapi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        IsapiSetup setup{VELMORA_LIBRARY, ModIsapi()};
+        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, "", &setup);
+        TMailSettings s;
+        s.Set(TMailField::mailfrom, "form@example.org");
+        s.Set(TMailField::mailto, "webmaster@example.org");
+        s.Set(TMailField::mailsubject, "Web form");
+        s.Set(TMailField::mailhost, "127.0.0.1");
+        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        s.Set(TMailField::Options, "nj");
+        WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
+        WriteWholeFile(site->CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");
+        WriteWholeFile(site->CgiFile("VELMORA.TOP"), "Top line beside the library\r\n");
+    }
+    void TearDown() override {
+        if (!site) return;  // SetUp failed and has said why
+        std::string errors = site->ServerErrors();
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+        EXPECT_EQ(errors.find("Segmentation"), std::string::npos) << errors;
+    }
+    int32_t Counter() const { return ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(); }
+
+    std::unique_ptr<VelmoraSite> site;
+};
+
+}  // namespace
+
+TEST_F(ApacheIsapi, PostsAreMailedRefusedAndAnsweredThroughTheModule) {
+    HttpAnswer a = site->Post("Name=Ann+Lee&Text=hello%21");
+    EXPECT_EQ(a.Status, 200) << a.Headers << a.Body;
+    EXPECT_NE(a.Body.find(ThankYou), std::string::npos) << a.Headers << a.Body;
+    EXPECT_EQ(a.Body.find("content-type"), std::string::npos) << a.Body;
+    HttpAnswer m = site->PostMultipart({"Name=Bo", "Text=multi"});
+    EXPECT_NE(m.Body.find(ThankYou), std::string::npos) << m.Body;
+
+    auto mails = site->Mails(2);
+    ASSERT_EQ(mails.size(), 2u) << site->ServerErrors();
+    // The top text comes from the side file beside the library.
+    EXPECT_EQ(mails[0].Body().rfind("Top line beside the library\r\nName:Ann Lee\r\nText:hello!\r\n", 0), 0u) << mails[0].Body();
+    EXPECT_NE(mails[1].Body().find("Name:Bo\r\nText:multi\r\n"), std::string::npos) << mails[1].Body();
+    EXPECT_EQ(mails[0].Header("Subject"), "Web form #1 ");
+
+    // A recipient outside the allowed list: the refusal page, and no mail.
+    HttpAnswer refused = site->Post("mailto=stranger@example.net&Text=x");
+    EXPECT_NE(refused.Body.find("webmaster@example.org"), std::string::npos) << refused.Body;
+    EXPECT_EQ(refused.Body.find(ThankYou), std::string::npos);
+    EXPECT_EQ(site->Mails().size(), 2u);
+    EXPECT_EQ(Counter(), 3);
+}
+
+TEST_F(ApacheIsapi, FiftyConcurrentPostsCountFiftyAndDeliverFifty) {
+    std::vector<std::thread> posts;
+    std::atomic<int> thanked{0};
+    for (int i = 0; i < 50; ++i)
+        posts.emplace_back([&, i] {
+            if (site->Post("Post=" + std::to_string(i)).Body.find(ThankYou) != std::string::npos) ++thanked;
+        });
+    for (auto& t : posts) t.join();
+    EXPECT_EQ(thanked, 50);
+    EXPECT_EQ(Counter(), 50);
+    EXPECT_EQ(site->Mails(50, 60000).size(), 50u);
+}
+
+// The redirect reaches the browser as the server's own answer, made through the support function.
+TEST_F(ApacheIsapi, LocationHeaderBecomesTheServersRedirect) {
+    std::filesystem::copy_file(PROBE_LIBRARY, site->CgiFile("probe.isa"));
+    HttpAnswer a = site->Curl({}, site->Url("/isapi/probe.isa?do=redirect&url=http://example.org/next"));
+    EXPECT_EQ(a.Status, 302) << a.Headers << a.Body;
+    EXPECT_NE(a.Headers.find("Location: http://example.org/next\r\n"), std::string::npos) << a.Headers;
+}

@@ -1,0 +1,71 @@
+// A small program on the framework, built as a library for an NSAPI server: its main form is made
+// when the server loads it, and each request answers with what the engine saw of it, in lines.
+#include <cstdlib>
+
+#include "Files.h"
+#include "Forms.h"
+#include "GenEng.h"
+#include "NSapiEng.h"
+#include "Streams.h"
+
+using namespace velmora;
+
+namespace {
+
+class TNsapiTestForm : public TForm {
+public:
+    explicit TNsapiTestForm(TComponent* owner) : TForm(owner) {
+        HTTP = new TGeneralHttpEngine(this);
+        // The engine the general component makes in a library, with this program's settings.
+        auto* engine = new TNSAPIEngine(this);
+        engine->AutoReadLimit = 300;
+        engine->BufferedOutput = std::getenv("NSTEST_BUFFERED") != nullptr;
+        engine->OnFirstExecRequest = [this](TObject*) { FLock = HTTP->CreateLock(); };
+        engine->OnExecRequest = [this](TObject*) { Answer(); };
+    }
+
+private:
+    void Line(const std::string& name, const std::string& value) { HTTP->Write(name + "=" + value + "\n"); }
+
+    void Answer() {
+        if (HTTP->GetQueryString() == "status") SetRequestStatus("413 Payload Too Large");
+        HTTP->WriteHeader("x-twice", "first");
+        HTTP->WriteHeader("x-twice", "second");
+        HTTP->EnterLock(FLock);
+        const long count = ++FCount;
+        HTTP->LeaveLock(FLock);
+        HTTP->Write("<pre>\n");
+        Line("method", HTTP->GetRequestMethod());
+        Line("protocol", HTTP->GetServerProtocol());
+        Line("script", HTTP->GetScriptName());
+        Line("scriptvar", HTTP->GetVariable("SCRIPT NAME"));
+        Line("query", HTTP->GetQueryString());
+        Line("remote", HTTP->GetRemoteAddr() + " " + HTTP->GetRemoteHost());
+        Line("agent", HTTP->GetUserAgent());
+        Line("length", std::to_string(HTTP->GetContentLength()));
+        Line("path", HTTP->GetVariable("path"));
+        Line("fn", HTTP->GetVariable("fn"));
+        Line("count", std::to_string(count));
+        std::unique_ptr<TStringList> names = HTTP->GetFormFieldNames();
+        for (const std::string& name : *names) {
+            std::string value = HTTP->GetFormField(name, "");
+            // An upload is shown by its size: the file exists until the request ends.
+            if (name.size() > 9 && name.compare(name.size() - 9, 9, "_FILENAME") == 0) {
+                TMemoryStream content;
+                content.LoadFromFile(value);
+                value = std::to_string(content.Bytes().size());
+            }
+            Line("field " + name, value);
+        }
+        HTTP->Write("</pre>\n");
+    }
+
+    TGeneralHttpEngine* HTTP;
+    TLockHandle FLock = nullptr;
+    long FCount = 0;
+};
+
+// The server loads the library once; the form and its engine live until the process ends.
+__attribute__((constructor)) void LoadModule() { Application().CreateForm<TNsapiTestForm>(); }
+
+}  // namespace
