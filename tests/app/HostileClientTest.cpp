@@ -7,7 +7,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "SettingsFile.h"
 #include "UploadFileName.h"
@@ -17,6 +20,23 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
+
+std::string VelmoraName() {
+    const std::string path = VELMORA_PROGRAM;
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The running processes of that program file, as the web server started them.
+std::vector<pid_t> ProcessesOf(const std::filesystem::path& program) {
+    std::vector<pid_t> found;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::error_code ec;
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (std::filesystem::read_symlink(e.path() / "exe", ec) == program) found.push_back(std::stoi(name));
+    }
+    return found;
+}
 
 const std::string ThankYouPage =
     "<HTML><HEAD><TITLE>Message</TITLE></HEAD><BODY>"
@@ -144,8 +164,8 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     WriteWholeFile(fresh, "new");
     timeval twoHoursAgo[2] = {{::time(nullptr) - 7200, 0}, {::time(nullptr) - 7200, 0}};
     ASSERT_EQ(::utimes(stale.c_str(), twoHoursAgo), 0);
-    // A relay that takes the connection and never greets holds the request until the client
-    // gives up; lighttpd then ends the program with SIGTERM.
+    // A relay that takes the connection and never greets holds the request; meanwhile the web
+    // server ends the program with SIGTERM (as servers do at their time limit or on shutdown).
     int silent = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -156,18 +176,33 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     WriteWholeFile(site->CgiFile("VELMORA.CONF"), "form_relay = allow\n");
     WriteWholeFile(site->Dir() + "/upload.txt", "uploaded text");
-    site->Curl({"--max-time", "2", "-F", "mailhost=127.0.0.1", "-F", "mailport=" + std::to_string(ntohs(addr.sin_port)),
-                "-F", "Note=@" + site->Dir() + "/upload.txt"},
-               site->ProgramUrl());
     auto uploads = [&] {
         std::vector<std::string> found;
         for (const auto& e : std::filesystem::directory_iterator(site->CgiFile("")))
             if (IsUploadFileName(e.path().filename().string())) found.push_back(e.path().filename().string());
         return found;
     };
+    std::thread post([&] {
+        site->Curl({"--max-time", "10", "-F", "mailhost=127.0.0.1", "-F", "mailport=" + std::to_string(ntohs(addr.sin_port)),
+                    "-F", "Note=@" + site->Dir() + "/upload.txt"},
+                   site->ProgramUrl());
+    });
+    auto madeByPost = [&] {
+        for (const std::string& name : uploads())
+            if (name != "1234567old.tmp" && name != "7654321new.tmp") return true;
+        return false;
+    };
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!madeByPost() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(uploads().size(), 2u) << "the stale upload is swept, the running request's is made";
+    const std::vector<pid_t> running = ProcessesOf(std::filesystem::canonical(site->CgiFile(VelmoraName())));
+    EXPECT_EQ(running.size(), 1u);
+    for (pid_t pid : running) ::kill(pid, SIGTERM);
+    end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (uploads().size() > 1 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    post.join();
     ::close(silent);
     EXPECT_EQ(uploads(), std::vector<std::string>{"7654321new.tmp"});
 }
