@@ -21,6 +21,8 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "smtp_password", .Kind = TConfKind::Text, .Default = "", .Secret = true},
         // A login over a connection without TLS shows the password to anyone on the way.
         {.Name = "smtp_login_without_tls", .Kind = TConfKind::Flag, .Default = "no"},
+        // Requests a FastCGI server runs at the same time (its pool of threads); --threads wins.
+        {.Name = "fastcgi_threads", .Kind = TConfKind::Number, .Default = "4", .Min = 1, .Max = 256},
     };
     return keys;
 }
