@@ -83,7 +83,15 @@ void TFastCGIEngine::Serve(TListener& listener) {
         try {
             pool.emplace_back([this, &listener] {
                 MakeCurrent();
-                for (int fd; (fd = listener.Accept(kIoTimeoutSeconds)) >= 0;) ServeConnection(fd);
+                for (int fd; (fd = listener.Accept(kIoTimeoutSeconds)) >= 0;) {
+                    try {
+                        ServeConnection(fd);
+                    } catch (const std::exception& e) {
+                        // Out of memory, say: that connection is lost, the thread serves on.
+                        WriteLog(std::string("FastCGI connection lost: ") + e.what());
+                    }
+                }
+                if (!CloseSignalArrived()) WriteLog("FastCGI thread ended: the listening socket failed");
             });
         } catch (const std::exception& e) {
             // Fewer threads than asked for still serve; none at all cannot.
@@ -92,6 +100,9 @@ void TFastCGIEngine::Serve(TListener& listener) {
         }
     }
     if (pool.empty()) FailToStart("no thread could be started");
+    // New connections are refused from the close signal on; the requests in flight finish.
+    WaitReadableOrClose(-1);
+    listener.Stop();
     for (std::thread& t : pool) t.join();
 }
 
@@ -100,6 +111,7 @@ void TFastCGIEngine::Serve(TListener& listener) {
 // calls accept on a listening socket of its own (-1). Who closes a connection is decided here,
 // after each request, from the server's keep-connection flag.
 void TFastCGIEngine::ServeConnection(int fd) {
+    FCGX_Init();  // once; later calls only look
     FCGX_Request request;
     FCGX_InitRequest(&request, -1, 0);
     request.ipcFd = fd;

@@ -175,6 +175,12 @@ TListener::~TListener() {
     if (!FSocketFile.empty()) ::unlink(FSocketFile.c_str());
 }
 
+void TListener::Stop() noexcept {
+    if (FFd >= 0) ::shutdown(FFd, SHUT_RDWR);
+    if (!FSocketFile.empty()) ::unlink(FSocketFile.c_str());
+    FSocketFile.clear();
+}
+
 int TListener::Accept(int ioTimeoutSeconds) {
     while (WaitOrClose(FFd)) {
         int fd = ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);

@@ -30,6 +30,9 @@ public:
     // ioTimeoutSeconds so a peer that stalls cannot hold a thread for ever; -1 once a close
     // signal came or the socket failed.
     int Accept(int ioTimeoutSeconds);
+    // Stops taking connections at once (those not yet accepted are refused) and removes the
+    // socket file this process made; threads waiting in Accept return -1.
+    void Stop() noexcept;
 
 private:
     explicit TListener(int fd) : FFd(fd) {}
@@ -37,7 +40,8 @@ private:
     std::string FSocketFile;  // the Unix socket file made by Open, removed at the end
 };
 
-// Waits until fd has bytes (or its end) to read: false when a close signal came first.
+// Waits until fd has bytes (or its end) to read: false when a close signal came first. With
+// fd -1 it waits for the close signal alone.
 bool WaitReadableOrClose(int fd) noexcept;
 
 // Closes a connection descriptor.
