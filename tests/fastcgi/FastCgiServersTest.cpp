@@ -112,7 +112,7 @@ TEST_F(FastCgiServers, ApacheProxiesFormsToVelmoraOnALoopbackPort) {
 }
 
 // SIGTERM while a request waits for the rest of its body: the request is still answered, no new
-// connection is taken, and the process ends with 0.
+// connection is taken, and the process ends by itself with 0.
 TEST(FastCgiServer, EndsAfterTheRequestInFlightOnSigterm) {
     TempDir dir;
     const std::string program = dir / "velmora";
@@ -149,5 +149,6 @@ TEST(FastCgiServer, EndsAfterTheRequestInFlightOnSigterm) {
     FcgiAnswer parsed = ParseFcgiAnswer(answer);
     EXPECT_EQ(parsed.Ends, 1);
     EXPECT_NE(parsed.Out.find("Destination EMail-Adress not allowed."), std::string::npos) << parsed.Out;
-    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_EQ(server.Wait(10000), 0);
+    EXPECT_EQ(ReadWholeFile(dir / "output.log").find("Sanitizer"), std::string::npos) << ReadWholeFile(dir / "output.log");
 }

@@ -232,9 +232,8 @@ TBackground::TBackground(const std::vector<std::string>& args, const std::string
 
 TBackground::~TBackground() { Stop(); }
 
-int TBackground::Stop(int timeoutMs) {
+int TBackground::Wait(int timeoutMs) {
     if (FPid <= 0) return -1;
-    ::kill(FPid, SIGTERM);
     int status = 0;
     for (int waited = 0; waited < timeoutMs; waited += 10) {
         if (::waitpid(FPid, &status, WNOHANG) == FPid) {
@@ -243,6 +242,14 @@ int TBackground::Stop(int timeoutMs) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return -2;
+}
+
+int TBackground::Stop(int timeoutMs) {
+    if (FPid <= 0) return -1;
+    ::kill(FPid, SIGTERM);
+    int code = Wait(timeoutMs);
+    if (code != -2) return code;
     ::kill(FPid, SIGKILL);
     ::waitpid(FPid, nullptr, 0);
     FPid = -1;

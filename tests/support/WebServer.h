@@ -64,6 +64,9 @@ public:
     // Sends SIGTERM and waits up to timeoutMs for the end (then SIGKILL); the exit code, or -1
     // when a signal ended it or it had to be killed.
     int Stop(int timeoutMs = 10000);
+    // Waits up to timeoutMs for the program to end by itself; its exit code, -1 when a signal
+    // ended it, -2 when it is still running.
+    int Wait(int timeoutMs);
 
 private:
     pid_t FPid = -1;
