@@ -29,15 +29,7 @@ protected:
         FastCgiSetup setup{kind, 8};
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, "",
                                              nullptr, &setup);
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
-        s.Set(TMailField::Options, "nj");
-        WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
-        WriteWholeFile(site->CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");
+        site->WriteStandardSettings("nj");
     }
     void TearDown() override {
         if (!site) return;
