@@ -21,6 +21,12 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "smtp_password", .Kind = TConfKind::Text, .Default = "", .Secret = true},
         // A login over a connection without TLS shows the password to anyone on the way.
         {.Name = "smtp_login_without_tls", .Kind = TConfKind::Flag, .Default = "no"},
+        // Mail the relay cannot take now (no connection, no answer in time, a 4xx reply) is kept
+        // in the outbox folder and sent by later requests or `velmora-ini outbox flush`.
+        {.Name = "outbox", .Kind = TConfKind::Flag, .Default = "no"},
+        {.Name = "outbox_folder", .Kind = TConfKind::Text, .Default = "Outbox"},
+        // A kept message not delivered after this many days is moved to its undeliverable folder.
+        {.Name = "outbox_give_up_days", .Kind = TConfKind::Number, .Default = "5", .Min = 1, .Max = 365},
     };
     return keys;
 }

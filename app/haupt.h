@@ -10,6 +10,7 @@
 #include "HSmtp.h"
 #include "HttpFileFilter.h"
 #include "MailSettings.h"
+#include "Outbox.h"
 #include "SiteConfig.h"
 #include "StringList.h"
 
@@ -62,6 +63,10 @@ private:
     // Unlocks hold once it has copied what it needs of the shared components.
     void SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold);
     bool InAllowedList(const std::string& address) const;
+    // The outbox's part of a request: a short delivery run before its own mail, and keeping that
+    // mail when the relay cannot take it now. False when it could not be kept.
+    void DeliverQueuedMail(const TMailRequest& r, const TOutboxSettings& outbox);
+    bool QueueFailedMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay);
 
     TSideFiles FSideFiles;
     // Held for a whole request: the components and lists above are shared by every thread that

@@ -9,6 +9,7 @@
 #include "HttpEng.h"
 #include "LogText.h"
 #include "MailSecurity.h"
+#include "Outbox.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -134,7 +135,13 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
     sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
-    if (sender.Send(20)) {
+    TOutboxSettings outbox = OutboxSettings(*r.Site, FSideFiles.ProgramDir);
+    if (outbox.Enabled) DeliverQueuedMail(r, outbox);
+    bool taken = sender.Send(20);
+    // With an outbox, a relay that took the data but fumbled QUIT has the message: it is not kept
+    // for another try, which would send it twice.
+    if (!taken && outbox.Enabled) taken = sender.DataAccepted() || QueueFailedMail(sender, outbox, configuredRelay);
+    if (taken) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url)) {
             // A javascript: or data: address would run the visitor's text in the site's name.

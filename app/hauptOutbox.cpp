@@ -1,0 +1,50 @@
+// The outbox within a request: before its own mail a request delivers a few kept messages (at
+// most a fraction of a second's work), and a mail the relay cannot take now is kept for later.
+#include "HttpEng.h"
+#include "LogText.h"
+#include "haupt.h"
+
+namespace velmora {
+
+namespace {
+
+// A request delivers at most this much of the outbox before its own mail; the flush command has
+// no such limits.
+constexpr size_t kRequestMessages = 25;
+constexpr uint64_t kRequestStartWithinMs = 400;
+constexpr uint64_t kRequestMessageBudgetMs = 3000;
+
+}  // namespace
+
+void THauptmenue::DeliverQueuedMail(const TMailRequest& r, const TOutboxSettings& outbox) {
+    TFlushRun run = OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir);
+    run.MaxMessages = kRequestMessages;
+    run.StartWithinMs = kRequestStartWithinMs;
+    run.MessageBudgetMs = kRequestMessageBudgetMs;
+    run.Log = [](const std::string& line) { WriteLog(line); };
+    try {
+        FlushOutbox(outbox.Folder, run);
+    } catch (const std::exception& e) {
+        // The request's own mail does not depend on the outbox's state.
+        WriteLog("Outbox " + outbox.Folder + " not delivered: " + e.what());
+    }
+}
+
+bool THauptmenue::QueueFailedMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay) {
+    std::string why = Trim(sender.GetErrorText());
+    if (sender.PermanentFailure()) return false;
+    TQueuedRelay relay;
+    relay.Configured = configuredRelay;
+    relay.Host = sender.RemoteHost;
+    relay.Port = sender.RemotePort;
+    try {
+        std::string name = QueueMail(outbox.Folder, sender, relay);
+        WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
+        return true;
+    } catch (const std::exception& e) {
+        WriteLog("Mail not delivered (" + ForLog(why) + ") and not kept in the outbox: " + e.what());
+        return false;
+    }
+}
+
+}  // namespace velmora
