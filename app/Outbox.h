@@ -17,6 +17,8 @@ struct TOutboxSettings {
     bool Enabled = false;
     std::string Folder;
     long GiveUpDays = 5;
+    long MaxMails = 1000;
+    long RequestMs = 400;  // a post's time for delivering kept mail; 0: none
 };
 TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& programDir);
 

@@ -104,6 +104,8 @@ TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& progr
     if (!IsAbsolutePath(s.Folder)) s.Folder = programDir + s.Folder;
     while (s.Folder.size() > 1 && s.Folder.back() == PathDelim) s.Folder.pop_back();
     s.GiveUpDays = site.Number("outbox_give_up_days");
+    s.MaxMails = site.Number("outbox_max_mails");
+    s.RequestMs = site.Number("outbox_request_ms");
     return s;
 }
 

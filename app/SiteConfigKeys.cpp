@@ -27,6 +27,12 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "outbox_folder", .Kind = TConfKind::Text, .Default = "Outbox"},
         // A kept message not delivered after this many days is moved to its undeliverable folder.
         {.Name = "outbox_give_up_days", .Kind = TConfKind::Number, .Default = "5", .Min = 1, .Max = 365},
+        // How long a post may spend beginning deliveries of kept mail before its own; 0 leaves
+        // them to the flush command (cron).
+        {.Name = "outbox_request_ms", .Kind = TConfKind::Number, .Default = "400", .Min = 0, .Max = 60000},
+        // While the relay is down every post adds a file: a visitor posting in a loop must not
+        // fill the disk. A full outbox gives the error page.
+        {.Name = "outbox_max_mails", .Kind = TConfKind::Number, .Default = "1000", .Min = 1, .Max = 1000000},
     };
     return keys;
 }

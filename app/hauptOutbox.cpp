@@ -2,24 +2,25 @@
 // most a fraction of a second's work), and a mail the relay cannot take now is kept for later.
 #include "HttpEng.h"
 #include "LogText.h"
+#include "SysUtils.h"
 #include "haupt.h"
 
 namespace velmora {
 
 namespace {
 
-// A request delivers at most this much of the outbox before its own mail; the flush command has
-// no such limits.
+// A request delivers at most this much of the outbox before its own mail (and begins none after
+// the site's outbox_request_ms); the flush command has no such limits.
 constexpr size_t kRequestMessages = 25;
-constexpr uint64_t kRequestStartWithinMs = 400;
 constexpr uint64_t kRequestMessageBudgetMs = 3000;
 
 }  // namespace
 
 void THauptmenue::DeliverQueuedMail(const TMailRequest& r, const TOutboxSettings& outbox) {
+    if (outbox.RequestMs == 0) return;
     TFlushRun run = OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir);
     run.MaxMessages = kRequestMessages;
-    run.StartWithinMs = kRequestStartWithinMs;
+    run.StartWithinMs = static_cast<uint64_t>(outbox.RequestMs);
     run.MessageBudgetMs = kRequestMessageBudgetMs;
     run.Log = [](const std::string& line) { WriteLog(line); };
     try {
@@ -38,6 +39,8 @@ bool THauptmenue::QueueFailedMail(TSmtpSendMail& sender, const TOutboxSettings& 
     relay.Host = sender.RemoteHost;
     relay.Port = sender.RemotePort;
     try {
+        if (ListOutbox(outbox.Folder).size() >= static_cast<size_t>(outbox.MaxMails))
+            throw Exception("the outbox holds " + IntToStr(outbox.MaxMails) + " mails (outbox_max_mails)");
         std::string name = QueueMail(outbox.Folder, sender, relay);
         WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
         return true;
