@@ -41,7 +41,7 @@ std::string TCGIStdEngine::ReadContent() {
     // Not a number: EConvertError, which HandleRequest reports.
     const int length = lengthText.empty() ? 0 : StrToInt(lengthText);
     if (length <= 0) return GetQueryString();
-    if (length > AutoReadLimit) {
+    if (length > ReadLimit()) {
         WriteLog("Content length exceeds AutoReadLimit");
         return std::string();
     }

@@ -35,6 +35,13 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->SetNoCache(false);
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
+    // With attach_uploads, a multipart post may be as large as max_upload_bytes; every other body
+    // keeps the engine's limit. Asked before the body is read, so the site's file decides.
+    SetReadLimitRule([](const std::string& contentType, int autoReadLimit) {
+        if (UpperCase(contentType).find("MULTIPART/FORM-DATA") == std::string::npos) return autoReadLimit;
+        auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
+        return site->Flag("attach_uploads") ? static_cast<int>(site->Number("max_upload_bytes")) : autoReadLimit;
+    });
 
     Nachricht = new TSmtpSendMail(this);
     Nachricht->SetName("Nachricht");

@@ -14,11 +14,8 @@ namespace {
 constexpr size_t kRequestMessages = 25;
 constexpr uint64_t kRequestMessageBudgetMs = 3000;
 
-}  // namespace
-
-void THauptmenue::DeliverQueuedMail(const TMailRequest& r, const TOutboxSettings& outbox) {
+void DeliverKeptMail(const TOutboxSettings& outbox, TFlushRun run) {
     if (outbox.RequestMs == 0) return;
-    TFlushRun run = OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir);
     run.MaxMessages = kRequestMessages;
     run.StartWithinMs = static_cast<uint64_t>(outbox.RequestMs);
     run.MessageBudgetMs = kRequestMessageBudgetMs;
@@ -31,9 +28,8 @@ void THauptmenue::DeliverQueuedMail(const TMailRequest& r, const TOutboxSettings
     }
 }
 
-bool THauptmenue::QueueFailedMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay) {
+bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay) {
     std::string why = Trim(sender.GetErrorText());
-    if (sender.PermanentFailure()) return false;
     TQueuedRelay relay;
     relay.Configured = configuredRelay;
     relay.Host = sender.RemoteHost;
@@ -48,6 +44,19 @@ bool THauptmenue::QueueFailedMail(TSmtpSendMail& sender, const TOutboxSettings& 
         WriteLog("Mail not delivered (" + ForLog(why) + ") and not kept in the outbox: " + e.what());
         return false;
     }
+}
+
+}  // namespace
+
+bool THauptmenue::SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool configuredRelay) {
+    TOutboxSettings outbox = OutboxSettings(*r.Site, FSideFiles.ProgramDir);
+    if (!outbox.Enabled) return sender.Send(20);
+    DeliverKeptMail(outbox, OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir));
+    if (sender.Send(20)) return true;
+    // A relay that took the data but fumbled QUIT has the message: keeping it for another try
+    // would send it twice.
+    if (sender.DataAccepted()) return true;
+    return !sender.PermanentFailure() && KeepMail(sender, outbox, configuredRelay);
 }
 
 }  // namespace velmora

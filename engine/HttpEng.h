@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Component.h"
 #include "HAdaptor.h"
@@ -52,6 +54,8 @@ struct TRequestState {
     std::unique_ptr<TMemoryStream> OutputBuffer;
     bool DirectOutput = false;
     std::string Status;                         // of the answer, e.g. "413 Payload Too Large"; empty: 200
+    std::string ContentType;                    // of the answer; empty: the engine's AutoContentType
+    std::vector<std::pair<std::string, std::string>> ExtraHeaders;  // sent with the automatic header
 };
 TRequestState& RequestState() noexcept;
 
@@ -127,6 +131,9 @@ public:
     void StartAutoHeader();
     // Runs one request from start to end on the calling thread.
     void HandleRequest();
+    // The largest body of this request's content type that is read: AutoReadLimit, unless the
+    // program set a rule of its own (SetReadLimitRule).
+    int ReadLimit();
 
 protected:
     // Takes the settings and handlers an engine is constructed with, in the order the general
@@ -163,6 +170,17 @@ THttpEngine* CurrentEngine() noexcept;
 // Sets the status of the calling thread's answer ("413 Payload Too Large"); it counts only when set
 // before the first header line goes out. Each request starts with "200 OK".
 void SetRequestStatus(const std::string& status);
+
+// The content type of the calling thread's answer (instead of the engine's AutoContentType) and
+// further header lines that go out with it; like the status, they count only when set before the
+// first header line goes out. Each request starts without them.
+void SetRequestContentType(const std::string& type);
+void AddRequestHeader(const std::string& name, const std::string& value);
+
+// A program's own read limit per content type (a larger one for uploads, say), given the engine's
+// AutoReadLimit. Set once at start, before requests run; shared by every engine of the process.
+using TReadLimitRule = std::function<int(const std::string& contentType, int autoReadLimit)>;
+void SetReadLimitRule(TReadLimitRule rule);
 
 // Appends one line to the program's log file; never raises.
 void WriteLog(const std::string& msg) noexcept;
