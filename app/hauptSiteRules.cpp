@@ -55,7 +55,7 @@ bool THauptmenue::AdmitRequest(const TSiteConfig& site) {
         // A browser's question before a script's post: answered, never mailed or counted.
         if (allowed) {
             AddRequestHeader("Access-Control-Allow-Methods", "POST");
-            AddRequestHeader("Access-Control-Allow-Headers", "Accept, Content-Type");
+            AddRequestHeader("Access-Control-Allow-Headers", "Accept, Content-Type, X-Requested-With");
             AddRequestHeader("Access-Control-Max-Age", "600");
         }
         SetRequestStatus("204 No Content");

@@ -38,6 +38,18 @@ cp tools/demo/VELMORA.ALL "$demo/cgi-bin/VELMORA.ALL"
 "$build/tools/velmora-ini" create "$demo/cgi-bin/VELMORA.INI" \
   mailfrom="Velmora demo <velmora@localhost>" mailto=webmaster@example.org \
   mailsubject="Message from the web" mailhost=127.0.0.1 mailport="$smtp_port" Options=jj
+# Every site option switched on, so the page shows them all (see the README's VELMORA.CONF).
+cat > "$demo/cgi-bin/VELMORA.CONF" <<EOF
+# The demo's site options.
+post_only = yes
+replyto_field = Email
+honeypot_field = website
+mail_charset = auto
+cors_origins = http://localhost:$web_port
+rate_limit = 20/600
+attach_uploads = yes
+max_upload_bytes = 5242880
+EOF
 cat > "$demo/lighttpd.conf" <<EOF
 server.document-root = "$demo/www"
 server.bind = "127.0.0.1"
@@ -79,7 +91,9 @@ cat <<EOF
 Velmora demo is running.
   Point a browser at   http://127.0.0.1:$web_port/contact.html
   velmora (CGI)        http://127.0.0.1:$web_port/cgi-bin/velmora  ($demo/cgi-bin/velmora)
+  the same page, its script posting across origins: http://localhost:$web_port/contact.html
   settings             $build/tools/velmora-ini show $demo/cgi-bin
+  site options         $demo/cgi-bin/VELMORA.CONF
   log                  $demo/cgi-bin/Log/velmora.Log
   SMTP relay           127.0.0.1:$smtp_port, every mail it receives is printed below
                        and kept in $demo/mail

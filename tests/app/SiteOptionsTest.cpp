@@ -149,3 +149,40 @@ TEST_F(SiteOptions, UploadsArriveAsAttachmentsWithinTheirLimit) {
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[1].Raw.find("multipart"), std::string::npos) << all[1].Raw;
 }
+
+TEST_F(SiteOptions, BrowserScriptOfAListedOriginPostsAndReadsTheAnswer) {
+    // The page comes from http://localhost:PORT, another origin than the program's 127.0.0.1:PORT.
+    // Its X-Requested-With header makes the browser ask first (the preflight).
+    std::string pageOrigin = site->Url("").replace(7, 9, "localhost");
+    WriteWholeFile(site->WwwDir() + "/script.html",
+                   "<!DOCTYPE html><html><body><p id='out'>waiting</p><script>\n"
+                   "fetch('" + site->ProgramUrl() + "', {method: 'POST', headers: {'Accept': 'application/json',"
+                   " 'X-Requested-With': 'fetch'}, body: new URLSearchParams({Name: 'Script', City: 'K\\u00f6ln'})})\n"
+                   "  .then(r => r.json().then(j => 'status ' + r.status + ' ' + JSON.stringify(j)))\n"
+                   "  .catch(e => 'refused ' + e.name)\n"
+                   "  .then(t => { document.getElementById('out').textContent = t; });\n"
+                   "</script></body></html>");
+    auto runBrowser = [&] {
+        TChildRun browser;
+        browser.Args = {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                        "--no-first-run", "--user-data-dir=" + site->Dir() + "/profile",
+                        "--virtual-time-budget=5000", "--dump-dom", pageOrigin + "/script.html"};
+        browser.Env = InheritedEnvironment();
+        browser.TimeoutMs = 90000;
+        TChildResult r = RunChild(browser);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        return r.Out;
+    };
+    Conf("cors_origins = " + pageOrigin + "\n");
+    std::string dom = runBrowser();
+    EXPECT_NE(dom.find("status 200 {\"ok\":true}"), std::string::npos) << dom;
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Body().find("Name:Script"), std::string::npos) << mails[0].Raw;
+
+    Conf("cors_origins = https://shop.example\n");
+    dom = runBrowser();
+    EXPECT_NE(dom.find("refused TypeError"), std::string::npos) << dom;
+    EXPECT_EQ(site->Mails().size(), 1u);  // the browser never sent the post
+}
