@@ -36,6 +36,18 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.
         {.Name = "attach_uploads", .Kind = TConfKind::Flag, .Default = "no"},
         {.Name = "max_upload_bytes", .Kind = TConfKind::Number, .Default = "10485760", .Min = 1, .Max = 1073741824},
+        // Mail the relay cannot take now (no connection, no answer in time, a 4xx reply) is kept
+        // in the outbox folder and sent by later requests or `velmora-ini outbox flush`.
+        {.Name = "outbox", .Kind = TConfKind::Flag, .Default = "no"},
+        {.Name = "outbox_folder", .Kind = TConfKind::Text, .Default = "Outbox"},
+        // A kept message not delivered after this many days is moved to its undeliverable folder.
+        {.Name = "outbox_give_up_days", .Kind = TConfKind::Number, .Default = "5", .Min = 1, .Max = 365},
+        // How long a post may spend beginning deliveries of kept mail before its own; 0 leaves
+        // them to the flush command (cron).
+        {.Name = "outbox_request_ms", .Kind = TConfKind::Number, .Default = "400", .Min = 0, .Max = 60000},
+        // While the relay is down every post adds a file: a visitor posting in a loop must not
+        // fill the disk. A full outbox gives the error page.
+        {.Name = "outbox_max_mails", .Kind = TConfKind::Number, .Default = "1000", .Min = 1, .Max = 1000000},
     };
     return keys;
 }

@@ -11,6 +11,7 @@
 #include "HSmtp.h"
 #include "HttpFileFilter.h"
 #include "MailSettings.h"
+#include "Outbox.h"
 #include "SiteConfig.h"
 #include "StringList.h"
 
@@ -73,6 +74,10 @@ private:
     bool CaughtByHoneypot(const TSiteConfig& site) const;
     // The site's header lines, character set and attachments on the request's own sender.
     void PrepareMail(TSmtpSendMail& mail, const TMailRequest& r) const;
+    // Sends the request's mail; with the site's outbox, first delivers kept mail for a while and
+    // keeps this one when the relay cannot take it now (hauptOutbox.cpp). True when the mail was
+    // sent or kept.
+    bool SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool configuredRelay);
 
     TSideFiles FSideFiles;
     // Held for a whole request: the components and lists above are shared by every thread that

@@ -137,7 +137,7 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
     sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
-    if (CaughtByHoneypot(*r.Site) || sender.Send(20)) {
+    if (CaughtByHoneypot(*r.Site) || SendOrKeep(sender, r, configuredRelay)) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url)) {
             // A javascript: or data: address would run the visitor's text in the site's name.
