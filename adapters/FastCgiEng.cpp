@@ -5,10 +5,12 @@
 #include <fcgiapp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <iostream>
 #include <thread>
 #include <vector>
 
+#include "FastCgiHead.h"
 #include "Listener.h"
 #include "Messages.h"
 #include "StdHandles.h"
@@ -20,6 +22,9 @@ namespace {
 
 // A peer that stops sending or reading for this long loses its connection (one request).
 constexpr int kIoTimeoutSeconds = 30;
+// A kept connection may wait this long for its next request (longer than the servers' own
+// idle limit for kept upstream connections, so that they are the ones to close it).
+constexpr int kKeptIdleSeconds = 120;
 constexpr int kMaxThreads = 256;
 constexpr int kResponderRole = 1;  // FCGI_RESPONDER: the only role this engine answers
 
@@ -28,6 +33,33 @@ void EchoToErrorStream(FCGX_Request& request, const std::string& line) {
     if (!request.err) return;
     FCGX_PutStr(line.data(), static_cast<int>(line.size()), request.err);
     FCGX_PutStr("\n", 1, request.err);
+}
+
+// Waits until the head of the next request has arrived in full and checks it before the library
+// reads it. False (the connection is to be closed) for a refused head, a peer that ended its side
+// or went quiet before the head was complete, or a failed connection.
+bool HeadIsSound(int fd) {
+    thread_local std::string buffer(kMaxFastCgiHead + 1, '\0');
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kIoTimeoutSeconds);
+    // Web servers send the head in one piece: the first look finds it, later ones are rare.
+    for (int pauseMs = 1;; pauseMs = std::min(pauseMs * 2, 50)) {
+        bool peerDone = false;
+        const int n = PeekConnection(fd, buffer.data(), static_cast<int>(buffer.size()), peerDone);
+        if (n < 0) return false;
+        THeadVerdict verdict = CheckFastCgiHead(std::string_view(buffer.data(), static_cast<size_t>(n)));
+        if (verdict.Check == THeadCheck::Good) return true;
+        if (verdict.Check == THeadCheck::Incomplete && static_cast<size_t>(n) > kMaxFastCgiHead)
+            verdict = {THeadCheck::Refused, "request head larger than " + std::to_string(kMaxFastCgiHead) + " bytes"};
+        if (verdict.Check == THeadCheck::Refused) {
+            WriteLog("FastCGI connection refused: " + verdict.Reason);
+            return false;
+        }
+        if (peerDone || std::chrono::steady_clock::now() > deadline) {
+            if (n > 0) WriteLog("FastCGI connection closed: the request head did not arrive in full");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    }
 }
 
 // Stops before the program's exit, with the reason where an operator looks first.
@@ -108,8 +140,9 @@ void TFastCGIEngine::Serve(TListener& listener) {
 
 // The library reads the records of a connection that this engine accepted itself: given the
 // descriptor (and told to keep it, so that it is not closed before the first request), it never
-// calls accept on a listening socket of its own (-1). Who closes a connection is decided here,
-// after each request, from the server's keep-connection flag.
+// calls accept on a listening socket of its own (-1). Each request's head is checked before the
+// library reads it (HeadIsSound). Who closes a connection is decided here, after each request,
+// from the server's keep-connection flag.
 void TFastCGIEngine::ServeConnection(int fd) {
     FCGX_Init();  // once; later calls only look
     FCGX_Request request;
@@ -118,9 +151,9 @@ void TFastCGIEngine::ServeConnection(int fd) {
     request.keepConnection = 1;
     TFastCGIRequestState& st = FastCGIRequestState();
     for (bool first = true;; first = false) {
-        // A kept connection may stay quiet until the server has another request, or for ever.
-        if (!first && !WaitReadableOrClose(request.ipcFd)) break;
-        // Malformed records or a peer that goes away make the library close the connection.
+        if (!WaitReadableOrClose(request.ipcFd, (first ? kIoTimeoutSeconds : kKeptIdleSeconds) * 1000)) break;
+        if (!HeadIsSound(request.ipcFd)) break;
+        // Broken records later on, or a peer that goes away, make the library close the connection.
         if (FCGX_Accept_r(&request) != 0) break;
         const bool serverKeeps = request.keepConnection != 0;
         st = TFastCGIRequestState{};

@@ -1,6 +1,6 @@
 // TFastCGIEngine's answer path: the base's header and buffering rules, then the bytes go to the
 // request's output stream. A FastCGI answer is a CGI answer: never an "HTTP/1.1" status line (nginx
-// drops it and answers 200, Apache refuses it), a status other than 200 as a "Status:" header.
+// drops it and answers 200), a status other than 200 as a "Status:" header line.
 #include <fcgiapp.h>
 
 #include "FastCgiEng.h"

@@ -130,12 +130,19 @@ void SetTimeouts(int fd, int seconds) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-// Waits for fd to be readable or a close signal; false on the signal.
-bool WaitOrClose(int fd) {
+// Waits for fd to be readable or a close signal; false on the signal or when timeoutMs passed.
+bool WaitOrClose(int fd, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (CloseSignalArrived()) return false;
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            wait = static_cast<int>(left.count());
+        }
         pollfd p[2] = {{fd, POLLIN, 0}, {CloseSignalFd(), POLLIN, 0}};
-        int n = ::poll(p, p[1].fd >= 0 ? 2 : 1, -1);
+        int n = ::poll(p, p[1].fd >= 0 ? 2 : 1, wait);
         if (n < 0 && errno != EINTR) return false;
         if (n > 0 && (p[1].revents & POLLIN)) return false;
         if (n > 0 && p[0].revents) return true;
@@ -182,7 +189,7 @@ void TListener::Stop() noexcept {
 }
 
 int TListener::Accept(int ioTimeoutSeconds) {
-    while (WaitOrClose(FFd)) {
+    while (WaitOrClose(FFd, -1)) {
         int fd = ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
             SetTimeouts(fd, ioTimeoutSeconds);
@@ -200,7 +207,15 @@ int TListener::Accept(int ioTimeoutSeconds) {
     return -1;
 }
 
-bool WaitReadableOrClose(int fd) noexcept { return WaitOrClose(fd); }
+bool WaitReadableOrClose(int fd, int timeoutMs) noexcept { return WaitOrClose(fd, timeoutMs); }
+
+int PeekConnection(int fd, char* buffer, int size, bool& peerDone) noexcept {
+    ssize_t n = ::recv(fd, buffer, static_cast<size_t>(size), MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+    pollfd p{fd, POLLRDHUP, 0};
+    peerDone = n == 0 || (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)));
+    return n < 0 ? 0 : static_cast<int>(n);
+}
 
 void CloseConnection(int fd) noexcept {
     if (fd >= 0) ::close(fd);

@@ -40,9 +40,14 @@ private:
     std::string FSocketFile;  // the Unix socket file made by Open, removed at the end
 };
 
-// Waits until fd has bytes (or its end) to read: false when a close signal came first. With
-// fd -1 it waits for the close signal alone.
-bool WaitReadableOrClose(int fd) noexcept;
+// Waits until fd has bytes (or its end) to read: false when a close signal came first, or
+// timeoutMs passed (-1: no limit). With fd -1 it waits for the close signal alone.
+bool WaitReadableOrClose(int fd, int timeoutMs = -1) noexcept;
+
+// Copies up to size bytes that wait in connection fd without taking them (they are read later
+// by whoever serves it) and without waiting: how many (0: none yet), -1 when the connection
+// failed. peerDone: the peer has ended its side, nothing more will come.
+int PeekConnection(int fd, char* buffer, int size, bool& peerDone) noexcept;
 
 // Closes a connection descriptor.
 void CloseConnection(int fd) noexcept;

@@ -92,11 +92,16 @@ TEST_F(FastCgiEngine, AnswersEveryRowOfTheRequestTable) {
 TEST_F(FastCgiEngine, HostilePeersCostOneRequestEach) {
     std::string seen;
     OnExec = [&](TObject* s) { seen = static_cast<THttpEngine*>(s)->GetFormField("a", "(none)") + "|" + static_cast<THttpEngine*>(s)->GetFormField("b", "(none)"); };
-    // Not records at all, and a parameter announced at 100 MB of which little arrives: no request.
+    // Not records at all; a management record; parameters announced at 100 MB, and at lengths
+    // whose sum overflows (the library would stop the process): no request, the engine serves on.
+    const std::string begin = FcgiRecord(kFcgiBegin, 1, std::string("\0\1\0\0\0\0\0\0", 8));
     EXPECT_EQ(ParseFcgiAnswer(Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n")).Ends, 0);
-    std::string huge = FcgiRecord(kFcgiBegin, 1, std::string("\0\1\0\0\0\0\0\0", 8)) +
-                       FcgiRecord(kFcgiParams, 1, FcgiLength(4) + FcgiLength(100u << 20) + "HUGEabc");
-    EXPECT_EQ(ParseFcgiAnswer(Exchange(huge)).Ends, 0);
+    EXPECT_EQ(ParseFcgiAnswer(Exchange(FcgiRecord(9, 0, FcgiLength(14) + FcgiLength(0) + "FCGI_MAX_CONNS"))).Ends, 0);
+    for (uint32_t length : {100u << 20, 0x46c6c6c6u}) {
+        std::string huge = begin + FcgiRecord(kFcgiParams, 1, FcgiLength(length) + FcgiLength(length) + "HUGEabc") +
+                           FcgiRecord(kFcgiParams, 1, "") + FcgiRecord(kFcgiStdin, 1, "");
+        EXPECT_EQ(ParseFcgiAnswer(Exchange(huge)).Ends, 0) << length;
+    }
     EXPECT_EQ(Runs, 0);
 
     // A body broken off before its announced length: the request ends without running the form.
