@@ -133,14 +133,14 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
     bool stopped = false;
     for (const TOutboxEntry& e : ListOutbox(folder)) {
         int64_t now = UnixNow();
-        bool due = run.IgnoreRetryTimes || e.NextTry <= now;
-        if (!due || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
-            ++result.Waiting;
-            continue;
-        }
         if (now - e.Queued > static_cast<int64_t>(run.GiveUpDays) * 86400) {
             bool moved = MoveAside(folder, e, "not delivered within " + IntToStr(run.GiveUpDays) + " days", run);
             ++(moved ? result.MovedAside : result.Failed);
+            continue;
+        }
+        bool due = run.IgnoreRetryTimes || e.NextTry <= now;
+        if (!due || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
+            ++result.Waiting;
             continue;
         }
         ++begun;
