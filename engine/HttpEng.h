@@ -144,6 +144,11 @@ protected:
                        TRequestErrorEvent onRequestError, TLastExecRequestEvent onLastExecRequest,
                        TExecRequestEvent onExecRequest, TFirstExecRequestEvent onFirstExecRequest);
 
+    // The request's form data by the CGI rules: the body of CONTENT_LENGTH bytes (url-encoded, or
+    // multipart through ReadMultipartData; none above AutoReadLimit or without AutoReadInput),
+    // else the query string. Reads the body through ReadClient.
+    std::string ReadBodyOrQuery();
+
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
     // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
     // before what the first one sets up. Sender of every event is the engine.
@@ -158,6 +163,7 @@ protected:
     std::mutex FFirstRequestLock;
 
 private:
+    std::string ReadUrlEncodedBody(int length);
     void CreateSessionObjects();
     void WriteAutoHeader(const std::string& contentType, bool withNoCache);
     void FlushOutputBuffer();
@@ -184,6 +190,11 @@ void SetReadLimitRule(TReadLimitRule rule);
 
 // Appends one line to the program's log file; never raises.
 void WriteLog(const std::string& msg) noexcept;
+
+// Where the calling thread's log lines are also reported while it serves a request (a FastCGI
+// server's error stream, say); empty for none. WriteLog passes each line on without its end.
+using TLogEcho = std::function<void(const std::string& line)>;
+void SetRequestLogEcho(TLogEcho echo);
 
 // Ends the process after freeing the application's forms (nothing when running as a library).
 void TerminateProgram();
