@@ -105,6 +105,7 @@ TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& progr
     while (s.Folder.size() > 1 && s.Folder.back() == PathDelim) s.Folder.pop_back();
     s.GiveUpDays = site.Number("outbox_give_up_days");
     s.MaxMails = site.Number("outbox_max_mails");
+    s.MaxMegabytes = site.Number("outbox_max_megabytes");
     s.RequestMs = site.Number("outbox_request_ms");
     return s;
 }
