@@ -18,6 +18,7 @@ struct TOutboxSettings {
     std::string Folder;
     long GiveUpDays = 5;
     long MaxMails = 1000;
+    long MaxMegabytes = 100;
     long RequestMs = 400;  // a post's time for delivering kept mail; 0: none
 };
 TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& programDir);
@@ -42,6 +43,9 @@ bool ParseOutboxName(const std::string& name, TOutboxEntry& entry);
 std::string OutboxName(const std::string& id, int attempts, int64_t nextTry);
 // The messages in folder, oldest first.
 std::vector<TOutboxEntry> ListOutbox(const std::string& folder);
+// Why no further message may be kept ("" when it may): the folder holds the most messages or
+// bytes the site allows.
+std::string OutboxFull(const TOutboxSettings& outbox);
 // Where messages that cannot be delivered are moved (never deleted).
 std::string UndeliverableFolder(const std::string& folder);
 

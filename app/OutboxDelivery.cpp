@@ -105,6 +105,7 @@ TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& progr
     while (s.Folder.size() > 1 && s.Folder.back() == PathDelim) s.Folder.pop_back();
     s.GiveUpDays = site.Number("outbox_give_up_days");
     s.MaxMails = site.Number("outbox_max_mails");
+    s.MaxMegabytes = site.Number("outbox_max_megabytes");
     s.RequestMs = site.Number("outbox_request_ms");
     return s;
 }
@@ -133,14 +134,14 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
     bool stopped = false;
     for (const TOutboxEntry& e : ListOutbox(folder)) {
         int64_t now = UnixNow();
-        bool due = run.IgnoreRetryTimes || e.NextTry <= now;
-        if (!due || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
-            ++result.Waiting;
-            continue;
-        }
         if (now - e.Queued > static_cast<int64_t>(run.GiveUpDays) * 86400) {
             bool moved = MoveAside(folder, e, "not delivered within " + IntToStr(run.GiveUpDays) + " days", run);
             ++(moved ? result.MovedAside : result.Failed);
+            continue;
+        }
+        bool due = run.IgnoreRetryTimes || e.NextTry <= now;
+        if (!due || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
+            ++result.Waiting;
             continue;
         }
         ++begun;

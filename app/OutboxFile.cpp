@@ -99,6 +99,17 @@ std::vector<TOutboxEntry> ListOutbox(const std::string& folder) {
     return entries;
 }
 
+std::string OutboxFull(const TOutboxSettings& outbox) {
+    auto entries = ListOutbox(outbox.Folder);
+    if (entries.size() >= static_cast<size_t>(outbox.MaxMails))
+        return "the outbox holds " + IntToStr(outbox.MaxMails) + " mails (outbox_max_mails)";
+    int64_t bytes = 0;
+    for (const TOutboxEntry& e : entries) bytes += GetFileStamp(outbox.Folder + "/" + e.Name).Size;
+    if (bytes >= static_cast<int64_t>(outbox.MaxMegabytes) * 1024 * 1024)
+        return "the outbox holds " + IntToStr(outbox.MaxMegabytes) + " MB (outbox_max_megabytes)";
+    return "";
+}
+
 std::string UndeliverableFolder(const std::string& folder) { return folder + "/undeliverable"; }
 
 std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQueuedRelay& relay) {

@@ -1,12 +1,13 @@
 // CountPost reads the whole counts file under its lock, drops the windows that have ended, counts
-// the post and writes the file anew (beside it, then renamed), so concurrent posts of any process
-// are counted one after another and a reader never sees half a file.
+// the post and writes the file again, so concurrent posts of any process are counted one after
+// another; only lock holders read it, so none sees a write half done.
 #include "RateLimit.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <sstream>
+#include <charconv>
+#include <string_view>
 #include <vector>
 
 #include "Files.h"
@@ -40,15 +41,38 @@ std::string CleanAddress(const std::string& address) {
     return out.empty() ? "unknown" : out;
 }
 
-std::vector<TWindow> ReadWindows(const std::string& text, long long now, long seconds) {
+// The next blank-separated field of line from pos on.
+std::string_view NextField(std::string_view line, size_t& pos) {
+    size_t b = line.find_first_not_of(' ', pos);
+    if (b == std::string_view::npos) return {};
+    size_t e = line.find(' ', b);
+    if (e == std::string_view::npos) e = line.size();
+    pos = e;
+    return line.substr(b, e - b);
+}
+
+template <class T>
+bool ToNumber(std::string_view s, T& out) {
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+std::vector<TWindow> ReadWindows(std::string_view text, long long now, long seconds) {
     std::vector<TWindow> windows;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line) && windows.size() < kMaxAddresses;) {
-        std::istringstream fields(line);
+    for (size_t pos = 0; pos < text.size() && windows.size() < kMaxAddresses;) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        size_t at = 0;
         TWindow w;
+        std::string_view address = NextField(line, at);
         // A damaged line is dropped: the address starts a new window, nothing worse.
-        if (!(fields >> w.Address >> w.Start >> w.Count) || w.Count < 1) continue;
-        if (w.Start + seconds > now && w.Start <= now) windows.push_back(w);
+        if (address.empty() || !ToNumber(NextField(line, at), w.Start) || !ToNumber(NextField(line, at), w.Count) ||
+            w.Count < 1)
+            continue;
+        w.Address = std::string(address);
+        if (w.Start + seconds > now && w.Start <= now) windows.push_back(std::move(w));
     }
     return windows;
 }
@@ -67,7 +91,8 @@ long CountPost(const std::string& countsFile, const std::string& address, const 
     // Made empty when missing; never truncated, so a file another process just wrote is kept.
     if (!AppendToFile(countsFile, "")) throw EFCreateError("Cannot create \"" + countsFile + "\"");
     TLockedFile file(countsFile);
-    std::vector<TWindow> windows = ReadWindows(file.ReadAll(), now, limit.Seconds);
+    std::string old = file.ReadAll();
+    std::vector<TWindow> windows = ReadWindows(old, now, limit.Seconds);
     std::string who = CleanAddress(address);
     auto mine = std::find_if(windows.begin(), windows.end(), [&](const TWindow& w) { return w.Address == who; });
     if (mine != windows.end() && mine->Count >= limit.Posts) return std::max<long long>(1, mine->Start + limit.Seconds - now);
@@ -82,7 +107,15 @@ long CountPost(const std::string& countsFile, const std::string& address, const 
     }
     std::string text;
     for (const TWindow& w : windows) text += w.Address + " " + std::to_string(w.Start) + " " + std::to_string(w.Count) + "\n";
-    file.Replace(text);
+    // Written in place, padded with blank lines to the old length: a counts file needs no trip to
+    // the disk (a crash costs a few counts), and replacing it with a synced copy would cost more
+    // than the rest of the post. Only when it would be mostly padding is it replaced by a short one.
+    if (file.Writable() && text.size() >= old.size() / 2) {
+        text.resize(std::max(text.size(), old.size()), '\n');
+        file.OverwriteAt(0, text);
+    } else {
+        file.Replace(text);
+    }
     return 0;
 }
 

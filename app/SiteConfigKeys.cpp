@@ -48,6 +48,7 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // While the relay is down every post adds a file: a visitor posting in a loop must not
         // fill the disk. A full outbox gives the error page.
         {.Name = "outbox_max_mails", .Kind = TConfKind::Number, .Default = "1000", .Min = 1, .Max = 1000000},
+        {.Name = "outbox_max_megabytes", .Kind = TConfKind::Number, .Default = "100", .Min = 1, .Max = 1000000},
         // Requests a FastCGI server runs at the same time (its pool of threads); --threads wins.
         {.Name = "fastcgi_threads", .Kind = TConfKind::Number, .Default = "4", .Min = 1, .Max = 256},
     };

@@ -35,8 +35,8 @@ bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configu
     relay.Host = sender.RemoteHost;
     relay.Port = sender.RemotePort;
     try {
-        if (ListOutbox(outbox.Folder).size() >= static_cast<size_t>(outbox.MaxMails))
-            throw Exception("the outbox holds " + IntToStr(outbox.MaxMails) + " mails (outbox_max_mails)");
+        std::string full = OutboxFull(outbox);
+        if (!full.empty()) throw Exception(full);
         std::string name = QueueMail(outbox.Folder, sender, relay);
         WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
         return true;

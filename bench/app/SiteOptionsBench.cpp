@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         std::ofstream counts(dir + "/options/VELMORA.RATE");
         long long now = std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch()).count();
-        for (int i = 0; i < 9999; ++i) counts << "10." << i / 65536 << '.' << i / 256 % 256 << '.' << i % 256 << ' ' << now << " 3\n";
+        for (int i = 0; i < (std::getenv("BENCH_ADDRESSES") ? std::atoi(std::getenv("BENCH_ADDRESSES")) : 9999); ++i) counts << "10." << i / 65536 << '.' << i / 256 % 256 << '.' << i % 256 << ' ' << now << " 3\n";
     }
     const std::string body = OneKilobyteForm();
     const std::vector<std::string> env = {

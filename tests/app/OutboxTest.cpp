@@ -2,11 +2,8 @@
 // kept; later posts and velmora-ini's flush deliver each exactly once, also when killed midway.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,19 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string ThankYou = "<center>Thank you.<br>We received your message.</center>";
-
-// A loopback port with no listener (taken from the system, then released).
-int UnusedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 class Outbox : public ::testing::Test {
 protected:
@@ -210,4 +194,12 @@ TEST_F(Outbox, TemporaryRefusalsAreKeptPermanentOnesAndAnUnwritableOutboxGiveThe
     }
     EXPECT_EQ(Kept().size(), 1u);
     EXPECT_NE(site->Log().find("(outbox_max_mails)"), std::string::npos) << site->Log();
+
+    // A message older than the give-up age is moved aside, never deleted.
+    std::string name = Kept().begin()->first, old = "0000000001" + name.substr(name.find('-'));
+    fs::rename(Box() + "/" + name, Box() + "/" + old);
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "outbox = yes\n");
+    TChildResult r = Ini("flush");
+    EXPECT_NE(r.Out.find("moved to"), std::string::npos) << r.Out;
+    EXPECT_EQ(ReadWholeFile(Box() + "/undeliverable/" + old), kept.begin()->second);
 }

@@ -71,6 +71,7 @@ std::string IniHelpText(const std::string& command) {
                "       (5xx), or older than outbox_give_up_days (default 5), moves to the folder's\n"
                "       undeliverable/ folder. No connection to the relay ends the run. One delivery\n"
                "       runs at a time (velmora's requests take part): a busy outbox is left alone.\n"
+               "Both work whether or not outbox is switched on now.\n"
                "Run it as the web server's user, from cron or a systemd timer, for instance every\n"
                "5 minutes: velmora-ini outbox flush /usr/lib/cgi-bin\n";
     if (command == "help") return "Usage: velmora-ini help [COMMAND]\nPrints the overview or a command's text.\n";

@@ -56,7 +56,7 @@ int Flush(const std::string& dir, const TSiteConfig& site, const std::string& fo
     run.Log = [&](const std::string& line) { out << line << "\n" << std::flush; };
     TFlushResult r = FlushOutbox(folder, run);
     if (r.Busy) {
-        out << "Another process is delivering " << folder << ": nothing done\n";
+        out << "Another process is delivering " << folder << " (or its .lock cannot be opened): nothing done\n";
         return 0;
     }
     out << r.Delivered << " delivered, " << r.Failed << " failed, " << r.MovedAside << " moved aside, " << r.Waiting
