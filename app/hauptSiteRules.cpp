@@ -35,6 +35,17 @@ bool OriginListed(const std::string& list, const std::string& origin) {
     return false;
 }
 
+// The form's names and values as posted: what tells the browser's encoding, unlike the site's own
+// top and bottom lines of the mail.
+std::string FormText() {
+    std::string text;
+    THttpEngine* engine = CurrentEngine();
+    std::unique_ptr<TStringList> names = engine ? engine->GetFormFieldNames() : nullptr;
+    if (names)
+        for (const std::string& name : *names) text += name + "=" + AdaptGetFormField(name, "") + "\n";
+    return text;
+}
+
 long long NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -118,7 +129,7 @@ void THauptmenue::PrepareMail(TSmtpSendMail& mail, const TMailRequest& r) const 
         else if (!posted.empty()) WriteLog("Reply-To \"" + ForLog(posted) + "\" left out: not one plain address");
     }
     if (site.IsSet("mail_charset")) {
-        std::string charset = ChooseMailCharset(site.Text("mail_charset"), mail.MailBody().Text() + mail.MailSubject,
+        std::string charset = ChooseMailCharset(site.Text("mail_charset"), FormText() + mail.MailSubject,
                                                 AdaptGetFormField("_charset_", ""));
         SetHeaderCharset(mail.MailHeader(), charset);
         mail.MailSubject = EncodeHeaderWords(BlankControlChars(mail.MailSubject), charset);
