@@ -10,13 +10,6 @@ namespace velmora {
 
 namespace {
 
-// "server software" and "SERVER SOFTWARE" both become "SERVER_SOFTWARE".
-std::string CgiVariableName(const std::string& name) {
-    std::string key = UpperCase(name);
-    std::replace(key.begin(), key.end(), ' ', '_');
-    return key == "EXECUTABLE_PATH" ? "SCRIPT_NAME" : key;
-}
-
 // The value of key in NAME=VALUE lines, the name matched without regard to case.
 std::string FindEnvironmentLine(const TStringList& lines, const std::string& key) {
     const std::string prefix = key + "=";
@@ -28,6 +21,12 @@ std::string FindEnvironmentLine(const TStringList& lines, const std::string& key
 
 }  // namespace
 
+std::string CgiVariableName(const std::string& name) {
+    std::string key = UpperCase(name);
+    std::replace(key.begin(), key.end(), ' ', '_');
+    return key == "EXECUTABLE_PATH" ? "SCRIPT_NAME" : key;
+}
+
 std::string TCGIStdEngine::GetVariable(const std::string& name) {
     const std::string key = CgiVariableName(name);
     const TCGIRequestState& st = CGIRequestState();
@@ -37,41 +36,7 @@ std::string TCGIStdEngine::GetVariable(const std::string& name) {
 
 std::string TCGIStdEngine::ReadContent() {
     if (!CGIRequestState().InputStream) return std::string();
-    const std::string lengthText = GetVariable("CONTENT_LENGTH");
-    // Not a number: EConvertError, which HandleRequest reports.
-    const int length = lengthText.empty() ? 0 : StrToInt(lengthText);
-    if (length <= 0) return GetQueryString();
-    if (length > AutoReadLimit) {
-        WriteLog("Content length exceeds AutoReadLimit");
-        return std::string();
-    }
-    if (!AutoReadInput) return std::string();
-    if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;")) {
-        std::string data;
-        ReadMultipartData(data);
-        return data;
-    }
-    return ReadUrlEncodedBody(length);
-}
-
-// Reads at most length bytes, in slices, so that a CONTENT_LENGTH larger than the body costs no
-// memory beyond what arrives; the text ends at the end of input or at a zero byte.
-std::string TCGIStdEngine::ReadUrlEncodedBody(int length) {
-    constexpr long kSlice = 65536;
-    std::string body;
-    long remaining = length;
-    while (remaining > 0) {
-        const long want = std::min(remaining, kSlice);
-        const size_t old = body.size();
-        body.resize(old + static_cast<size_t>(want));
-        const long got = ReadClient(body.data() + old, static_cast<int>(want));
-        body.resize(old + static_cast<size_t>(got));
-        if (got < want) break;
-        remaining -= got;
-    }
-    const size_t zero = body.find('\0');
-    if (zero != std::string::npos) body.resize(zero);
-    return body;
+    return ReadBodyOrQuery();
 }
 
 int TCGIStdEngine::ReadClient(void* buffer, int count) {

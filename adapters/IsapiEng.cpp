@@ -101,7 +101,7 @@ std::string TISAPIEngine::ReadRequestData() {
     st.BytesToRead = ecb && ecb->cbTotalBytes > ecb->cbAvailable ? ecb->cbTotalBytes - ecb->cbAvailable : 0;
     if (!ecb) return data;
     if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;")) {
-        if (AutoReadInput && st.BytesToRead > AutoReadLimit) WriteLog("Content length exceeds AutoReadLimit");
+        if (AutoReadInput && st.BytesToRead > ReadLimit()) WriteLog("Content length exceeds AutoReadLimit");
         else if (AutoReadInput) ReadMultipartData(data);
     } else {
         if (ecb->lpbData)

@@ -67,7 +67,7 @@ std::string TNSAPIEngine::ReadPostedData() {
     // Not a number: EConvertError, which HandleRequest reports as the request's error.
     const std::string lengthText = GetVariable("content-length");
     const int length = lengthText.empty() ? 0 : StrToInt(lengthText);
-    if (length > AutoReadLimit) {
+    if (length > ReadLimit()) {
         WriteLog("Content length exceeds AutoReadLimit");
         return std::string();
     }

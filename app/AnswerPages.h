@@ -1,5 +1,6 @@
-// The fixed answer pages of a form post (refusal, redirect, thank-you, too large, error), written to the
-// current engine piece by piece; request text placed in a page is HTML-escaped.
+// The fixed answer pages of a form post (refusal, redirect, thank-you, too large, error, ...), written
+// to the current engine piece by piece; request text placed in a page is HTML-escaped. A request
+// that asks for JSON gets each answer as a JSON object with a fitting status instead.
 #pragma once
 
 #include <string>
@@ -7,6 +8,11 @@
 #include "StringList.h"
 
 namespace velmora {
+
+// Whether the calling thread's request is answered in JSON ({"ok":true}, {"ok":false,"error":...});
+// set at the start of every request.
+void SetJsonAnswers(bool json);
+bool JsonAnswers();
 
 // The recipient was not allowed: names the stored recipient and lists the allowed addresses.
 void WriteRefusalPage(const std::string& storedMailto, const TStringList& allowed);
@@ -17,5 +23,11 @@ void WriteThankYouPage();
 void WriteTooLargePage(int limit);
 // The mail could not be delivered; errorText says why.
 void WriteErrorPage(const std::string& errorText);
+// 405: the site mails only what is posted.
+void WriteMethodNotAllowedPage();
+// 429: this address posted too often; it may try again after retryAfter seconds.
+void WriteTooManyPostsPage(long retryAfter);
+// A JSON caller learns that the site has no settings (a page request gets no answer, as always).
+void WriteNotConfiguredAnswer();
 
 }  // namespace velmora

@@ -21,6 +21,36 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "smtp_password", .Kind = TConfKind::Text, .Default = "", .Secret = true},
         // A login over a connection without TLS shows the password to anyone on the way.
         {.Name = "smtp_login_without_tls", .Kind = TConfKind::Flag, .Default = "no"},
+        // Only POST requests make mail; others get 405 (a crawler's GET would mail an empty form).
+        {.Name = "post_only", .Kind = TConfKind::Flag, .Default = "no"},
+        // The form field whose address the mail's Reply-To names.
+        {.Name = "replyto_field", .Kind = TConfKind::Text, .Default = ""},
+        // A hidden field people leave empty and robots fill: such a post is thanked, not mailed.
+        {.Name = "honeypot_field", .Kind = TConfKind::Text, .Default = ""},
+        // The character set the mail declares; auto: UTF-8 when the form's text is UTF-8.
+        {.Name = "mail_charset", .Kind = TConfKind::Choice, .Default = "iso-8859-1", .Choices = "iso-8859-1|utf-8|auto"},
+        // The origins (scheme://host[:port]) whose pages may post with a script; blank or comma separated.
+        {.Name = "cors_origins", .Kind = TConfKind::Text, .Default = ""},
+        // N/SECONDS: at most N posts per client address in that window; empty: no limit.
+        {.Name = "rate_limit", .Kind = TConfKind::Text, .Default = ""},
+        // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.
+        {.Name = "attach_uploads", .Kind = TConfKind::Flag, .Default = "no"},
+        {.Name = "max_upload_bytes", .Kind = TConfKind::Number, .Default = "10485760", .Min = 1, .Max = 1073741824},
+        // Mail the relay cannot take now (no connection, no answer in time, a 4xx reply) is kept
+        // in the outbox folder and sent by later requests or `velmora-ini outbox flush`.
+        {.Name = "outbox", .Kind = TConfKind::Flag, .Default = "no"},
+        {.Name = "outbox_folder", .Kind = TConfKind::Text, .Default = "Outbox"},
+        // A kept message not delivered after this many days is moved to its undeliverable folder.
+        {.Name = "outbox_give_up_days", .Kind = TConfKind::Number, .Default = "5", .Min = 1, .Max = 365},
+        // How long a post may spend beginning deliveries of kept mail before its own; 0 leaves
+        // them to the flush command (cron).
+        {.Name = "outbox_request_ms", .Kind = TConfKind::Number, .Default = "400", .Min = 0, .Max = 60000},
+        // While the relay is down every post adds a file: a visitor posting in a loop must not
+        // fill the disk. A full outbox gives the error page.
+        {.Name = "outbox_max_mails", .Kind = TConfKind::Number, .Default = "1000", .Min = 1, .Max = 1000000},
+        {.Name = "outbox_max_megabytes", .Kind = TConfKind::Number, .Default = "100", .Min = 1, .Max = 1000000},
+        // Requests a FastCGI server runs at the same time (its pool of threads); --threads wins.
+        {.Name = "fastcgi_threads", .Kind = TConfKind::Number, .Default = "4", .Min = 1, .Max = 256},
     };
     return keys;
 }

@@ -35,6 +35,17 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->SetNoCache(false);
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
+    // Read only when the engine is made (a FastCGI server's pool size); a file it cannot use is
+    // logged and leaves the default.
+    HTTP->FastCgiThreads = static_cast<int>(
+        LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog)->Number("fastcgi_threads"));
+    // With attach_uploads, a multipart post may be as large as max_upload_bytes; every other body
+    // keeps the engine's limit. Asked before the body is read, so the site's file decides.
+    SetReadLimitRule([](const std::string& contentType, int autoReadLimit) {
+        if (UpperCase(contentType).find("MULTIPART/FORM-DATA") == std::string::npos) return autoReadLimit;
+        auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
+        return site->Flag("attach_uploads") ? static_cast<int>(site->Number("max_upload_bytes")) : autoReadLimit;
+    });
 
     Nachricht = new TSmtpSendMail(this);
     Nachricht->SetName("Nachricht");

@@ -4,12 +4,14 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Forms.h"
 #include "GenEng.h"
 #include "HSmtp.h"
 #include "HttpFileFilter.h"
 #include "MailSettings.h"
+#include "Outbox.h"
 #include "SiteConfig.h"
 #include "StringList.h"
 
@@ -41,8 +43,9 @@ public:
     void HTTPFirstExecRequest(TObject* sender);
     // OnExecRequest: one form post from settings file to answer page.
     void HTTPExecRequest(TObject* sender);
-    // Fills Nachricht's body from Top, the posted fields, Bottom and (when dateLine) the date.
-    void zuordnen(bool dateLine);
+    // Fills Nachricht's body from Top, the posted fields (but those named in leaveOut), Bottom
+    // and (when dateLine) the date.
+    void zuordnen(bool dateLine, const std::vector<std::string>& leaveOut = {});
 
     const TSideFiles& SideFiles() const noexcept { return FSideFiles; }
 
@@ -54,6 +57,7 @@ private:
         std::shared_ptr<const TSiteConfig> Site;  // VELMORA.CONF as this request found it
         std::string FormTemplate;                 // the form's template, resolved; "" for the stored one
         bool RecipientsAllowed = false;
+        TStringList Attachments;  // the post's uploads, when the site attaches them
     };
 
     void ApplyFormOverrides(TMailRequest& r);
@@ -62,6 +66,18 @@ private:
     // Unlocks hold once it has copied what it needs of the shared components.
     void SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold);
     bool InAllowedList(const std::string& address) const;
+    // The site's rules that come before a post is counted (hauptSiteRules.cpp): the CORS preflight,
+    // post_only and rate_limit. False when the request has been answered here.
+    bool AdmitRequest(const TSiteConfig& site);
+    bool WithinRateLimit(const TSiteConfig& site);
+    // A filled honeypot field: the post is thanked but not mailed.
+    bool CaughtByHoneypot(const TSiteConfig& site) const;
+    // The site's header lines, character set and attachments on the request's own sender.
+    void PrepareMail(TSmtpSendMail& mail, const TMailRequest& r) const;
+    // Sends the request's mail; with the site's outbox, first delivers kept mail for a while and
+    // keeps this one when the relay cannot take it now (hauptOutbox.cpp). True when the mail was
+    // sent or kept.
+    bool SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool configuredRelay);
 
     TSideFiles FSideFiles;
     // Held for a whole request: the components and lists above are shared by every thread that

@@ -1,5 +1,6 @@
 // zuordnen: the mail body of a form post: the top lines, one entry per posted field (name,
 // separator, value; or the value alone), the bottom lines, and the date line when switched on.
+#include <algorithm>
 #include <unordered_set>
 
 #include "HAdaptor.h"
@@ -8,7 +9,7 @@
 
 namespace velmora {
 
-void THauptmenue::zuordnen(bool dateLine) {
+void THauptmenue::zuordnen(bool dateLine, const std::vector<std::string>& leaveOut) {
     std::string separator = AdaptGetFormField("CHAR", ":");
     bool valuesOnly = AdaptGetFormField("VARNAMES", "") == "NO";
     TStringList& body = Nachricht->MailBody();
@@ -22,6 +23,7 @@ void THauptmenue::zuordnen(bool dateLine) {
     std::unordered_set<std::string> listed;
     for (const std::string& name : vars) {
         if (IsControlFieldName(name) || !listed.insert(name).second) continue;
+        if (std::find(leaveOut.begin(), leaveOut.end(), name) != leaveOut.end()) continue;
         // Several values of one field come joined by CR LF: one entry over several lines.
         std::string value = AdaptGetFormField(name, "");
         if (valuesOnly) body.Add(value);

@@ -7,10 +7,12 @@
 #include "FormRules.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
+#include "JsonText.h"
 #include "LogText.h"
 #include "MailSecurity.h"
 #include "SettingsFile.h"
 #include "SysUtils.h"
+#include "UploadAttachments.h"
 #include "haupt.h"
 
 namespace velmora {
@@ -129,12 +131,13 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
     // From here on only copies are used: the mail dialogue and the answer run outside the lock, so
     // one slow relay does not hold the requests of other threads.
     hold.unlock();
+    PrepareMail(sender, r);
     // A relay a form chose is somebody else's: it may get the mail, never the site's login.
     bool configuredRelay = r.Work.Get(TMailField::mailhost) == r.Stored.Get(TMailField::mailhost) &&
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
     sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
-    if (sender.Send(20)) {
+    if (CaughtByHoneypot(*r.Site) || SendOrKeep(sender, r, configuredRelay)) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url)) {
             // A javascript: or data: address would run the visitor's text in the site's name.
@@ -142,30 +145,37 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
             url.clear();
         }
         if (!url.empty()) WriteRedirectPage(url);
-        else if (!answer.FileName().empty()) answer.Execute();
+        else if (!answer.FileName().empty() && !JsonAnswers()) answer.Execute();
         else WriteThankYouPage();
         return;
     }
-    if (FormField("Erroroff").empty()) WriteErrorPage(sender.GetErrorText());
+    // A script that asked for JSON is told of the failure whatever the form's Erroroff says.
+    if (FormField("Erroroff").empty() || JsonAnswers()) WriteErrorPage(sender.GetErrorText());
     else if (!answer.FileName().empty()) answer.Execute();
 }
 
 void THauptmenue::HTTPExecRequest(TObject*) {
     std::unique_lock<std::mutex> hold(FRequestLock);
-    if (HTTP->GetContentLength() > HTTP->AutoReadLimit()) {
+    SetJsonAnswers(AcceptPrefersJson(AdaptGetVariable("HTTP_ACCEPT")));
+    std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
+    if (!AdmitRequest(*site)) return;
+    int limit = CurrentEngine() ? CurrentEngine()->ReadLimit() : HTTP->AutoReadLimit();
+    if (HTTP->GetContentLength() > limit) {
         // The engine reads no body above its limit: mailing the empty form and thanking would
         // report a lost post as received. Nothing is counted or sent.
         WriteLog("Form of " + IntToStr(HTTP->GetContentLength()) + " bytes not read, more than " +
-                 IntToStr(HTTP->AutoReadLimit()) + ": nothing sent");
+                 IntToStr(limit) + ": nothing sent");
         SetRequestStatus("413 Payload Too Large");
-        WriteTooLargePage(HTTP->AutoReadLimit());
+        WriteTooLargePage(limit);
         return;
     }
+    if (!WithinRateLimit(*site)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
     if (stored.Found == TSettingsFound::NoFile) {
         WriteLog("Settings file " + FSideFiles.Ini + " not found: request left unanswered");
+        WriteNotConfiguredAnswer();
         return;
     }
     if (stored.Found == TSettingsFound::NoRecord) {
@@ -175,7 +185,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     TMailRequest r;
-    r.Site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
+    r.Site = site;
     r.Stored = stored.Settings;
     r.Work = stored.Settings;
     ApplyFormOverrides(r);
@@ -186,7 +196,13 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     // Built only for a mail that goes out: a refused post needs no body.
-    zuordnen(r.Work.DateLine());
+    std::vector<std::string> leaveOut;
+    if (site->Flag("attach_uploads")) {
+        TUploadAttachments uploads = RequestUploads();
+        r.Attachments.Assign(uploads.Lines);
+        leaveOut = uploads.Fields;  // the server's paths of the files are no business of the mail
+    }
+    zuordnen(r.Work.DateLine(), leaveOut);
     SendAndAnswer(r, hold);
 }
 

@@ -27,7 +27,14 @@ std::string LogFileIn(const std::string& program, const std::string& dir) {
     return BuildFileName(program, dir, false, "Log", false, ExtractFileName(program));
 }
 
+TLogEcho& LogEcho() {
+    thread_local TLogEcho echo;
+    return echo;
+}
+
 }  // namespace
+
+void SetRequestLogEcho(TLogEcho echo) { LogEcho() = std::move(echo); }
 
 // One line per call, appended with a single write so that lines of several processes and threads
 // never interleave. A folder that exists but cannot take the file falls back to the program's.
@@ -38,8 +45,10 @@ void WriteLog(const std::string& msg) noexcept {
         std::string program = ModuleFileName();
         std::string programDir = ExtractFileDir(program);
         TDateTime now = Now();
+        std::string text = BlankControlChars(msg);
         std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
-                           IntToStr(RequestState().RequestId) + " : " + BlankControlChars(msg) + "\r\n";
+                           IntToStr(RequestState().RequestId) + " : " + text + "\r\n";
+        if (LogEcho()) LogEcho()(text);
         std::string dir = LogDirectory(programDir);
         if (!AppendToFile(LogFileIn(program, dir), line) && dir != programDir)
             AppendToFile(LogFileIn(program, programDir), line);

@@ -31,8 +31,10 @@ size_t FindHeaderEnd(const char* data, size_t size) {
 
 // HeaderSent is set first so that the nested writes below never start the header again.
 void THttpEngine::WriteAutoHeader(const std::string& contentType, bool withNoCache) {
-    RequestState().HeaderSent = true;
-    WriteHeader("content-type", contentType);
+    TRequestState& st = RequestState();
+    st.HeaderSent = true;
+    WriteHeader("content-type", st.ContentType.empty() ? contentType : st.ContentType);
+    for (const auto& [name, value] : st.ExtraHeaders) WriteHeader(name, value);
     if (withNoCache) {
         std::string expired = HttpDate(Now() - 1000);
         WriteHeader("Pragma", "no-cache");
@@ -92,6 +94,12 @@ void THttpEngine::WriteStatusLine() {
 }
 
 void SetRequestStatus(const std::string& status) { RequestState().Status = status; }
+
+void SetRequestContentType(const std::string& type) { RequestState().ContentType = type; }
+
+void AddRequestHeader(const std::string& name, const std::string& value) {
+    RequestState().ExtraHeaders.emplace_back(name, value);
+}
 
 // Sends the collected response. DirectOutput is already on, so every write goes to the server;
 // "content-length" becomes the last header line and counts exactly the body bytes.

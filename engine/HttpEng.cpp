@@ -66,6 +66,20 @@ Exception OtherFailure() {
 
 }  // namespace
 
+namespace {
+TReadLimitRule& ReadLimitRule() {
+    static TReadLimitRule rule;
+    return rule;
+}
+}  // namespace
+
+void SetReadLimitRule(TReadLimitRule rule) { ReadLimitRule() = std::move(rule); }
+
+int THttpEngine::ReadLimit() {
+    const TReadLimitRule& rule = ReadLimitRule();
+    return rule ? rule(GetContentType(), AutoReadLimit) : AutoReadLimit;
+}
+
 TRequestState& RequestState() noexcept {
     thread_local TRequestState state;
     return state;
@@ -115,6 +129,8 @@ void THttpEngine::HandleRequest() {
             st.HeaderSent = false;
             st.StatusLineSent = false;
             st.Status.clear();
+            st.ContentType.clear();
+            st.ExtraHeaders.clear();
             if (IsActive()) CreateSessionObjects();
             ExecRequest();
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);

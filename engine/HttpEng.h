@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Component.h"
 #include "HAdaptor.h"
@@ -52,6 +54,8 @@ struct TRequestState {
     std::unique_ptr<TMemoryStream> OutputBuffer;
     bool DirectOutput = false;
     std::string Status;                         // of the answer, e.g. "413 Payload Too Large"; empty: 200
+    std::string ContentType;                    // of the answer; empty: the engine's AutoContentType
+    std::vector<std::pair<std::string, std::string>> ExtraHeaders;  // sent with the automatic header
 };
 TRequestState& RequestState() noexcept;
 
@@ -127,6 +131,9 @@ public:
     void StartAutoHeader();
     // Runs one request from start to end on the calling thread.
     void HandleRequest();
+    // The largest body of this request's content type that is read: AutoReadLimit, unless the
+    // program set a rule of its own (SetReadLimitRule).
+    int ReadLimit();
 
 protected:
     // Takes the settings and handlers an engine is constructed with, in the order the general
@@ -136,6 +143,11 @@ protected:
                        const std::string& autoContentType, bool autoHttpHeader,
                        TRequestErrorEvent onRequestError, TLastExecRequestEvent onLastExecRequest,
                        TExecRequestEvent onExecRequest, TFirstExecRequestEvent onFirstExecRequest);
+
+    // The request's form data by the CGI rules: the body of CONTENT_LENGTH bytes (url-encoded, or
+    // multipart through ReadMultipartData; none above AutoReadLimit or without AutoReadInput),
+    // else the query string. Reads the body through ReadClient.
+    std::string ReadBodyOrQuery();
 
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
     // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
@@ -151,6 +163,7 @@ protected:
     std::mutex FFirstRequestLock;
 
 private:
+    std::string ReadUrlEncodedBody(int length);
     void CreateSessionObjects();
     void WriteAutoHeader(const std::string& contentType, bool withNoCache);
     void FlushOutputBuffer();
@@ -164,8 +177,24 @@ THttpEngine* CurrentEngine() noexcept;
 // before the first header line goes out. Each request starts with "200 OK".
 void SetRequestStatus(const std::string& status);
 
+// The content type of the calling thread's answer (instead of the engine's AutoContentType) and
+// further header lines that go out with it; like the status, they count only when set before the
+// first header line goes out. Each request starts without them.
+void SetRequestContentType(const std::string& type);
+void AddRequestHeader(const std::string& name, const std::string& value);
+
+// A program's own read limit per content type (a larger one for uploads, say), given the engine's
+// AutoReadLimit. Set once at start, before requests run; shared by every engine of the process.
+using TReadLimitRule = std::function<int(const std::string& contentType, int autoReadLimit)>;
+void SetReadLimitRule(TReadLimitRule rule);
+
 // Appends one line to the program's log file; never raises.
 void WriteLog(const std::string& msg) noexcept;
+
+// Where the calling thread's log lines are also reported while it serves a request (a FastCGI
+// server's error stream, say); empty for none. WriteLog passes each line on without its end.
+using TLogEcho = std::function<void(const std::string& line)>;
+void SetRequestLogEcho(TLogEcho echo);
 
 // Ends the process after freeing the application's forms (nothing when running as a library).
 void TerminateProgram();

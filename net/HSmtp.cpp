@@ -32,10 +32,31 @@ TSmtpSendMail::TSmtpSendMail(TComponent* owner) : TTCPClient(owner) {
 }
 
 bool TSmtpSendMail::Send(int timeoutSeconds) {
+    return SendWithin(static_cast<uint64_t>(std::max(timeoutSeconds, 0)) * 1000);
+}
+
+bool TSmtpSendMail::SendComposed(const TMailEnvelope& envelope, TStream& data, uint64_t budgetMs) {
+    FComposed = &data;
+    FEnvelope = envelope;
+    bool ok = false;
+    try {
+        ok = SendWithin(budgetMs);
+    } catch (...) {
+        FComposed = nullptr;
+        throw;
+    }
+    FComposed = nullptr;
+    return ok;
+}
+
+bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
     MessageBuffer().clear();
-    FDeadline = TickCount() + static_cast<uint64_t>(std::max(timeoutSeconds, 0)) * 1000;
+    FDeadline = TickCount() + budgetMs;
     // The budget covers sending too: a relay that stops reading must not hold the request longer.
     SendDeadline = FDeadline;
+    if (!FComposed) FEnvelope = Envelope();
+    FDataAccepted = false;
+    FNoConnection = false;
     FInput.clear();
     FOutput.clear();
     FReplyCode = -1;
@@ -133,7 +154,10 @@ bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood)
 
 bool TSmtpSendMail::SayHello() {
     Connect();
-    if (!WaitForConnection()) return false;
+    if (!WaitForConnection()) {
+        FNoConnection = TickCount() < FDeadline;
+        return false;
+    }
     if (Security.Tls == TTlsMode::Implicit && !BeginTls()) return false;
     // The greeting's code is not examined: any whole line will do ("ESMTP ready" included).
     // Silence or a closed connection ends the attempt before anything is said to the relay.
@@ -151,19 +175,25 @@ bool TSmtpSendMail::PlainHello(const std::string& host) {
     return Command("HELO " + host, 250) || Command("HELO", 250) || Command("HELO 10.0.0.1", 250);
 }
 
-bool TSmtpSendMail::SendMailFrom() {
-    return Command("MAIL FROM:" + SafeAddressList(MailFrom, false), 250);
-}
-
-bool TSmtpSendMail::SendRecipients() {
+TMailEnvelope TSmtpSendMail::Envelope() const {
+    TMailEnvelope e;
+    e.MailFrom = SafeAddressList(MailFrom, false);
     std::string list = SafeAddressList(MailTo, false) + ",";
     if (!MailCC.empty()) list += SafeAddressList(MailCC, false) + ",";
     if (!MailBCC.empty()) list += SafeAddressList(MailBCC, false) + ",";
     size_t start = 0;
     for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1) {
         std::string piece = Trim(list.substr(start, comma - start));
-        if (!piece.empty() && !Command("RCPT TO:" + piece, 250, 251)) return false;
+        if (!piece.empty()) e.Recipients.push_back(piece);
     }
+    return e;
+}
+
+bool TSmtpSendMail::SendMailFrom() { return Command("MAIL FROM:" + FEnvelope.MailFrom, 250); }
+
+bool TSmtpSendMail::SendRecipients() {
+    for (const std::string& recipient : FEnvelope.Recipients)
+        if (!Command("RCPT TO:" + recipient, 250, 251)) return false;
     return true;
 }
 

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "HSockets.h"
+#include "Streams.h"
 #include "StringList.h"
 #include "TlsChannel.h"
 
@@ -34,6 +36,15 @@ struct TSmtpSecurity {
     std::string Password;
     bool LoginWithoutTls = false;  // a login may go over an unencrypted connection
 };
+
+// A message as the relay gets it: the envelope, and the DATA text (header, body and attachments,
+// dot-stuffed, ending in the "." line), which is what a message kept for a later try holds.
+struct TMailEnvelope {
+    std::string MailFrom;                 // as it follows "MAIL FROM:"
+    std::vector<std::string> Recipients;  // each as it follows "RCPT TO:"
+};
+// Takes the DATA text piece by piece, in order; throws to stop the composing.
+using TDataSink = std::function<void(const std::string& bytes)>;
 
 // The body text that Send is preparing on the calling thread (one per thread, not per component).
 std::string& MessageBuffer();
@@ -70,6 +81,26 @@ public:
     // QUIT was answered as expected. A failed Send closes its connection. A port text that is no
     // port and an attachment that cannot be opened raise out of Send.
     bool Send(int timeoutSeconds);
+    // The same with the budget in milliseconds.
+    bool SendWithin(uint64_t budgetMs);
+    // Delivers a message composed earlier (by ComposeData) in place of the one of the fields:
+    // envelope, and the DATA text read from data to its end.
+    bool SendComposed(const TMailEnvelope& envelope, TStream& data, uint64_t budgetMs);
+    // The envelope and the DATA text that Send would send now, without a connection. The sink
+    // gets the text in pieces; an attachment that cannot be opened raises, as in Send.
+    TMailEnvelope Envelope() const;
+    void ComposeData(const TDataSink& sink);
+    // After Send: the relay took the message (250 after the data), whatever QUIT brought.
+    bool DataAccepted() const noexcept { return FDataAccepted; }
+    // After a failed Send: the relay refused for good (a 5xx reply). Anything else (no connection,
+    // silence, the budget spent, a 4xx reply) may pass on a later try.
+    bool PermanentFailure() const noexcept { return FReplyCode >= 500 && FReplyCode < 600; }
+    // After a failed Send: no connection was made, and at once (refused, no such host), as
+    // opposed to a relay that let the time budget run out.
+    bool NoConnection() const noexcept { return FNoConnection; }
+    // Raised the moment the relay has accepted the data, before QUIT: a kept copy of the message
+    // is removed here, so that the window in which a crash could send it twice stays small.
+    std::function<void()> OnAccepted;
     // After a failed Send: why TLS failed, else the socket error text when there is one, else the
     // relay's last reply (or the sender's own reason for refusing a step).
     std::string GetErrorText() const;
@@ -105,6 +136,9 @@ private:
     bool Refuse(const std::string& why);
     bool Command(const std::string& line, int expected, int alsoGood = -1);
     std::string HeaderText(std::string& partHeader) const;
+    // The DATA text of the fields, or of a composed message, through Emit.
+    void EmitMessage();
+    void EmitComposed(TStream& data);
     void SendBody(const std::string& text);
     void SendBase64File(const std::string& path);
     // The DATA text goes out in large pieces, so that a message is a few segments and never
@@ -121,6 +155,11 @@ private:
     std::string FInput;    // received bytes not yet taken as a reply
     std::string FOutput;   // DATA text not yet sent
     bool FSendFailed = false;
+    bool FDataAccepted = false;
+    bool FNoConnection = false;
+    TMailEnvelope FEnvelope;       // of the running Send
+    TStream* FComposed = nullptr;  // the DATA text of SendComposed
+    TDataSink FDataSink;           // set while ComposeData runs: Emit's text goes there
 };
 
 }  // namespace velmora

@@ -60,6 +60,38 @@ std::string TSmtpSendMail::HeaderText(std::string& partHeader) const {
 bool TSmtpSendMail::SendContent() {
     FOutput.clear();
     FSendFailed = false;
+    if (FComposed) EmitComposed(*FComposed);
+    else EmitMessage();
+    if (!FlushData()) return false;
+    ReadReply();
+    FDataAccepted = ReplyCode() == 250;
+    if (FDataAccepted && OnAccepted) OnAccepted();
+    return FDataAccepted;
+}
+
+void TSmtpSendMail::ComposeData(const TDataSink& sink) {
+    MessageBuffer().clear();
+    FOutput.clear();
+    FSendFailed = false;
+    FDataSink = sink;
+    try {
+        EmitMessage();
+        FlushData();
+    } catch (...) {
+        FDataSink = nullptr;
+        FOutput.clear();
+        throw;
+    }
+    FDataSink = nullptr;
+}
+
+void TSmtpSendMail::EmitComposed(TStream& data) {
+    std::string chunk(kFlushSize, '\0');
+    for (long n; !FSendFailed && (n = data.Read(chunk.data(), static_cast<long>(chunk.size()))) > 0;)
+        Emit(chunk.substr(0, static_cast<size_t>(n)));
+}
+
+void TSmtpSendMail::EmitMessage() {
     const std::string boundary = kMimeBoundary;
     std::string partHeader;
     Emit(DotStuff(HeaderText(partHeader), true));
@@ -85,9 +117,6 @@ bool TSmtpSendMail::SendContent() {
     // Every line of the text already ends with CR LF, so the mark's own CR LF leaves one empty
     // line before the ".": receivers and stored mails expect exactly these bytes.
     Emit("\r\n.\r\n");
-    if (!FlushData()) return false;
-    ReadReply();
-    return ReplyCode() == 250;
 }
 
 void TSmtpSendMail::SendBody(const std::string& text) {
@@ -139,6 +168,12 @@ void TSmtpSendMail::Emit(const std::string& text) {
 }
 
 bool TSmtpSendMail::FlushData() {
+    if (FDataSink) {
+        std::string text = std::move(FOutput);
+        FOutput.clear();
+        if (!text.empty()) FDataSink(text);
+        return true;
+    }
     if (!FSendFailed && !FOutput.empty() && !SendText(FOutput)) {
         if (FErrorCode == 0) ReportError(WSAETIMEDOUT);
         FSendFailed = true;

@@ -18,6 +18,10 @@ namespace {
 // the system's certificate store for each message would cost more than the handshake itself.
 class TContextCache {
 public:
+    // Sessions still open hold their own reference to their context.
+    ~TContextCache() {
+        for (auto& entry : FContexts) SSL_CTX_free(entry.second);
+    }
     SSL_CTX* Get(const TTlsSettings& settings, std::string& error) {
         std::lock_guard<std::mutex> hold(FLock);
         auto key = std::make_pair(settings.CaFile, settings.Verify);

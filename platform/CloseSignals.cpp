@@ -57,6 +57,8 @@ bool TakeCloseRequest() noexcept {
     return gCloseRequested.exchange(false);
 }
 
+bool CloseSignalArrived() noexcept { return gCloseRequested.load(); }
+
 bool IsCloseSignalQueue(const TMessageQueue* queue) noexcept { return queue && gSignalQueue.load() == queue; }
 
 void ForgetCloseSignalQueue(const TMessageQueue* queue) noexcept {

@@ -110,4 +110,14 @@ bool CreatePrivateDir(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool SyncToDisk(THandleStream& file) { return file.Handle() >= 0 && ::fsync(file.Handle()) == 0; }
+
+bool SyncFolder(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 }  // namespace velmora

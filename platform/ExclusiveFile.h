@@ -56,4 +56,9 @@ std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path);
 // Makes a folder only its owner may enter; true when it exists afterwards.
 bool CreatePrivateDir(const std::string& path);
 
+// Puts what was written to the file on the disk (fsync): what a crash of the machine must not lose.
+bool SyncToDisk(THandleStream& file);
+// The same for a folder's entries: files created, renamed or removed in it.
+bool SyncFolder(const std::string& path);
+
 }  // namespace velmora

@@ -105,5 +105,8 @@ void ReenableSocketEvent(int fd, long event);
 // process that never looks at its queue can still be stopped. For executables only: a library
 // loaded into a web server must leave the server's signals alone.
 void InstallCloseSignals();
+// Whether a close signal arrived and is still unreported; a thread without a message loop (a
+// server's worker) looks here, and polls CloseSignalFd's descriptor to wake when one comes.
+bool CloseSignalArrived() noexcept;
 
 }  // namespace velmora

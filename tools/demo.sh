@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds velmora, lays out demo/ with a sample contact page and
-# side files, and serves it with lighttpd and a local SMTP relay that prints each mail. Ctrl-C ends it.
+# side files, and serves it with lighttpd (velmora as a CGI program) or, with the argument "nginx",
+# with nginx (velmora as a FastCGI server on a Unix socket), and a local SMTP relay that prints
+# each mail. Ctrl-C ends it.
 #
 # Ports: DEMO_PORT (web, default 8080) and DEMO_SMTP_PORT (relay, default 2525), both on 127.0.0.1.
 set -euo pipefail
@@ -9,6 +11,11 @@ cd "$root"
 web_port=${DEMO_PORT:-8080}
 smtp_port=${DEMO_SMTP_PORT:-2525}
 demo=$root/demo
+server=${1:-lighttpd}
+if [[ "$server" != lighttpd && "$server" != nginx ]]; then
+  echo "usage: tools/demo.sh [lighttpd|nginx]" >&2
+  exit 2
+fi
 
 port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 for p in "$web_port" "$smtp_port"; do
@@ -20,6 +27,8 @@ done
 
 echo "=== installing missing packages of tools/packages-demo.txt"
 bash tools/install-deps.sh tools/packages-demo.txt
+# nginx only for its variant of the demo.
+if [[ "$server" == nginx ]]; then bash tools/install-deps.sh <(echo nginx); fi
 echo "=== building velmora and velmora-ini"
 # A build folder of its own without tests and benchmarks: the demo needs none of their packages.
 build=build-demo
@@ -38,6 +47,18 @@ cp tools/demo/VELMORA.ALL "$demo/cgi-bin/VELMORA.ALL"
 "$build/tools/velmora-ini" create "$demo/cgi-bin/VELMORA.INI" \
   mailfrom="Velmora demo <velmora@localhost>" mailto=webmaster@example.org \
   mailsubject="Message from the web" mailhost=127.0.0.1 mailport="$smtp_port" Options=jj
+# Every site option switched on, so the page shows them all (see the README's VELMORA.CONF).
+cat > "$demo/cgi-bin/VELMORA.CONF" <<EOF
+# The demo's site options.
+post_only = yes
+replyto_field = Email
+honeypot_field = website
+mail_charset = auto
+cors_origins = http://localhost:$web_port
+rate_limit = 20/600
+attach_uploads = yes
+max_upload_bytes = 5242880
+EOF
 cat > "$demo/lighttpd.conf" <<EOF
 server.document-root = "$demo/www"
 server.bind = "127.0.0.1"
@@ -48,6 +69,35 @@ alias.url = ( "/cgi-bin/" => "$demo/cgi-bin/" )
 \$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( "" => "" ) }
 mimetype.assign = ( ".html" => "text/html", ".htm" => "text/html" )
 index-file.names = ( "contact.html" )
+EOF
+
+# velmora as a FastCGI server: nginx passes the posts to the socket velmora listens on. Run as
+# root, nginx's workers stay root here so that they reach the socket (made for its owner and group).
+mkdir -p "$demo/nginx"
+cat > "$demo/nginx.conf" <<EOF
+$([[ $(id -u) -eq 0 ]] && echo "user root;")
+pid $demo/nginx/nginx.pid;
+error_log $demo/nginx-error.log;
+events {}
+http {
+  include /etc/nginx/mime.types;
+  access_log off;
+  client_body_temp_path $demo/nginx/body;
+  fastcgi_temp_path $demo/nginx/fastcgi;
+  proxy_temp_path $demo/nginx/proxy;
+  uwsgi_temp_path $demo/nginx/uwsgi;
+  scgi_temp_path $demo/nginx/scgi;
+  client_max_body_size 6m;
+  server {
+    listen 127.0.0.1:$web_port;
+    root $demo/www;
+    index contact.html;
+    location = /cgi-bin/velmora {
+      include /etc/nginx/fastcgi_params;
+      fastcgi_pass unix:$demo/velmora.sock;
+    }
+  }
+}
 EOF
 
 pids=()
@@ -62,15 +112,22 @@ trap stop_all INT TERM EXIT
 
 /usr/bin/python3 tools/smtp_sink.py "$demo/mail" --port "$smtp_port" --print &
 pids+=($!)
-lighttpd -D -f "$demo/lighttpd.conf" &
-pids+=($!)
+if [[ "$server" == nginx ]]; then
+  "$demo/cgi-bin/velmora" --fastcgi="$demo/velmora.sock" &
+  pids+=($!)
+  nginx -p "$demo/nginx" -e "$demo/nginx-error.log" -c "$demo/nginx.conf" -g "daemon off;" &
+  pids+=($!)
+else
+  lighttpd -D -f "$demo/lighttpd.conf" &
+  pids+=($!)
+fi
 
 for _ in $(seq 100); do
   port_in_use "$web_port" && port_in_use "$smtp_port" && break
   sleep 0.1
 done
 if ! port_in_use "$web_port" || ! port_in_use "$smtp_port"; then
-  echo "demo: the servers did not start; see $demo/lighttpd-error.log" >&2
+  echo "demo: the servers did not start; see $demo/$server-error.log" >&2
   exit 1
 fi
 
@@ -78,8 +135,11 @@ cat <<EOF
 
 Velmora demo is running.
   Point a browser at   http://127.0.0.1:$web_port/contact.html
-  velmora (CGI)        http://127.0.0.1:$web_port/cgi-bin/velmora  ($demo/cgi-bin/velmora)
+  velmora ($([[ $server == nginx ]] && echo "FastCGI on $demo/velmora.sock" || echo CGI))
+                       http://127.0.0.1:$web_port/cgi-bin/velmora  ($demo/cgi-bin/velmora)
+  the same page, its script posting across origins: http://localhost:$web_port/contact.html
   settings             $build/tools/velmora-ini show $demo/cgi-bin
+  site options         $demo/cgi-bin/VELMORA.CONF
   log                  $demo/cgi-bin/Log/velmora.Log
   SMTP relay           127.0.0.1:$smtp_port, every mail it receives is printed below
                        and kept in $demo/mail

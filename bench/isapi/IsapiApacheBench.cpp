@@ -3,72 +3,15 @@
 // program through mod_cgid. wrk with 8 connections; a refused post (no mail) and an accepted one.
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "ChildProcess.h"
-#include "SettingsFile.h"
 #include "VelmoraSite.h"
+#include "WrkLoad.h"
 
 using namespace velmora;
 using namespace velmora::test;
-
-namespace {
-
-struct Figures {
-    double RequestsPerSecond = 0;
-    std::string P90;
-    std::string Failures;  // wrk's count of errors and non-2xx answers, when any
-};
-
-std::string Run(const std::vector<std::string>& args, int timeoutMs) {
-    TChildRun run;
-    run.Args = args;
-    run.Env = InheritedEnvironment();
-    run.TimeoutMs = timeoutMs;
-    return RunChild(run).Out;
-}
-
-std::string LineAfter(const std::string& text, const std::string& key) {
-    size_t p = text.find(key);
-    if (p == std::string::npos) return "";
-    size_t end = text.find('\n', p);
-    return text.substr(p + key.size(), end - p - key.size());
-}
-
-Figures Wrk(const std::string& url, const std::string& script, int seconds) {
-    std::string out = Run({"/usr/bin/wrk", "-t2", "-c8", "-d" + std::to_string(seconds) + "s", "--timeout", "30s",
-                           "--latency", "-s", script, url},
-                          (seconds + 40) * 1000);
-    Figures f;
-    f.RequestsPerSecond = std::atof(LineAfter(out, "Requests/sec:").c_str());
-    std::string p90 = LineAfter(out, "     90%");
-    f.P90 = p90.substr(p90.find_first_not_of(' ') == std::string::npos ? 0 : p90.find_first_not_of(' '));
-    f.Failures = LineAfter(out, "Non-2xx or 3xx responses:") + LineAfter(out, "Socket errors:");
-    if (f.RequestsPerSecond == 0) std::fprintf(stderr, "wrk said:\n%s\n", out.c_str());
-    return f;
-}
-
-// A wrk script posting body as a url-encoded form.
-std::string PostScript(const std::string& dir, const std::string& name, const std::string& body) {
-    std::string path = dir + "/" + name + ".lua";
-    std::ofstream(path) << "wrk.method = \"POST\"\nwrk.body = \"" << body
-                        << "\"\nwrk.headers[\"Content-Type\"] = \"application/x-www-form-urlencoded\"\n";
-    return path;
-}
-
-void WriteSideFiles(const std::string& dir, int smtpPort) {
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(smtpPort));
-    WriteSettingsFile(dir + "/VELMORA.INI", s);
-    WriteWholeFile(dir + "/VELMORA.ALL", "webmaster@example.org\r\n");
-}
-
-}  // namespace
+using namespace velmora::bench;
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 5;
@@ -114,7 +57,7 @@ int main(int argc, char** argv) {
         const std::string urls[2] = {isapiUrl, cgiUrl};
         const char* ways[2] = {"ISAPI", "CGI"};
         for (int w = 0; w < 2; ++w) {
-            Figures f = Wrk(urls[w], script, seconds);
+            WrkFigures f = Wrk(urls[w], script, seconds);
             if (p == 0) refusedRate[w] = f.RequestsPerSecond;
             std::printf("  %-16s %-10s %12.1f %12s  %s\n", posts[p].Name, ways[w], f.RequestsPerSecond, f.P90.c_str(),
                         f.Failures.empty() ? "none" : f.Failures.c_str());

@@ -80,6 +80,10 @@ void TGeneralHttpEngine::Loaded() {
         CreateLibraryEngines();
         return;
     }
+    if (FastCGIStart().Active) {
+        CreateFastCGIEngine();
+        return;
+    }
     const std::string serverSoftware = GetEnv("SERVER_SOFTWARE");  // "" for a value with "ZB"
     const bool handStarted = serverSoftware.empty() && ParamCount() == 0;
     if (!CurrentEngine()) {
@@ -109,6 +113,14 @@ void TGeneralHttpEngine::CreateCGIStdEngine(bool handStarted) {
 // started by hand. It serves a profile the same way, inside its constructor.
 void TGeneralHttpEngine::CreateCGIWinEngine(bool handStarted) {
     FCGIWinEngine = NewCGIEngine<TCGIWinEngine>(handStarted);
+}
+
+// A FastCGI start: the engine serves requests from inside its constructor until a close signal,
+// then ends the process. Like the library engines it keeps NormalMode: no request lock.
+void TGeneralHttpEngine::CreateFastCGIEngine() {
+    FFastCGIEngine = new TFastCGIEngine(Owner(), FastCgiThreads, FBufferedOutput, FNoCache, FTempDir, FSessionName,
+                                        FAutoReadLimit, FAutoReadInput, FAutoContentType, FAutoHttpHeader,
+                                        FOnRequestError, FOnLastExecRequest, FOnExecRequest, FOnFirstExecRequest);
 }
 
 // Loaded into a web server's process: the NSAPI engine, then the ISAPI engine. Both keep

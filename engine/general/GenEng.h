@@ -7,6 +7,7 @@
 
 #include "CgiSEng.h"
 #include "CgiWEng.h"
+#include "FastCgiEng.h"
 #include "HttpEng.h"
 #include "IsapiEvents.h"
 
@@ -38,6 +39,8 @@ public:
     // Reach an engine only when Loaded creates it.
     TCGIMode CGIMode = NormalMode;
     bool CgiAutoTerminate = true;
+    // Threads of a FastCGI server's pool (the command line's --threads wins).
+    int FastCgiThreads = 4;
     const std::string& SessionName() const noexcept { return FSessionName; }
     void SetSessionName(const std::string& value);
     bool NoCache() const noexcept { return FNoCache; }
@@ -61,6 +64,7 @@ public:
     // The engines made by Loaded (owned by the owner form); null when not made.
     TCGIStdEngine* CGIStdEngine() const noexcept { return FCGIStdEngine; }
     TCGIWinEngine* CGIWinEngine() const noexcept { return FCGIWinEngine; }
+    TFastCGIEngine* FastCGIEngine() const noexcept { return FFastCGIEngine; }
     THttpEngine* ISAPIEngine() const noexcept { return FISAPIEngine; }
     THttpEngine* NSAPIEngine() const noexcept { return FNSAPIEngine; }
 
@@ -104,6 +108,7 @@ public:
 private:
     void CreateCGIStdEngine(bool handStarted);
     void CreateCGIWinEngine(bool handStarted);
+    void CreateFastCGIEngine();
     // A CGI engine of either kind, given this component's settings and handlers.
     template <class TEngine>
     TEngine* NewCGIEngine(bool handStarted);
@@ -129,6 +134,7 @@ private:
 
     TCGIStdEngine* FCGIStdEngine = nullptr;
     TCGIWinEngine* FCGIWinEngine = nullptr;
+    TFastCGIEngine* FFastCGIEngine = nullptr;
     THttpEngine* FISAPIEngine = nullptr;
     THttpEngine* FNSAPIEngine = nullptr;
 };

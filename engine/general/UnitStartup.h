@@ -4,7 +4,8 @@
 
 namespace velmora {
 
-// Records the command line, then runs the units' start-ups in their order:
+// Records the command line, then (unless this is a FastCGI start, see FastCGIStart) runs the
+// units' start-ups in their order:
 //   1. the engine base (adaptor table, random seed): a static initializer of the engine library,
 //      so it has always run before main and before this call;
 //   2. the standard CGI unit (CgiSEngStartup): decides the process's role in the resident exchange

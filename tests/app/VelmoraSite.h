@@ -1,5 +1,6 @@
-// End-to-end test site: lighttpd serving a folder with velmora as a CGI program, or Apache loading
-// velmora's library through its ISAPI module (TWebServer), and the SMTP sink (SmtpSink) as relay.
+// End-to-end test site: lighttpd serving a folder with velmora as a CGI program, Apache loading
+// velmora's library through its ISAPI module, or nginx, lighttpd or Apache in front of velmora as a
+// FastCGI server (TWebServer), and the SMTP sink (SmtpSink) as relay.
 #pragma once
 
 #include <chrono>
@@ -12,6 +13,7 @@
 
 #include "FileBytes.h"
 #include "MailDecode.h"
+#include "SettingsFile.h"
 #include "SmtpSink.h"
 #include "WebServer.h"
 
@@ -56,6 +58,13 @@ struct IsapiSetup {
     std::string Module;   // the built mod_isapi.so
 };
 
+// velmora as a FastCGI server behind the given web server: nginx passes to the Unix socket velmora
+// listens on, lighttpd spawns velmora on a socket of its own, Apache passes to a loopback port.
+struct FastCgiSetup {
+    TServerKind Server;
+    int Threads = 4;
+};
+
 class VelmoraSite {
 public:
     // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
@@ -64,7 +73,7 @@ public:
     // sinkOptions: further options of the relay (TLS, login).
     VelmoraSite(const std::string& velmoraProgram, const std::vector<std::string>& refusedRecipients,
                 const std::vector<std::string>& sinkOptions = {}, const std::string& extraWebConfig = "",
-                const IsapiSetup* isapi = nullptr) {
+                const IsapiSetup* isapi = nullptr, const FastCgiSetup* fastcgi = nullptr) {
         std::vector<std::string> options = sinkOptions;
         for (const auto& r : refusedRecipients) {
             options.push_back("--refuse");
@@ -72,6 +81,10 @@ public:
         }
         FSmtp = std::make_unique<SmtpSink>(options);
         std::string why;
+        if (fastcgi) {
+            StartFastCgi(velmoraProgram, *fastcgi, extraWebConfig);
+            return;
+        }
         if (!isapi) {
             FWeb = TWebServer::Start(TServerKind::Lighttpd, velmoraProgram, why, extraWebConfig);
             if (!FWeb) throw std::runtime_error("lighttpd did not start: " + why);
@@ -98,6 +111,24 @@ public:
                "Alias /isapi/ @DIR@/isapi/\n"
                "<Directory @DIR@/isapi>\n  Require all granted\n  Options +ExecCGI\n"
                "  AddHandler isapi-handler .isa\n</Directory>\n";
+    }
+
+    // Stops velmora the FastCGI server with SIGTERM; its exit code (0: a clean end), -1 when it
+    // had to be killed or was none.
+    int StopFastCgiServer() { return FFastCgi ? FFastCgi->Stop() : -1; }
+
+    // The usual test site: a settings file mailing form@example.org's posts to webmaster@example.org
+    // through the sink, with the given Options, and an allowed list of that one address.
+    void WriteStandardSettings(const std::string& options) const {
+        TMailSettings s;
+        s.Set(TMailField::mailfrom, "form@example.org");
+        s.Set(TMailField::mailto, "webmaster@example.org");
+        s.Set(TMailField::mailsubject, "Web form");
+        s.Set(TMailField::mailhost, "127.0.0.1");
+        s.Set(TMailField::mailport, std::to_string(SmtpPort()));
+        s.Set(TMailField::Options, options);
+        WriteSettingsFile(CgiFile("VELMORA.INI"), s);
+        WriteWholeFile(CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");
     }
 
     std::string Dir() const { return FWeb->Folder(); }
@@ -158,6 +189,37 @@ public:
     std::string ServerErrors() const { return ReadWholeFile(FWeb->OutputLog()) + ReadWholeFile(FWeb->ErrorLog()); }
 
 private:
+    void StartFastCgi(const std::string& program, const FastCgiSetup& setup, const std::string& extraWebConfig) {
+        FProgramName = program.substr(program.rfind('/') + 1);
+        FProgramPath = "/fcgi/" + FProgramName;
+        std::string threads = "--threads=" + std::to_string(setup.Threads);
+        std::string config = extraWebConfig;
+        std::string address;
+        if (setup.Server == TServerKind::Nginx) {
+            address = "@DIR@/fcgi.sock";
+            config += "location /fcgi/ { include /etc/nginx/fastcgi_params; fastcgi_pass unix:@DIR@/fcgi.sock; }\n";
+        } else if (setup.Server == TServerKind::Apache) {
+            address = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+            config += "LoadModule proxy_module /usr/lib/apache2/modules/mod_proxy.so\n"
+                      "LoadModule proxy_fcgi_module /usr/lib/apache2/modules/mod_proxy_fcgi.so\n"
+                      "ProxyPass /fcgi/" + FProgramName + " fcgi://" + address + "/\n";
+        } else {
+            config += "server.modules += ( \"mod_fastcgi\" )\n"
+                      "fastcgi.server = ( \"/fcgi/" + FProgramName + "\" => (( \"socket\" => \"@DIR@/fcgi.sock\", "
+                      "\"bin-path\" => \"@DIR@/cgi-bin/" + FProgramName + " " + threads + "\", \"max-procs\" => 1, "
+                      "\"check-local\" => \"disable\" )) )\n";
+        }
+        FWeb = TWebServer::Start(setup.Server, program, why_, config);
+        if (!FWeb) throw std::runtime_error("web server did not start: " + why_);
+        FProgramDir = FWeb->CgiBin();
+        if (address.empty()) return;  // lighttpd runs it
+        if (address[0] == '@') address = FWeb->Folder() + address.substr(5);
+        FFastCgi = std::make_unique<TBackground>(
+            std::vector<std::string>{FProgramDir + "/" + FProgramName, "--fastcgi=" + address, threads},
+            FWeb->OutputLog());
+        if (!WaitForListener(address)) throw std::runtime_error("velmora did not listen on " + address + ": " + ServerErrors());
+    }
+
     // The strings of one key of the sink's envelope record: "key": "x" or "key": ["a", "b"].
     static std::vector<std::string> JsonStrings(const std::string& json, const std::string& key) {
         std::vector<std::string> values;
@@ -186,6 +248,8 @@ private:
 
     std::unique_ptr<SmtpSink> FSmtp;
     std::unique_ptr<TWebServer> FWeb;
+    std::unique_ptr<TBackground> FFastCgi;
+    std::string why_;
     std::string FProgramDir, FProgramPath, FProgramName;
 };
 

@@ -108,3 +108,20 @@ TEST_F(ApacheIsapi, LocationHeaderBecomesTheServersRedirect) {
     EXPECT_EQ(a.Status, 302) << a.Headers << a.Body;
     EXPECT_NE(a.Headers.find("Location: http://example.org/next\r\n"), std::string::npos) << a.Headers;
 }
+
+TEST_F(ApacheIsapi, SiteOptionsHoldThroughTheModule) {
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "post_only = yes\nattach_uploads = yes\ncors_origins = https://shop.example\n");
+    EXPECT_EQ(site->Curl({}, site->ProgramUrl() + "?A=1").Status, 405);
+    HttpAnswer json = site->Curl({"-H", "Accept: application/json", "-H", "Origin: https://shop.example",
+                                  "--data-binary", "A=1"}, site->ProgramUrl());
+    EXPECT_EQ(json.Body, "{\"ok\":true}") << json.Headers;
+    EXPECT_NE(json.Headers.find("Access-Control-Allow-Origin: https://shop.example"), std::string::npos) << json.Headers;
+    // Above the 10,000 bytes of a plain form: the upload limit applies, and the file is attached.
+    std::string file(50000, 'u');
+    WriteWholeFile(site->Dir() + "/up.txt", file);
+    HttpAnswer upload = site->PostMultipart({"Name=Bo", "doc=@" + site->Dir() + "/up.txt"});
+    EXPECT_NE(upload.Body.find(ThankYou), std::string::npos) << upload.Headers << upload.Body;
+    auto mails = site->Mails(2);
+    ASSERT_EQ(mails.size(), 2u) << site->ServerErrors();
+    EXPECT_NE(mails[1].Raw.find("filename=\"up.txt\""), std::string::npos) << mails[1].Raw.substr(0, 2000);
+}

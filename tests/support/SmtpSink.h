@@ -2,8 +2,11 @@
 // loopback port in a temporary folder, stopped by its process id. Messages arrive as N.eml files.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +68,21 @@ inline std::string ReadFileBytes(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A loopback port where no relay listens (taken from the system, then released): connections to
+// it are refused until a sink is started on it with "--port".
+inline int UnusedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        throw std::runtime_error("no free loopback port");
+    close(fd);
+    return ntohs(a.sin_port);
 }
 
 class SmtpSink {

@@ -8,10 +8,12 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,8 +25,6 @@
 namespace velmora::test {
 
 namespace fs = std::filesystem;
-
-namespace {
 
 int FreeLoopbackPort() {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -39,6 +39,8 @@ int FreeLoopbackPort() {
     ::close(s);
     return port;
 }
+
+namespace {
 
 bool Accepts(int port) {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -84,6 +86,18 @@ std::string ApacheConfig(const std::string& dir, int port) {
            "<Directory " + dir + "/cgi-bin>\n  Require all granted\n</Directory>\n";
 }
 
+// The worker processes run as root when the master does, so that they reach a FastCGI socket
+// that the test's program (running as the test's user) made for its owner and group.
+std::string NginxConfig(const std::string& dir, int port, const std::string& serverLines) {
+    std::string temps;
+    for (const char* t : {"client_body", "fastcgi", "proxy", "uwsgi", "scgi"})
+        temps += std::string("  ") + t + "_temp_path " + dir + "/tmp_" + t + ";\n";
+    return std::string(::getuid() == 0 ? "user root;\n" : "") + "pid " + dir + "/nginx.pid;\nerror_log " + dir +
+           "/error.log;\nworker_processes 2;\nevents { worker_connections 256; }\n"
+           "http {\n  access_log off;\n" + temps + "  server {\n    listen 127.0.0.1:" + std::to_string(port) +
+           ";\n    root " + dir + "/www;\n" + serverLines + "\n  }\n}\n";
+}
+
 }  // namespace
 
 std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::string& program,
@@ -120,13 +134,21 @@ std::unique_ptr<TWebServer> TWebServer::Start(TServerKind kind, const std::strin
 
 bool TWebServer::Launch(TServerKind kind, std::string& why) {
     FPort = FreeLoopbackPort();
-    const std::string conf = FDir + (kind == TServerKind::Lighttpd ? "/lighttpd.conf" : "/httpd.conf");
-    WriteText(conf, (kind == TServerKind::Lighttpd ? LighttpdConfig(FDir, FPort) : ApacheConfig(FDir, FPort)) +
-                        FExtraConfig);
-    std::vector<std::string> args =
-        kind == TServerKind::Lighttpd
-            ? std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f", conf}
-            : std::vector<std::string>{"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"};
+    std::string conf;
+    std::vector<std::string> args;
+    if (kind == TServerKind::Lighttpd) {
+        conf = FDir + "/lighttpd.conf";
+        WriteText(conf, LighttpdConfig(FDir, FPort) + FExtraConfig);
+        args = {"/usr/sbin/lighttpd", "-D", "-f", conf};
+    } else if (kind == TServerKind::Apache) {
+        conf = FDir + "/httpd.conf";
+        WriteText(conf, ApacheConfig(FDir, FPort) + FExtraConfig);
+        args = {"/usr/sbin/apache2", "-f", conf, "-DFOREGROUND"};
+    } else {
+        conf = FDir + "/nginx.conf";
+        WriteText(conf, NginxConfig(FDir, FPort, FExtraConfig));
+        args = {"/usr/sbin/nginx", "-p", FDir, "-e", FDir + "/error.log", "-c", conf, "-g", "daemon off;"};
+    }
     if (!fs::exists(args[0])) {
         why = args[0] + " is not installed";
         return false;
@@ -190,6 +212,69 @@ std::string TWebServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_s
 std::string TWebServer::ErrorLog() const { return FDir + "/error.log"; }
 
 std::string TWebServer::OutputLog() const { return FDir + "/server-output.log"; }
+
+TBackground::TBackground(const std::vector<std::string>& args, const std::string& outputFile) {
+    FPid = ::fork();
+    if (FPid != 0) return;
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in >= 0) ::dup2(in, 0);
+    if (out >= 0) {
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+    }
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+TBackground::~TBackground() { Stop(); }
+
+int TBackground::Wait(int timeoutMs) {
+    if (FPid <= 0) return -1;
+    int status = 0;
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (::waitpid(FPid, &status, WNOHANG) == FPid) {
+            FPid = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -2;
+}
+
+int TBackground::Stop(int timeoutMs) {
+    if (FPid <= 0) return -1;
+    ::kill(FPid, SIGTERM);
+    int code = Wait(timeoutMs);
+    if (code != -2) return code;
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+    FPid = -1;
+    return -1;
+}
+
+bool WaitForListener(const std::string& address, int timeoutMs) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (address.size() >= sizeof a.sun_path) return false;
+    std::memcpy(a.sun_path, address.c_str(), address.size() + 1);
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        bool ok = false;
+        if (address[0] == '/') {
+            int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            ::close(s);
+        } else {
+            ok = Accepts(std::atoi(address.substr(address.rfind(':') + 1).c_str()));
+        }
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);

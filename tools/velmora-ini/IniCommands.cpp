@@ -143,7 +143,7 @@ bool WantsHelp(const std::vector<std::string>& args) {
     return false;
 }
 
-int Dispatch(const std::vector<std::string>& args, std::ostream& out) {
+int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     if (command == "help") {
         std::string topic = args.size() > 1 ? args[1] : "";
@@ -158,6 +158,7 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out) {
         out << IniHelpText(command);
         return 0;
     }
+    if (command == "outbox") return RunOutboxCommand(args, out, err);
     if (args.size() < 2) throw UsageError(command + " needs a FILE; see velmora-ini " + command + " --help");
     std::string path = SettingsPath(args[1]);
     std::vector<std::string> rest(args.begin() + 2, args.end());
@@ -175,7 +176,7 @@ int RunIniTool(const std::vector<std::string>& args, std::ostream& out, std::ost
         return args.empty() ? 2 : 0;
     }
     try {
-        return Dispatch(args, out);
+        return Dispatch(args, out, err);
     } catch (const UsageError& e) {
         err << "velmora-ini: " << e.Message() << "\n";
         return 2;

@@ -32,6 +32,7 @@ std::string IniHelpText(const std::string& command) {
                    "  create FILE [--force] [FIELD=VALUE...]  write a new settings file\n"
                    "  show FILE                               print the fields and the counter\n"
                    "  set FILE FIELD=VALUE...                 change single fields\n"
+                   "  outbox list|flush DIR [--now]           the mail kept in velmora's outbox\n"
                    "  help [COMMAND]                          this text, or a command's text\n\n"
                    "Each command also takes --help. Exit codes: 0 done, 1 file error, 2 usage error.\n\n") +
                FieldsText;
@@ -57,6 +58,22 @@ std::string IniHelpText(const std::string& command) {
                    "is made under the lock velmora takes, so it never loses a request's count; a\n"
                    "file of several records is rewritten as its last record, as velmora does.\n\n") +
                FieldsText;
+    if (command == "outbox")
+        return "Usage: velmora-ini outbox list|flush DIR [--now]\n"
+               "DIR is velmora's folder (VELMORA.INI, VELMORA.CONF). With outbox = yes in VELMORA.CONF,\n"
+               "velmora keeps a mail the relay cannot take now (no connection, no answer in time, a\n"
+               "4xx reply) in its outbox folder (outbox_folder, default Outbox beside the program).\n"
+               "list   prints each kept mail (queued, failed tries, next try) and the counts.\n"
+               "flush  delivers the mails whose retry time has come (all of them with --now), the\n"
+               "       oldest first, to the relay of VELMORA.INI with the TLS and login of\n"
+               "       VELMORA.CONF; each is removed once the relay accepted it. After a failed try the\n"
+               "       next waits 1, 5, 15, 60 minutes, then an hour; a mail the relay refuses for good\n"
+               "       (5xx), or older than outbox_give_up_days (default 5), moves to the folder's\n"
+               "       undeliverable/ folder. No connection to the relay ends the run. One delivery\n"
+               "       runs at a time (velmora's requests take part): a busy outbox is left alone.\n"
+               "Both work whether or not outbox is switched on now.\n"
+               "Run it as the web server's user, from cron or a systemd timer, for instance every\n"
+               "5 minutes: velmora-ini outbox flush /usr/lib/cgi-bin\n";
     if (command == "help") return "Usage: velmora-ini help [COMMAND]\nPrints the overview or a command's text.\n";
     return "";
 }

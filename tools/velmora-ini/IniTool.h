@@ -12,6 +12,9 @@ namespace velmora {
 // 0 done, 1 the file could not be used as asked, 2 the command line was wrong.
 int RunIniTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// velmora-ini outbox list|flush DIR [--now]; args from "outbox" on.
+int RunOutboxCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // The help texts: the overview for an empty command, else the command's own text ("" when unknown).
 std::string IniHelpText(const std::string& command);
 

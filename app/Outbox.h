@@ -1,0 +1,97 @@
+// The outbox: mail the relay could not take for the moment, one file per message in a folder only
+// the program's user may read, tried again by later requests and by `velmora-ini outbox flush`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "HSmtp.h"
+#include "MailSettings.h"
+#include "SiteConfig.h"
+
+namespace velmora {
+
+// The site's outbox keys. Folder is absolute (a relative one lies beside the program).
+struct TOutboxSettings {
+    bool Enabled = false;
+    std::string Folder;
+    long GiveUpDays = 5;
+    long MaxMails = 1000;
+    long MaxMegabytes = 100;
+    long RequestMs = 400;  // a post's time for delivering kept mail; 0: none
+};
+TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& programDir);
+
+// Where a kept message goes: the relay the site configured (as the settings file names it at the
+// time of the try, with its login), or the one a form chose (never given the login).
+struct TQueuedRelay {
+    bool Configured = true;
+    std::string Host, Port;
+};
+
+// One message file, as its name tells: the name is "<queued>-<random>.<attempts>.<next try>.mail",
+// times in seconds since 1970, so that a retry changes the name and never the contents.
+struct TOutboxEntry {
+    std::string Name;
+    std::string Id;  // the part before the first "."
+    int64_t Queued = 0;
+    int Attempts = 0;  // failed tries after the one that queued it
+    int64_t NextTry = 0;
+};
+bool ParseOutboxName(const std::string& name, TOutboxEntry& entry);
+std::string OutboxName(const std::string& id, int attempts, int64_t nextTry);
+// The messages in folder, oldest first.
+std::vector<TOutboxEntry> ListOutbox(const std::string& folder);
+// Why no further message may be kept ("" when it may): the folder holds the most messages or
+// bytes the site allows.
+std::string OutboxFull(const TOutboxSettings& outbox);
+// Where messages that cannot be delivered are moved (never deleted).
+std::string UndeliverableFolder(const std::string& folder);
+
+int64_t UnixNow();
+// Seconds to wait after the given number of failed tries: 1, 5, 15, 60 minutes, then hourly.
+int64_t RetryDelay(int attempts);
+
+// Writes the message sender would send (envelope and exact DATA text) as one new file in folder:
+// a unique temporary name, flushed to disk, then renamed. Returns the file's name; throws
+// Exception when the message could not be stored (the folder cannot be made or written, the disk
+// is full), and then nothing of it is left behind.
+std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQueuedRelay& relay);
+
+// A kept message read back: its relay, envelope, and where its DATA text starts in the file.
+struct TQueuedMail {
+    TQueuedRelay Relay;
+    TMailEnvelope Envelope;
+    int64_t DataOffset = 0;
+};
+// False, with why, when the file is not a whole message of this outbox.
+bool ReadQueuedMail(TStream& file, TQueuedMail& mail, std::string& why);
+
+// One delivery run: what it may spend, and where it sends.
+struct TFlushRun {
+    std::string ConfiguredHost, ConfiguredPort;
+    TSmtpSecurity ConfiguredSecurity;  // with the site's login
+    TSmtpSecurity FormRelaySecurity;   // the same rules, no login
+    long GiveUpDays = 5;
+    size_t MaxMessages = SIZE_MAX;
+    uint64_t StartWithinMs = UINT64_MAX;  // no message is begun after this much time
+    uint64_t MessageBudgetMs = 20000;
+    bool IgnoreRetryTimes = false;
+    TConfLog Log;
+};
+// The run's settings from the site's files; the limits are those of the flush command.
+TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, const std::string& programDir);
+
+struct TFlushResult {
+    bool Busy = false;  // another process or thread is delivering: nothing done
+    int Delivered = 0, Failed = 0, MovedAside = 0, Waiting = 0;
+};
+// Delivers the due messages of folder, oldest first, under the outbox's lock (taken without
+// waiting, so one deliverer runs at a time and each message is taken by one process). A message
+// is removed the moment the relay accepted its data; a temporary failure sets its next try; a
+// permanent one, or a message older than GiveUpDays, moves it to the undeliverable folder. No
+// connection to a relay ends the run: the others wait for the next one.
+TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run);
+
+}  // namespace velmora

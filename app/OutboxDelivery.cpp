@@ -1,0 +1,162 @@
+// Delivering the outbox: one run at a time under the folder's lock, oldest message first, each
+// removed only once the relay has taken its data, failures given their next try or moved aside.
+#include "ExclusiveFile.h"
+#include "Files.h"
+#include "LogText.h"
+#include "MailSecurity.h"
+#include "Outbox.h"
+#include "SysUtils.h"
+#include "System.h"
+
+namespace velmora {
+
+namespace {
+
+// A temporary file this old was left by a process that died while queueing: its visitor was
+// never told the message was taken, so it is no message of the outbox.
+constexpr double kAbandonedSeconds = 3600;
+
+enum class TOutcome { Delivered, Failed, Unreachable, MovedAside };
+
+void Log(const TFlushRun& run, const std::string& line) {
+    if (run.Log) run.Log(line);
+}
+
+bool MoveAside(const std::string& folder, const TOutboxEntry& e, const std::string& why, const TFlushRun& run) {
+    std::string aside = UndeliverableFolder(folder);
+    if (!CreatePrivateDir(aside) || !RenameFile(folder + "/" + e.Name, aside + "/" + e.Name)) {
+        Log(run, "Queued mail " + e.Name + " is undeliverable (" + why + ") but cannot be moved to " + aside);
+        return false;
+    }
+    Log(run, "Queued mail " + e.Name + " moved to " + aside + ": " + why);
+    return true;
+}
+
+void RemoveAbandoned(const std::string& folder, const TFlushRun& run) {
+    for (const std::string& name : ListFiles(folder + "/*.tmp")) {
+        double age = 0;
+        if (FileLastWriteAge(folder + "/" + name, age) && age > kAbandonedSeconds && DeleteFile(folder + "/" + name))
+            Log(run, "Outbox: unfinished file " + name + " of a process that ended while queueing removed");
+    }
+}
+
+TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlushRun& run) {
+    std::string path = folder + "/" + e.Name;
+    auto file = OpenFileForReading(path);
+    TQueuedMail mail;
+    std::string why;
+    if (!file) {
+        Log(run, "Queued mail " + e.Name + " cannot be opened");
+        return TOutcome::Failed;
+    }
+    if (!ReadQueuedMail(*file, mail, why))
+        return MoveAside(folder, e, why, run) ? TOutcome::MovedAside : TOutcome::Failed;
+
+    TSmtpSendMail sender(nullptr);
+    sender.RemoteHost = mail.Relay.Configured ? run.ConfiguredHost : mail.Relay.Host;
+    sender.RemotePort = mail.Relay.Configured ? run.ConfiguredPort : mail.Relay.Port;
+    sender.Security = mail.Relay.Configured ? run.ConfiguredSecurity : run.FormRelaySecurity;
+    sender.OnLog = run.Log;
+    bool removed = false;
+    // Removed before QUIT, the moment the relay has the message: a crash after this point cannot
+    // send it twice, and one before it costs at most this one round trip.
+    sender.OnAccepted = [&] {
+        removed = DeleteFile(path);
+        if (removed) SyncFolder(folder);
+    };
+    std::string error;
+    try {
+        sender.SendComposed(mail.Envelope, *file, run.MessageBudgetMs);
+        error = sender.GetErrorText();
+    } catch (const std::exception& ex) {
+        error = ex.what();  // a port text that is no port: the site's settings, mended later
+    }
+    if (sender.DataAccepted()) {
+        Log(run, "Queued mail " + e.Name + " delivered" +
+                     (removed ? "" : ", but it cannot be removed from the outbox and will be sent again"));
+        return TOutcome::Delivered;
+    }
+    std::string relay = sender.RemoteHost + ":" + sender.RemotePort;
+    if (sender.PermanentFailure())
+        return MoveAside(folder, e, "refused by " + relay + ": " + ForLog(Trim(error)), run) ? TOutcome::MovedAside
+                                                                                               : TOutcome::Failed;
+    if (sender.NoConnection()) {
+        // Asking a relay that refuses the connection again costs nothing: the message keeps its
+        // retry time, so that the first request after the relay is back sends everything.
+        Log(run, "Queued mail " + e.Name + " not delivered: no connection to " + relay + " (" + ForLog(Trim(error)) + ")");
+        return TOutcome::Unreachable;
+    }
+    int attempts = e.Attempts + 1;
+    int64_t next = UnixNow() + RetryDelay(attempts);
+    std::string renamed = OutboxName(e.Id, attempts, next);
+    if (!RenameFile(path, folder + "/" + renamed)) renamed = e.Name;
+    Log(run, "Queued mail " + e.Name + " not delivered to " + relay + " (" + ForLog(Trim(error)) + "); try " +
+                 IntToStr(attempts + 1) + " in " + IntToStr(RetryDelay(attempts) / 60) + " min as " + renamed);
+    return sender.ReplyCode() < 0 ? TOutcome::Unreachable : TOutcome::Failed;
+}
+
+}  // namespace
+
+TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& programDir) {
+    TOutboxSettings s;
+    s.Enabled = site.Flag("outbox");
+    s.Folder = site.Text("outbox_folder");
+    if (!IsAbsolutePath(s.Folder)) s.Folder = programDir + s.Folder;
+    while (s.Folder.size() > 1 && s.Folder.back() == PathDelim) s.Folder.pop_back();
+    s.GiveUpDays = site.Number("outbox_give_up_days");
+    s.MaxMails = site.Number("outbox_max_mails");
+    s.MaxMegabytes = site.Number("outbox_max_megabytes");
+    s.RequestMs = site.Number("outbox_request_ms");
+    return s;
+}
+
+TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, const std::string& programDir) {
+    TFlushRun run;
+    run.ConfiguredHost = stored.Get(TMailField::mailhost);
+    run.ConfiguredPort = stored.Get(TMailField::mailport);
+    run.ConfiguredSecurity = MailSecurity(site, true, programDir);
+    run.FormRelaySecurity = MailSecurity(site, false, programDir);
+    run.GiveUpDays = site.Number("outbox_give_up_days");
+    return run;
+}
+
+TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
+    TFlushResult result;
+    if (!DirectoryExists(folder)) return result;
+    TExclusiveFile lock;
+    if (lock.Open(folder + "/.lock", true, true) != TExclusiveOpen::Opened) {
+        result.Busy = true;
+        return result;
+    }
+    RemoveAbandoned(folder, run);
+    uint64_t start = TickCount();
+    size_t begun = 0;
+    bool stopped = false;
+    for (const TOutboxEntry& e : ListOutbox(folder)) {
+        int64_t now = UnixNow();
+        if (now - e.Queued > static_cast<int64_t>(run.GiveUpDays) * 86400) {
+            bool moved = MoveAside(folder, e, "not delivered within " + IntToStr(run.GiveUpDays) + " days", run);
+            ++(moved ? result.MovedAside : result.Failed);
+            continue;
+        }
+        bool due = run.IgnoreRetryTimes || e.NextTry <= now;
+        if (!due || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
+            ++result.Waiting;
+            continue;
+        }
+        ++begun;
+        switch (DeliverOne(folder, e, run)) {
+            case TOutcome::Delivered: ++result.Delivered; break;
+            case TOutcome::MovedAside: ++result.MovedAside; break;
+            case TOutcome::Failed: ++result.Failed; break;
+            case TOutcome::Unreachable:
+                ++result.Failed;
+                // The relay is down or silent: the other messages would only wait for it too.
+                stopped = true;
+                break;
+        }
+    }
+    return result;
+}
+
+}  // namespace velmora

@@ -1,0 +1,62 @@
+// The outbox within a request: before its own mail a request delivers a few kept messages (at
+// most a fraction of a second's work), and a mail the relay cannot take now is kept for later.
+#include "HttpEng.h"
+#include "LogText.h"
+#include "SysUtils.h"
+#include "haupt.h"
+
+namespace velmora {
+
+namespace {
+
+// A request delivers at most this much of the outbox before its own mail (and begins none after
+// the site's outbox_request_ms); the flush command has no such limits.
+constexpr size_t kRequestMessages = 25;
+constexpr uint64_t kRequestMessageBudgetMs = 3000;
+
+void DeliverKeptMail(const TOutboxSettings& outbox, TFlushRun run) {
+    if (outbox.RequestMs == 0) return;
+    run.MaxMessages = kRequestMessages;
+    run.StartWithinMs = static_cast<uint64_t>(outbox.RequestMs);
+    run.MessageBudgetMs = kRequestMessageBudgetMs;
+    run.Log = [](const std::string& line) { WriteLog(line); };
+    try {
+        FlushOutbox(outbox.Folder, run);
+    } catch (const std::exception& e) {
+        // The request's own mail does not depend on the outbox's state.
+        WriteLog("Outbox " + outbox.Folder + " not delivered: " + e.what());
+    }
+}
+
+bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay) {
+    std::string why = Trim(sender.GetErrorText());
+    TQueuedRelay relay;
+    relay.Configured = configuredRelay;
+    relay.Host = sender.RemoteHost;
+    relay.Port = sender.RemotePort;
+    try {
+        std::string full = OutboxFull(outbox);
+        if (!full.empty()) throw Exception(full);
+        std::string name = QueueMail(outbox.Folder, sender, relay);
+        WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
+        return true;
+    } catch (const std::exception& e) {
+        WriteLog("Mail not delivered (" + ForLog(why) + ") and not kept in the outbox: " + e.what());
+        return false;
+    }
+}
+
+}  // namespace
+
+bool THauptmenue::SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool configuredRelay) {
+    TOutboxSettings outbox = OutboxSettings(*r.Site, FSideFiles.ProgramDir);
+    if (!outbox.Enabled) return sender.Send(20);
+    DeliverKeptMail(outbox, OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir));
+    if (sender.Send(20)) return true;
+    // A relay that took the data but fumbled QUIT has the message: keeping it for another try
+    // would send it twice.
+    if (sender.DataAccepted()) return true;
+    return !sender.PermanentFailure() && KeepMail(sender, outbox, configuredRelay);
+}
+
+}  // namespace velmora

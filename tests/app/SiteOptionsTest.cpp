@@ -1,0 +1,188 @@
+// The options a site switches on in VELMORA.CONF, through lighttpd and the real relay: what a
+// crawler, a robot, a script of another site and a flood of posts get, and what the mail carries.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <random>
+#include <regex>
+
+#include "ChildProcess.h"
+#include "SettingsFile.h"
+#include "VelmoraSite.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class SiteOptions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{});
+        site->WriteStandardSettings("nn");
+    }
+    void TearDown() override {
+        std::string errors = site->ServerErrors();
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    }
+    void Conf(const std::string& text) { WriteWholeFile(site->CgiFile("VELMORA.CONF"), text); }
+    bool Logged(const std::string& text) const { return site->Log().find(text) != std::string::npos; }
+    // Runs the mail checker (Python's email package) on delivered mail n.
+    void Check(int n, std::vector<std::string> args) {
+        args.insert(args.begin(), {VELMORA_SOURCE_DIR "/tests/support/check_mail.py", site->Smtp().Message(n)});
+        std::string output;
+        EXPECT_EQ(RunPython(args, output), 0) << output;
+    }
+
+    std::unique_ptr<VelmoraSite> site;
+};
+
+}  // namespace
+
+TEST_F(SiteOptions, OnlyPostsFromPeopleAreMailedWithCleanHeaders) {
+    Conf("post_only = yes\nreplyto_field = email\nhoneypot_field = website\nmail_charset = auto\n");
+    HttpAnswer get = site->Curl({}, site->ProgramUrl() + "?A=1");
+    EXPECT_EQ(get.Status, 405);
+    EXPECT_NE(get.Headers.find("Allow: POST"), std::string::npos) << get.Headers;
+
+    // A robot fills the hidden field: thanked like anyone, but not mailed.
+    HttpAnswer robot = site->Post("A=1&website=http%3A%2F%2Fspam.example");
+    EXPECT_NE(robot.Body.find("We received your message."), std::string::npos) << robot.Body;
+    EXPECT_TRUE(Logged("filled the hidden field website")) << site->Log();
+
+    // A Reply-To that tries to add a header is left out; a plain address is taken.
+    site->Post("A=1&email=a%40example.org%0D%0ABcc%3A+victim%40example.net");
+    site->Post("City=K%C3%B6ln&email=visitor%40example.org&mailsubject=Gr%C3%BC%C3%9Fe");
+    auto mails = site->Mails(2);
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_EQ(mails[0].Raw.substr(0, mails[0].Raw.find("\r\n\r\n")).find("victim"), std::string::npos) << mails[0].Raw;
+    EXPECT_EQ(mails[0].Header("Reply-To"), "");
+    Check(1, {"--no-header=Reply-To", "--no-header=Bcc"});
+    EXPECT_TRUE(std::regex_search(mails[1].Header("Date"), std::regex(R"(^\w{3}, \d\d \w{3} \d{4} \d\d:\d\d:\d\d \+0000$)")))
+        << mails[1].Raw;
+    EXPECT_TRUE(std::regex_search(mails[1].Header("Message-ID"), std::regex(R"(^<[0-9a-f.]+@example\.org>$)"))) << mails[1].Raw;
+    EXPECT_NE(mails[0].Header("Message-ID"), mails[1].Header("Message-ID"));
+    // UTF-8 posted, UTF-8 declared: the recipient reads what was typed, subject included.
+    EXPECT_EQ(mails[1].Header("Content-Type"), "text/plain; charset=utf-8");
+    Check(2, {"--header=Reply-To=visitor@example.org", "--header=Subject=Grüße "});
+    EXPECT_NE(mails[1].Body().find("City:K\xC3\xB6ln"), std::string::npos) << mails[1].Raw;
+}
+
+TEST_F(SiteOptions, ScriptsGetJsonAndOnlyListedOriginsMayAsk) {
+    Conf("cors_origins = https://shop.example, http://localhost:8000\n");
+    const std::vector<std::string> json = {"-H", "Accept: application/json", "-H", "Origin: https://shop.example"};
+    auto post = [&](std::vector<std::string> headers, const std::string& data) {
+        headers.insert(headers.end(), {"--data-binary", data});
+        return site->Curl(headers, site->ProgramUrl());
+    };
+    HttpAnswer ok = post(json, "A=1");
+    EXPECT_EQ(ok.Status, 200);
+    EXPECT_EQ(ok.Body, "{\"ok\":true}");
+    EXPECT_NE(ok.Headers.find("content-type: application/json"), std::string::npos) << ok.Headers;
+    EXPECT_NE(ok.Headers.find("Access-Control-Allow-Origin: https://shop.example\r\n"), std::string::npos) << ok.Headers;
+
+    HttpAnswer refused = post(json, "A=1&mailto=%22stranger%22%40evil.example");
+    EXPECT_EQ(refused.Status, 403);
+    EXPECT_EQ(refused.Body, "{\"ok\":false,\"error\":\"recipient-not-allowed\"}");
+    HttpAnswer redirect = post(json, "A=1&htmlurl=%2Fthanks%22.html");
+    EXPECT_EQ(redirect.Body, "{\"ok\":true,\"redirect\":\"/thanks\\\".html\"}");
+
+    // The preflight: answered for a listed origin, without permission for any other; neither mails.
+    HttpAnswer preflight = site->Curl({"-X", "OPTIONS", "-H", "Origin: http://localhost:8000", "-H",
+                                       "Access-Control-Request-Method: POST"}, site->ProgramUrl());
+    EXPECT_EQ(preflight.Status, 204);
+    EXPECT_NE(preflight.Headers.find("Access-Control-Allow-Methods: POST"), std::string::npos) << preflight.Headers;
+    HttpAnswer foreign = post({"-H", "Accept: application/json", "-H", "Origin: https://evil.example"}, "A=2");
+    EXPECT_EQ(foreign.Headers.find("Access-Control"), std::string::npos) << foreign.Headers;
+    HttpAnswer page = post({"-H", "Accept: text/html,application/json;q=0.9"}, "A=3");
+    EXPECT_NE(page.Body.find("We received your message."), std::string::npos) << page.Body;
+    EXPECT_EQ(site->Mails(4).size(), 4u);  // ok, redirect, foreign (CORS only hides the answer) and page
+
+    Conf("");  // no relay on port 1: the send fails, and the script is told why
+    TMailSettings s = *ReadSettingsFile(site->CgiFile("VELMORA.INI"));
+    s.Set(TMailField::mailport, "1");
+    WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
+    HttpAnswer failed = post({"-H", "Accept: application/json"}, "A=1&Erroroff=1");
+    EXPECT_EQ(failed.Status, 502);
+    EXPECT_EQ(failed.Body, "{\"ok\":false,\"error\":\"send-failed\",\"message\":\"Connection refused\"}");
+}
+
+TEST_F(SiteOptions, RateLimitHoldsForConcurrentPosts) {
+    Conf("rate_limit = 5/3600\n");
+    std::vector<std::future<int>> posts;
+    for (int i = 0; i < 20; ++i)
+        posts.push_back(std::async(std::launch::async, [&, i] { return site->Post("Post=" + std::to_string(i)).Status; }));
+    int accepted = 0, limited = 0;
+    for (auto& p : posts) {
+        int status = p.get();
+        accepted += status == 200;
+        limited += status == 429;
+    }
+    EXPECT_EQ(accepted, 5);
+    EXPECT_EQ(limited, 15);
+    EXPECT_EQ(site->Mails(5).size(), 5u);
+    EXPECT_EQ(ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(), 5);  // refused posts are not counted
+}
+
+TEST_F(SiteOptions, UploadsArriveAsAttachmentsWithinTheirLimit) {
+    Conf("attach_uploads = yes\nmax_upload_bytes = 300000\n");
+    std::string photo(200000, '\0'), notes = "line one\r\nline two\r\n";
+    std::mt19937 random(7);
+    for (char& c : photo) c = static_cast<char>(random());
+    WriteWholeFile(site->Dir() + "/photo.bin", photo);
+    WriteWholeFile(site->Dir() + "/notes.txt", notes);
+    HttpAnswer a = site->PostMultipart({"Name=Anna", "photo=@" + site->Dir() + "/photo.bin;filename=C:\\pics\\photo.bin",
+                                        "notes=@" + site->Dir() + "/notes.txt", "empty=@/dev/null;filename="});
+    EXPECT_NE(a.Body.find("We received your message."), std::string::npos) << a.Body;
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    Check(1, {"--attachment=photo.bin=" + site->Dir() + "/photo.bin", "--attachment=notes.txt=" + site->Dir() + "/notes.txt"});
+    EXPECT_EQ(mails[0].Raw.find("_FILENAME"), std::string::npos) << "the server's upload paths stay out of the mail";
+
+    WriteWholeFile(site->Dir() + "/big.bin", std::string(310000, 'x'));
+    HttpAnswer big = site->PostMultipart({"Name=Anna", "big=@" + site->Dir() + "/big.bin"});
+    EXPECT_EQ(big.Status, 413);
+    EXPECT_EQ(site->Mails().size(), 1u);
+    // A plain form naming a server file as an upload path attaches nothing.
+    site->Post("x=a.txt&x_FILENAME=" + site->CgiFile("VELMORA.INI"));
+    auto all = site->Mails(2);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].Raw.find("multipart"), std::string::npos) << all[1].Raw;
+}
+
+TEST_F(SiteOptions, BrowserScriptOfAListedOriginPostsAndReadsTheAnswer) {
+    // The page comes from http://localhost:PORT, another origin than the program's 127.0.0.1:PORT.
+    // Its X-Requested-With header makes the browser ask first (the preflight).
+    std::string pageOrigin = site->Url("").replace(7, 9, "localhost");
+    WriteWholeFile(site->WwwDir() + "/script.html",
+                   "<!DOCTYPE html><html><body><p id='out'>waiting</p><script>\n"
+                   "fetch('" + site->ProgramUrl() + "', {method: 'POST', headers: {'Accept': 'application/json',"
+                   " 'X-Requested-With': 'fetch'}, body: new URLSearchParams({Name: 'Script', City: 'K\\u00f6ln'})})\n"
+                   "  .then(r => r.json().then(j => 'status ' + r.status + ' ' + JSON.stringify(j)))\n"
+                   "  .catch(e => 'refused ' + e.name)\n"
+                   "  .then(t => { document.getElementById('out').textContent = t; });\n"
+                   "</script></body></html>");
+    auto runBrowser = [&] {
+        TChildRun browser;
+        browser.Args = {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                        "--no-first-run", "--user-data-dir=" + site->Dir() + "/profile",
+                        "--virtual-time-budget=5000", "--dump-dom", pageOrigin + "/script.html"};
+        browser.Env = InheritedEnvironment();
+        browser.TimeoutMs = 90000;
+        TChildResult r = RunChild(browser);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        return r.Out;
+    };
+    Conf("cors_origins = " + pageOrigin + "\n");
+    std::string dom = runBrowser();
+    EXPECT_NE(dom.find("status 200 {\"ok\":true}"), std::string::npos) << dom;
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Body().find("Name:Script"), std::string::npos) << mails[0].Raw;
+
+    Conf("cors_origins = https://shop.example\n");
+    dom = runBrowser();
+    EXPECT_NE(dom.find("refused TypeError"), std::string::npos) << dom;
+    EXPECT_EQ(site->Mails().size(), 1u);  // the browser never sent the post
+}
