@@ -36,43 +36,49 @@ struct TGifLzw::THashTable {
     }
 };
 
-void TGifLzw::StoreWord(TGifOutput& out) {
-    uint8_t* p = FData + FDataLength;
-    p[0] = static_cast<uint8_t>(FBits);
-    p[1] = static_cast<uint8_t>(FBits >> 8);
-    p[2] = static_cast<uint8_t>(FBits >> 16);
-    p[3] = static_cast<uint8_t>(FBits >> 24);
-    FDataLength += 4;
-    FBits >>= 32;
-    FBitCount -= 32;
-    if (FDataLength >= kDataChunk) {
-        out.SubBlocks(FData, kDataChunk);
-        FDataLength -= kDataChunk;
-        std::memmove(FData, FData + kDataChunk, FDataLength);
-    }
+uint8_t* TGifLzw::SendChunk(uint8_t* end, TGifOutput& out) {
+    out.SubBlocks(FData, kDataChunk);
+    const size_t rest = static_cast<size_t>(end - (FData + kDataChunk));
+    std::memmove(FData, FData + kDataChunk, rest);
+    return FData + rest;
 }
 
-void TGifLzw::FlushBits(TGifOutput& out) {
-    while (FBitCount > 0) {
-        FData[FDataLength++] = static_cast<uint8_t>(FBits);
-        FBits >>= 8;
-        FBitCount = FBitCount > 8 ? FBitCount - 8 : 0;
-    }
-    out.SubBlocks(FData, FDataLength);
-    FDataLength = 0;
-}
-
+// The coder's state lives in locals so that it stays in registers across the loop.
 template <class Table>
 void TGifLzw::Run(const uint8_t* indices, size_t count, unsigned minSize, Table& table, TGifOutput& out) {
     const unsigned clear = 1u << minSize, end = clear + 1;
+    uint64_t bits = 0;       // codes enter at bitCount; whole 32-bit words move on to FData
+    unsigned bitCount = 0;
+    uint8_t* at = FData;
+    unsigned width = 0, widthLimit = 0;  // bits per code; first code needing one more
+    unsigned next = 0;                   // the code the next new string gets
+    auto emit = [&](unsigned code) {
+        bits |= static_cast<uint64_t>(code) << bitCount;
+        bitCount += width;
+        if (bitCount >= 32) {
+            at[0] = static_cast<uint8_t>(bits);
+            at[1] = static_cast<uint8_t>(bits >> 8);
+            at[2] = static_cast<uint8_t>(bits >> 16);
+            at[3] = static_cast<uint8_t>(bits >> 24);
+            at += 4;
+            bits >>= 32;
+            bitCount -= 32;
+            if (at >= FData + kDataChunk) at = SendChunk(at, out);
+        }
+        // The decoder adds its table entry for this code only now, so it widens at the same point.
+        if (next >= widthLimit && width < 12) {
+            ++width;
+            widthLimit <<= 1;
+        }
+    };
     auto startOver = [&] {
-        FCodeWidth = minSize + 1;
-        FWidthLimit = 1u << FCodeWidth;
-        FNextCode = clear + 2;
+        width = minSize + 1;
+        widthLimit = 1u << width;
+        next = clear + 2;
         table.Clear();
     };
     startOver();
-    Emit(clear, out);
+    emit(clear);
     unsigned prefix = indices[0];
     for (size_t i = 1; i < count; ++i) {
         const unsigned c = indices[i];
@@ -81,25 +87,24 @@ void TGifLzw::Run(const uint8_t* indices, size_t count, unsigned minSize, Table&
             prefix = code;
             continue;
         }
-        Emit(prefix, out);
-        if (FNextCode <= kMaxCode) {
-            Table::Store(cell, prefix, c, FNextCode++);
+        emit(prefix);
+        if (next <= kMaxCode) {
+            Table::Store(cell, prefix, c, next++);
         } else {
-            Emit(clear, out);
+            emit(clear);
             startOver();
         }
         prefix = c;
     }
-    Emit(prefix, out);
-    Emit(end, out);
+    emit(prefix);
+    emit(end);
+    for (; bitCount > 0; bitCount = bitCount > 8 ? bitCount - 8 : 0, bits >>= 8) *at++ = static_cast<uint8_t>(bits);
+    out.SubBlocks(FData, static_cast<size_t>(at - FData));
 }
 
 void TGifLzw::Compress(const uint8_t* indices, size_t count, int colourBits, TGifOutput& out) {
     const unsigned minSize = static_cast<unsigned>(std::max(colourBits, 2));
     out.Byte(static_cast<uint8_t>(minSize));
-    FBits = 0;
-    FBitCount = 0;
-    FDataLength = 0;
     if (minSize <= 4) {
         FDirect.resize(size_t{kMaxCode + 1} << minSize);
         TDirectTable table{FDirect.data(), FDirect.size(), minSize};
@@ -108,7 +113,6 @@ void TGifLzw::Compress(const uint8_t* indices, size_t count, int colourBits, TGi
         THashTable table{FSlots};
         Run(indices, count, minSize, table, out);
     }
-    FlushBits(out);
     out.Byte(0x00);
 }
 

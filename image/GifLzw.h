@@ -30,32 +30,20 @@ public:
 private:
     template <class Table>
     void Run(const uint8_t* indices, size_t count, unsigned minSize, Table& table, TGifOutput& out);
-    void Emit(unsigned code, TGifOutput& out) {
-        FBits |= static_cast<uint64_t>(code) << FBitCount;
-        FBitCount += FCodeWidth;
-        if (FBitCount >= 32) StoreWord(out);
-        // The decoder adds its table entry for this code only now, so it widens at the same point.
-        if (FNextCode >= FWidthLimit && FCodeWidth < 12) {
-            ++FCodeWidth;
-            FWidthLimit <<= 1;
-        }
-    }
-    void StoreWord(TGifOutput& out);
-    void FlushBits(TGifOutput& out);
+    // Passes the first kDataChunk bytes of FData on as sub-blocks and moves the rest (less than
+    // a word) to the front; returns where writing goes on.
+    uint8_t* SendChunk(uint8_t* end, TGifOutput& out);
 
     static constexpr unsigned kMaxCode = 4095;
-    // Bit packing: codes enter at FBitCount; whole 32-bit words move on to FData.
-    uint64_t FBits = 0;
-    unsigned FBitCount = 0;
-    unsigned FCodeWidth = 0, FWidthLimit = 0;  // bits per code; first code needing one more
-    unsigned FNextCode = 0;
-    size_t FDataLength = 0;
+    // Packed codes gather here, whole 32-bit words at a time, before going out as sub-blocks.
     static constexpr size_t kDataChunk = 255 * 64;
     uint8_t FData[kDataChunk + 8];
 
-    // At most 4096 strings in 8192 slots: under half full, so a look-up rarely takes a second
-    // probe. A slot holds (index * 4096 + prefix code) * 4096 + code in one word; 0 is empty.
-    static constexpr unsigned kSlotBits = 13, kSlots = 1u << kSlotBits;
+    // At most 4096 strings in 32768 slots: an eighth full at most. Most look-ups miss (a new
+    // string per code on busy pictures), and a miss ends at the first empty slot, so a sparse
+    // table saves the probes that a half-full one mostly spends; it still fits the L2 cache.
+    // A slot holds (index * 4096 + prefix code) * 4096 + code in one word; 0 is empty.
+    static constexpr unsigned kSlotBits = 15, kSlots = 1u << kSlotBits;
     uint32_t FSlots[kSlots];
     std::vector<uint16_t> FDirect;  // (prefix code << colour bits) + index -> code
 };

@@ -8,7 +8,7 @@ namespace velmora {
 
 void TGifPalette::Clear() noexcept {
     FCount = 0;
-    std::memset(FSlotColor, 0xFF, sizeof FSlotColor);
+    std::memset(FSlotKey, 0xFF, sizeof FSlotKey);
 }
 
 int TGifPalette::Bits() const noexcept {
@@ -18,39 +18,46 @@ int TGifPalette::Bits() const noexcept {
 }
 
 int TGifPalette::Find(TColor color) const noexcept {
-    for (unsigned s = Slot(color);; s = (s + 1) & (kSlots - 1)) {
-        if (FSlotColor[s] == color) return FSlotIndex[s];
-        if (FSlotColor[s] == kEmpty) return -1;
+    const uint32_t key = SwapRedBlue(color & 0xFFFFFF);
+    for (unsigned s = Slot(key);; s = (s + 1) & (kSlots - 1)) {
+        if (FSlotKey[s] == key) return FSlotIndex[s];
+        if (FSlotKey[s] == kEmpty) return -1;
     }
 }
 
 // -1 when the table is full. The slot table never fills: 256 entries in 4096 slots.
-int TGifPalette::Add(TColor color) noexcept {
-    unsigned s = Slot(color);
-    for (; FSlotColor[s] != kEmpty; s = (s + 1) & (kSlots - 1))
-        if (FSlotColor[s] == color) return FSlotIndex[s];
+int TGifPalette::Add(uint32_t key) noexcept {
+    unsigned s = Slot(key);
+    for (; FSlotKey[s] != kEmpty; s = (s + 1) & (kSlots - 1))
+        if (FSlotKey[s] == key) return FSlotIndex[s];
     if (FCount == MaxColors) return -1;
-    FColors[FCount] = color;
-    FSlotColor[s] = color;
+    FColors[FCount] = SwapRedBlue(key);
+    FSlotKey[s] = key;
     FSlotIndex[s] = static_cast<uint8_t>(FCount);
     return FCount++;
 }
 
 // No shortcut for runs of one colour: on pictures with few colours such a test guesses wrong
-// half the time, and the probe costs less than a wrong guess.
+// half the time, and the probe costs less than a wrong guess. Every pixel but the row's last is
+// read as one 4-byte word whose top byte (the next pixel's blue) is masked off.
 bool TGifPalette::IndexRow(const uint8_t* row, int width, uint8_t* out) noexcept {
-    for (int x = 0; x < width; ++x, row += 3) {
-        const TColor c = RGB(row[2], row[1], row[0]);
-        const unsigned s = Slot(c);
-        if (FSlotColor[s] == c) {
+    auto index = [&](int x, uint32_t key) {
+        const unsigned s = Slot(key);
+        if (FSlotKey[s] == key) {
             out[x] = FSlotIndex[s];
-            continue;
+            return true;
         }
-        const int index = Add(c);
-        if (index < 0) return false;
-        out[x] = static_cast<uint8_t>(index);
+        const int i = Add(key);
+        out[x] = static_cast<uint8_t>(i);
+        return i >= 0;
+    };
+    const int last = width - 1;
+    for (int x = 0; x < last; ++x, row += 3) {
+        uint32_t word;
+        std::memcpy(&word, row, 4);
+        if (!index(x, word & 0xFFFFFF)) return false;
     }
-    return true;
+    return index(last, row[0] | (uint32_t{row[1]} << 8) | (uint32_t{row[2]} << 16));
 }
 
 bool TGifPalette::IndexBitmap(const TBitmap& bitmap, bool interlaced, std::vector<uint8_t>& indices) {

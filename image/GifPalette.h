@@ -31,14 +31,21 @@ private:
     // Open addressing on the colour: indices are the same as a linear search in order of
     // first appearance would give, at a cost that does not grow with the table.
     // 256 colours in 4096 slots: a pixel almost always finds its colour at the first probe.
+    // Slots hold a pixel's bytes as they lie in a row (blue lowest), so a pixel is looked up
+    // straight from one load; the 64-bit multiply spreads the regular steps of drawn palettes
+    // (grey ramps, colour cubes) over distinct slots.
     static constexpr unsigned kSlotBits = 12, kSlots = 1u << kSlotBits;
-    static constexpr TColor kEmpty = 0xFFFFFFFF;  // no 24-bit colour
-    static unsigned Slot(TColor color) noexcept { return (color * 2654435761u) >> (32 - kSlotBits); }
-    int Add(TColor color) noexcept;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFF;  // no 24-bit colour
+    static unsigned Slot(uint32_t key) noexcept {
+        return static_cast<unsigned>((key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits));
+    }
+    // Swaps red and blue: turns a colour into its slot key and back.
+    static uint32_t SwapRedBlue(uint32_t v) noexcept { return ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF); }
+    int Add(uint32_t key) noexcept;
     bool IndexRow(const uint8_t* row, int width, uint8_t* out) noexcept;
 
     TColor FColors[MaxColors];
-    TColor FSlotColor[kSlots];
+    uint32_t FSlotKey[kSlots];
     uint8_t FSlotIndex[kSlots];
     int FCount = 0;
 };
