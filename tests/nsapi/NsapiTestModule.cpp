@@ -1,12 +1,13 @@
 // A small program on the framework, built as a library for an NSAPI server: its main form is made
-// when the server loads it, and each request answers with what the engine saw of it, in lines.
+// on the first request, and each request answers with what the engine saw of it, in lines.
 #include <cstdlib>
 
 #include "Files.h"
 #include "Forms.h"
 #include "GenEng.h"
-#include "NSapiEng.h"
+#include "LibraryStart.h"
 #include "Streams.h"
+#include "System.h"
 
 using namespace velmora;
 
@@ -15,13 +16,12 @@ namespace {
 class TNsapiTestForm : public TForm {
 public:
     explicit TNsapiTestForm(TComponent* owner) : TForm(owner) {
+        // In a library the component makes the NSAPI engine with these settings.
         HTTP = new TGeneralHttpEngine(this);
-        // The engine the general component makes in a library, with this program's settings.
-        auto* engine = new TNSAPIEngine(this);
-        engine->AutoReadLimit = 300;
-        engine->BufferedOutput = std::getenv("NSTEST_BUFFERED") != nullptr;
-        engine->OnFirstExecRequest = [this](TObject*) { FLock = HTTP->CreateLock(); };
-        engine->OnExecRequest = [this](TObject*) { Answer(); };
+        HTTP->SetAutoReadLimit(300);
+        HTTP->SetBufferedOutput(std::getenv("NSTEST_BUFFERED") != nullptr);
+        HTTP->SetOnFirstExecRequest([this](TObject*) { FLock = HTTP->CreateLock(); });
+        HTTP->SetOnExecRequest([this](TObject*) { Answer(); });
     }
 
 private:
@@ -65,7 +65,10 @@ private:
     long FCount = 0;
 };
 
-// The server loads the library once; the form and its engine live until the process ends.
-__attribute__((constructor)) void LoadModule() { Application().CreateForm<TNsapiTestForm>(); }
+// The first service call makes the form; it and its engines live until the process ends.
+__attribute__((constructor)) void LoadModule() {
+    SetRunsAsLibrary(true);
+    SetLibraryMain([] { Application().CreateForm<TNsapiTestForm>(); });
+}
 
 }  // namespace
