@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "RequestTable.h"
 #include "SettingsFile.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
@@ -204,6 +205,41 @@ TEST_F(NsapiHostTest, MissingServerLibraryAbortsUntilItAppears) {
     EXPECT_NE(LogText().find("is not bound"), std::string::npos) << LogText();
     EXPECT_EQ(r.Answers[1].Rc, 0);
     EXPECT_NE(r.Answers[1].Text.find("method=GET\n"), std::string::npos) << r.Answers[1].Text;
+}
+
+// The shared request table through the server's structures: the fields, repeated names, the
+// query of a post left out, and an upload, as every other engine answers them.
+TEST_F(NsapiHostTest, AnswersEveryRowOfTheRequestTable) {
+    const std::vector<TTableRequest>& rows = RequestTable();
+    std::vector<std::string> requests;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TTableRequest& r = rows[i];
+        const std::string body = r.Upload.empty() ? UrlEncodedBody(r) : MultipartBody(r, "b0undary42");
+        const std::string type = r.Upload.empty() ? "application/x-www-form-urlencoded" : "multipart/form-data; boundary=b0undary42";
+        requests.push_back(r.Method + " /table/" + std::to_string(i) + (r.Query.empty() ? "" : "?" + r.Query) +
+                           " HTTP/1.1\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n" + body);
+    }
+    THostResult result = Run(Install(NSSTUB_INTERNAL, "libns-httpd40.so"), requests, {"--chunk", "7"});
+    ASSERT_EQ(result.Answers.size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::string& text = result.Answers[i].Text;
+        size_t pos = text.find("\r\n\r\n<row>");
+        ASSERT_NE(pos, std::string::npos) << text;
+        pos += 9;
+        auto take = [&] {
+            const size_t colon = text.find(':', pos);
+            const size_t length = colon == std::string::npos ? 0 : std::stoul(text.substr(pos, colon - pos));
+            std::string item = colon == std::string::npos ? "" : text.substr(colon + 1, length);
+            pos = colon == std::string::npos ? text.size() : colon + 1 + length;
+            return item;
+        };
+        TTableAnswer answer;
+        for (const auto& want : rows[i].Want) answer.Values.emplace_back(want.first, take());
+        for (size_t n = std::stoul("0" + take()); n > 0; --n) answer.Names.push_back(take());
+        answer.UploadContent = take();
+        ExpectTableAnswer(rows[i], answer);
+    }
 }
 
 // velmora as the server's library, four server threads at once: twenty posts each thanked, counted

@@ -6,6 +6,7 @@
 #include "Forms.h"
 #include "GenEng.h"
 #include "LibraryStart.h"
+#include "RequestTable.h"
 #include "Streams.h"
 #include "System.h"
 
@@ -27,7 +28,21 @@ public:
 private:
     void Line(const std::string& name, const std::string& value) { HTTP->Write(name + "=" + value + "\n"); }
 
+    // A row of the shared request table: the engine's answers to its questions, each written as
+    // its length and its bytes (values may hold line breaks), after a mark.
+    void AnswerTableRow(size_t row) {
+        const test::TTableAnswer a = test::AskEngine(*CurrentEngine(), test::RequestTable().at(row));
+        auto put = [this](const std::string& item) { HTTP->Write(std::to_string(item.size()) + ":" + item); };
+        HTTP->Write("<row>");  // markup first: the engine sends its automatic header before it
+        for (const auto& value : a.Values) put(value.second);
+        put(std::to_string(a.Names.size()));
+        for (const std::string& name : a.Names) put(name);
+        put(a.UploadContent);
+    }
+
     void Answer() {
+        const std::string script = HTTP->GetScriptName();
+        if (script.rfind("/table/", 0) == 0) return AnswerTableRow(std::stoul(script.substr(7)));
         if (HTTP->GetQueryString() == "status") SetRequestStatus("413 Payload Too Large");
         HTTP->WriteHeader("x-twice", "first");
         HTTP->WriteHeader("x-twice", "second");
