@@ -4,6 +4,7 @@
 #include "UploadAttachments.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "ControlChars.h"
 #include "HAdaptor.h"
@@ -45,7 +46,9 @@ TUploadAttachments RequestUploads() {
     if (!engine || !RequestState().UploadFiles) return result;
     std::unique_ptr<TStringList> names = engine->GetFormFieldNames();
     if (!names) return result;
+    std::unordered_set<std::string> seen;  // a name posted again after others comes again in the list
     for (const std::string& field : *names) {
+        if (!seen.insert(field).second) continue;
         std::vector<std::string> paths = Lines(AdaptGetFormField(field + "_FILENAME", ""));
         std::vector<std::string> clientNames = Lines(AdaptGetFormField(field, ""));
         bool any = false;

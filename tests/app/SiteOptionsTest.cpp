@@ -131,8 +131,9 @@ TEST_F(SiteOptions, UploadsArriveAsAttachmentsWithinTheirLimit) {
     for (char& c : photo) c = static_cast<char>(random());
     WriteWholeFile(site->Dir() + "/photo.bin", photo);
     WriteWholeFile(site->Dir() + "/notes.txt", notes);
-    HttpAnswer a = site->PostMultipart({"Name=Anna", "photo=@" + site->Dir() + "/photo.bin;filename=C:\\pics\\photo.bin",
-                                        "notes=@" + site->Dir() + "/notes.txt", "empty=@/dev/null;filename="});
+    // Two files of one name with another field between them, and an empty file input.
+    HttpAnswer a = site->PostMultipart({"doc=@" + site->Dir() + "/photo.bin;filename=C:\\pics\\photo.bin", "Name=Anna",
+                                        "doc=@" + site->Dir() + "/notes.txt", "empty=@/dev/null;filename="});
     EXPECT_NE(a.Body.find("We received your message."), std::string::npos) << a.Body;
     auto mails = site->Mails(1);
     ASSERT_EQ(mails.size(), 1u);
