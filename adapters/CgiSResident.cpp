@@ -145,14 +145,17 @@ void TCGIStdEngine::HandToNewResidentServer() {
         if (LaunchResidentServer({"START_SERVER"})) {
             for (int attempt = 0; attempt < kLaunchAttempts; ++attempt) {
                 Sleep(kLaunchPauseMs);
-                if (EnqueueStandardRequest()) WaitForStandardAnswer();
+                if (EnqueueStandardRequest()) WaitForStandardAnswer();  // does not return
             }
         }
-        WriteLog("CGI server not reached: request not queued");
-        WriteNotQueuedAnswer(CGIRequestState().OutputStream.get());
     } catch (...) {
-        // Ends below like every other way out.
+        // An exchange folder that cannot be written: the request was not queued either.
     }
+    try {
+        WriteLog("CGI server not reached: request not queued");
+    } catch (...) {
+    }
+    WriteNotQueuedAnswer(CGIRequestState().OutputStream.get());
     TerminateProgram();
 }
 

@@ -47,14 +47,17 @@ void TCGIWinEngine::HandToNewResidentServer(const std::string& iniFileName) {
         if (LaunchResidentServer({})) {
             for (int attempt = 0; attempt < kLaunchAttempts; ++attempt) {
                 Sleep(kLaunchPauseMs);
-                if (EnqueueProfileRequest()) WaitForProfileAnswer();
+                if (EnqueueProfileRequest()) WaitForProfileAnswer();  // does not return
             }
         }
-        WriteLog("CGI server not reached: request not queued");
-        WriteNotQueuedAnswer(iniFileName);
     } catch (...) {
-        // Ends below like every other way out.
+        // An exchange folder that cannot be written: the request was not queued either.
     }
+    try {
+        WriteLog("CGI server not reached: request not queued");
+    } catch (...) {
+    }
+    WriteNotQueuedAnswer(iniFileName);
     TerminateProgram();
 }
 

@@ -1,7 +1,8 @@
 // One form post (1 KB form, mail to a local relay) through velmora three ways, in one run: a plain
 // CGI process per request; CGI starts handing the post to a resident server that only polls; and
-// the same with the change notices that wake server and client at once. Latency of one request
-// (median, p90) and throughput with 8 clients posting at the same time.
+// the same with the change notices that wake server and client at once, with the server serving one
+// request at a time and, as a program whose engine asks for it, each on a thread of its own.
+// Latency of one request (median, p90) and throughput with 8 clients posting at the same time.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -30,11 +31,12 @@ struct Site {
     std::vector<std::string> Env;
 };
 
-Site MakeSite(const std::string& dir, const std::string& tmp, int relayPort, bool pollOnly) {
+Site MakeSite(const std::string& dir, const std::string& tmp, int relayPort, bool pollOnly,
+              const std::string& program = VELMORA_PROGRAM) {
     fs::create_directories(dir);
     Site s;
-    s.Program = dir + "/velmora";
-    fs::copy_file(VELMORA_PROGRAM, s.Program);
+    s.Program = dir + "/" + fs::path(program).filename().string();
+    fs::copy_file(program, s.Program);
     TMailSettings m;
     m.Set(TMailField::mailfrom, "form@example.org");
     m.Set(TMailField::mailto, "webmaster@example.org");
@@ -50,8 +52,13 @@ Site MakeSite(const std::string& dir, const std::string& tmp, int relayPort, boo
     return s;
 }
 
-// The program started by hand (no server software, no parameter) with the site's TMPDIR.
-pid_t StartServer(const Site& s) {
+std::string QueueFile(const Site& s) {
+    return fs::path(s.Program).parent_path() / ("Temp/" + fs::path(s.Program).filename().string() + "_S");
+}
+
+// The program started by hand (no server software, no parameter) with the site's TMPDIR; with
+// launched, as a client launches it ("START_SERVER"), so that it keeps its engine's mode.
+pid_t StartServer(const Site& s, bool launched = false) {
     pid_t pid = ::fork();
     if (pid == 0) {
         int null = ::open("/dev/null", O_RDWR);
@@ -61,10 +68,11 @@ pid_t StartServer(const Site& s) {
             if (e.rfind("TMPDIR=", 0) == 0 || e.rfind("CGI_SERVER_POLL_ONLY=", 0) == 0 || e.rfind("PATH=", 0) == 0)
                 env.push_back(const_cast<char*>(e.c_str()));
         env.push_back(nullptr);
-        ::execle(s.Program.c_str(), s.Program.c_str(), static_cast<char*>(nullptr), env.data());
+        ::execle(s.Program.c_str(), s.Program.c_str(), launched ? "START_SERVER" : static_cast<char*>(nullptr),
+                 static_cast<char*>(nullptr), env.data());
         ::_exit(127);
     }
-    const std::string queue = fs::path(s.Program).parent_path() / "Temp/velmora_S";
+    const std::string queue = QueueFile(s);
     for (int i = 0; i < 200 && !fs::exists(queue); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // its engine polls by now
     return pid;
@@ -72,7 +80,7 @@ pid_t StartServer(const Site& s) {
 
 // Stops the server the way a user does (deleting its queue file), by its pid if that fails.
 void StopServer(const Site& s, pid_t pid) {
-    fs::remove(fs::path(s.Program).parent_path() / "Temp/velmora_S");
+    fs::remove(QueueFile(s));
     for (int i = 0; i < 300; ++i) {
         if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -121,17 +129,24 @@ int main(int argc, char** argv) {
     const Site plain = MakeSite(dir + "/plain", tmp, relay.Port(), false);
     const Site polled = MakeSite(dir + "/polled", tmp, relay.Port(), true);
     const Site woken = MakeSite(dir + "/woken", tmp, relay.Port(), false);
+#ifdef VELMORA_THREADS
+    const Site threads = MakeSite(dir + "/threads", tmp, relay.Port(), false, VELMORA_THREADS);
+    const int kinds = 3;
+#else
+    const Site& threads = woken;
+    const int kinds = 2;
+#endif
     const std::string body = OneKilobyteForm();
 
-    Row rowPlain, rowPolled, rowWoken;
+    Row rowPlain, rowPolled, rowWoken, rowThreads;
     std::atomic<int> failures{0};
     size_t bytes = 0;
     // Each resident kind runs while its own server is up; the plain CGI runs alternate with both,
     // so all three share the machine's load of the moment.
-    for (int kind = 0; kind < 2; ++kind) {
-        const Site& resident = kind == 0 ? polled : woken;
-        Row& row = kind == 0 ? rowPolled : rowWoken;
-        const pid_t server = StartServer(resident);
+    for (int kind = 0; kind < kinds; ++kind) {
+        const Site& resident = kind == 0 ? polled : kind == 1 ? woken : threads;
+        Row& row = kind == 0 ? rowPolled : kind == 1 ? rowWoken : rowThreads;
+        const pid_t server = StartServer(resident, kind == 2);
         for (int i = 0; i < runs + 5; ++i) {
             double p = RunOnce({plain.Program}, plain.Env, body, bytes);
             if (p < 0 || bytes == 0) ++failures;
@@ -153,7 +168,12 @@ int main(int argc, char** argv) {
     Print("resident, woken on change", rowWoken);
     std::printf("  woken / normal: latency %.2f, throughput %.2f\n", Median(rowWoken.Times) / Median(rowPlain.Times),
                 rowWoken.PerSecond / rowPlain.PerSecond);
-    const int expected = 2 * 2 * (runs + 5) + 3 * 8 * each;
+    if (kinds == 3) {
+        Print("resident threads, woken", rowThreads);
+        std::printf("  threads woken / normal: latency %.2f, throughput %.2f\n",
+                    Median(rowThreads.Times) / Median(rowPlain.Times), rowThreads.PerSecond / rowPlain.PerSecond);
+    }
+    const int expected = kinds * 2 * (runs + 5) + (kinds + 1) * 8 * each;
     std::printf("  failed posts: %d; mails delivered: %d (expected %d)\n", failures.load(), relay.MessageCount(), expected);
     fs::remove_all(dir);
     return failures == 0 && relay.MessageCount() == expected ? 0 : 1;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "SettingsFile.h"
 #include "UploadFileName.h"
 #include "VelmoraSite.h"
@@ -24,18 +25,6 @@ namespace {
 std::string VelmoraName() {
     const std::string path = VELMORA_PROGRAM;
     return path.substr(path.rfind('/') + 1);
-}
-
-// The running processes of that program file, as the web server started them.
-std::vector<pid_t> ProcessesOf(const std::filesystem::path& program) {
-    std::vector<pid_t> found;
-    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
-        std::error_code ec;
-        const std::string name = e.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (std::filesystem::read_symlink(e.path() / "exe", ec) == program) found.push_back(std::stoi(name));
-    }
-    return found;
 }
 
 const std::string ThankYouPage =
@@ -196,7 +185,7 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     while (!madeByPost() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(uploads().size(), 2u) << "the stale upload is swept, the running request's is made";
-    const std::vector<pid_t> running = ProcessesOf(std::filesystem::canonical(site->CgiFile(VelmoraName())));
+    const std::vector<pid_t> running = ProcessesOf(std::filesystem::canonical(site->CgiFile(VelmoraName())).string());
     EXPECT_EQ(running.size(), 1u);
     for (pid_t pid : running) ::kill(pid, SIGTERM);
     end = std::chrono::steady_clock::now() + std::chrono::seconds(5);

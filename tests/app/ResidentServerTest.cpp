@@ -37,18 +37,6 @@ bool WaitUntil(const std::function<bool()>& cond, int ms) {
 // Our child still runs (reaped children and zombies do not).
 bool Alive(pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) == 0; }
 
-// Processes running this program file: a server launched by a CGI start is no child of ours.
-std::vector<pid_t> ProcessesOf(const std::string& program) {
-    std::vector<pid_t> pids;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator("/proc", ec)) {
-        const std::string name = e.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (fs::read_symlink(e.path() / "exe", ec) == program) pids.push_back(std::stoi(name));
-    }
-    return pids;
-}
-
 // A relay that takes connections and never says a word: a request mailing through it is slow.
 struct SilentRelay {
     SilentRelay() {
@@ -263,4 +251,15 @@ TEST_F(ResidentServer, HandStartedServerServesAProfileRequest) {
     EXPECT_NE(ReadWholeFile(out).find("<p>Thanks, Profile.</p>"), std::string::npos) << ReadWholeFile(out);
     EXPECT_EQ(Counter(), 1);
     EXPECT_TRUE(Alive(Server));
+}
+
+// The client that launched a server and could not queue its request says so: a 503 page and a log line.
+TEST_F(ResidentServer, ClientThatCannotQueueAnswersServiceUnavailable) {
+    Open(VELMORA_THREADS);
+    fs::create_directories(QueueFile());  // the queue's name is taken: no record can be written
+    HttpAnswer a = site->Post("Name=Lost&htmlfile=thanks.htm");
+    EXPECT_EQ(a.Status, 503) << a.Headers << a.Body;
+    EXPECT_NE(a.Body.find("Service unavailable"), std::string::npos) << a.Body;
+    EXPECT_NE(site->Log().find("CGI server not reached: request not queued"), std::string::npos) << site->Log();
+    EXPECT_EQ(Counter(), 0);
 }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 
 extern char** environ;
 
@@ -124,6 +125,17 @@ std::vector<std::string> InheritedEnvironment() {
     std::vector<std::string> out;
     for (char** e = environ; e && *e; ++e) out.emplace_back(*e);
     return out;
+}
+
+std::vector<pid_t> ProcessesOf(const std::string& program) {
+    std::vector<pid_t> pids;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (std::filesystem::read_symlink(e.path() / "exe", ec) == program) pids.push_back(std::stoi(name));
+    }
+    return pids;
 }
 
 }  // namespace velmora::test

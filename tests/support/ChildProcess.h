@@ -2,6 +2,8 @@
 // output, and kills it (by its own pid) when it outlives a time limit: a test never hangs on it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ struct TChildResult {
 };
 
 TChildResult RunChild(const TChildRun& run);
+
+// The running processes of this program file (its full path), children of ours or not.
+std::vector<pid_t> ProcessesOf(const std::string& program);
 
 // The environment lines of the test process itself, for children that need PATH and the like.
 std::vector<std::string> InheritedEnvironment();
