@@ -12,10 +12,6 @@ std::atomic<TNSAPIEngine*> NsapiEngine{nullptr};
 
 namespace {
 
-// Keeps the service entry in every program that makes this engine: the entry lives in a unit of
-// its own, which the linker would otherwise leave out of a library built from static archives.
-[[maybe_unused]] auto* const volatile kServiceEntry = &NsapiService;
-
 // Loaded into the server, the binding is made when the library starts, before any request.
 [[maybe_unused]] const bool kServerBound = [] {
     nsapi::BindServerLibrary();

@@ -1,5 +1,6 @@
 // The service function an NSAPI server calls for each request: it hands the server's parameter
 // block, session and request to the engine on the calling thread and runs the request there.
+#include "LibraryStart.h"
 #include "NSapiEng.h"
 #include "NsapiBinding.h"
 
@@ -37,14 +38,16 @@ bool ServerReady() {
 
 }  // namespace
 
-// Exceptions never cross into the server: one that HandleRequest lets through is logged and the
-// request counts as not served.
+// The first call starts the program (its main window makes the engine). Exceptions never cross
+// into the server: one that HandleRequest lets through is logged and the request counts as not
+// served.
 extern "C" __attribute__((visibility("default"))) int NsapiService(nsapi::pblock* pb, nsapi::Session* sn,
                                                                    nsapi::Request* rq) noexcept {
     try {
         if (!sn || !rq) return nsapi::REQ_ABORTED;
         TRequestContext context(pb, sn, rq);
         NsapiActive = true;
+        StartLibrary();
         TNSAPIEngine* engine = NsapiEngine;
         if (!engine) {
             WriteLog("NSAPI request not served: the program has no NSAPI engine");

@@ -5,7 +5,7 @@
 # symbol of the same name in the host never replaces one of ours. The entry points live in the
 # adapters' archive, which nothing else references: asking for them by name pulls them in.
 set(VELMORA_LIBRARY_EXPORTS GetExtensionVersion HttpExtensionProc TerminateExtension GetFilterVersion
-  HttpFilterProc)
+  HttpFilterProc NsapiService)
 function(velmora_server_library target output_name)
   cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${target} SHARED ${L_SOURCES})

@@ -64,8 +64,10 @@ pid_t StartServer(const Site& s, bool launched = false) {
         int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 0), ::dup2(null, 1), ::dup2(null, 2);
         std::vector<char*> env;
+        // A launched server inherits its client's CGI environment; without it, the parameter
+        // would make the start a profile-file request.
         for (const auto& e : s.Env)
-            if (e.rfind("TMPDIR=", 0) == 0 || e.rfind("CGI_SERVER_POLL_ONLY=", 0) == 0 || e.rfind("PATH=", 0) == 0)
+            if (launched || e.rfind("TMPDIR=", 0) == 0 || e.rfind("CGI_SERVER_POLL_ONLY=", 0) == 0 || e.rfind("PATH=", 0) == 0)
                 env.push_back(const_cast<char*>(e.c_str()));
         env.push_back(nullptr);
         ::execle(s.Program.c_str(), s.Program.c_str(), launched ? "START_SERVER" : static_cast<char*>(nullptr),

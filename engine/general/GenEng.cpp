@@ -5,6 +5,7 @@
 #include "EnvPaths.h"
 #include "Forms.h"
 #include "IsapiEng.h"
+#include "NSapiEng.h"
 #include "System.h"
 
 namespace velmora {
@@ -136,8 +137,13 @@ void TGeneralHttpEngine::CreateLibraryEngines() {
     FISAPIEngine = isapi;
 }
 
-// HOOK: the NSAPI engine is made here, with ApplyLibrarySettings; it does not exist yet.
-void TGeneralHttpEngine::CreateNSAPIEngine() {}
+// Made before the ISAPI engine; which of the two serves is decided by the entry point the server
+// calls, each of which makes its own engine current on the calling thread.
+void TGeneralHttpEngine::CreateNSAPIEngine() {
+    auto* nsapi = new TNSAPIEngine(Owner());
+    ApplyLibrarySettings(*nsapi);
+    FNSAPIEngine = nsapi;
+}
 
 void TGeneralHttpEngine::ApplyLibrarySettings(THttpEngine& engine) const {
     engine.BufferedOutput = FBufferedOutput;

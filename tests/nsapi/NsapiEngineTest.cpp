@@ -1,15 +1,22 @@
 // The NSAPI engine inside a program library, served by a host through a stand-in server library
 // that is found by its server names on the library search path: binding, request values, the
-// header block, bodies, failures, and many server threads at once.
+// header block, bodies, failures, and many server threads at once; then velmora itself, mailing
+// through a real SMTP server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "ChildProcess.h"
+#include "RequestTable.h"
+#include "SettingsFile.h"
+#include "SmtpSink.h"
 #include "TempDir.h"
 
+using namespace velmora;
 using namespace velmora::test;
 namespace fs = std::filesystem;
 
@@ -63,7 +70,7 @@ protected:
         TChildRun run;
         run.Args = {NSAPI_HOST, "--server", server};
         run.Args.insert(run.Args.end(), options.begin(), options.end());
-        run.Args.insert(run.Args.end(), {NSAPI_TEST_MODULE, "NsapiService"});
+        run.Args.insert(run.Args.end(), {module, "NsapiService"});
         for (const auto& raw : requests) run.Args.push_back(RequestFile(raw));
         run.Env = {"LD_LIBRARY_PATH=" + Lib(), "CGI_LOG_DIR=" + Log(), "TMPDIR=" + dir.Path(),
                    "PATH=/usr/bin:/bin"};
@@ -92,6 +99,7 @@ protected:
 
     TempDir dir;
     int files = 0;
+    std::string module = NSAPI_TEST_MODULE;
 };
 
 const std::string Get = "GET /form?a=1&b=x%20y HTTP/1.0\r\nUser-Agent: tester\r\n\r\n";
@@ -197,6 +205,91 @@ TEST_F(NsapiHostTest, MissingServerLibraryAbortsUntilItAppears) {
     EXPECT_NE(LogText().find("is not bound"), std::string::npos) << LogText();
     EXPECT_EQ(r.Answers[1].Rc, 0);
     EXPECT_NE(r.Answers[1].Text.find("method=GET\n"), std::string::npos) << r.Answers[1].Text;
+}
+
+// The shared request table through the server's structures: the fields, repeated names, the
+// query of a post left out, and an upload, as every other engine answers them.
+TEST_F(NsapiHostTest, AnswersEveryRowOfTheRequestTable) {
+    const std::vector<TTableRequest>& rows = RequestTable();
+    std::vector<std::string> requests;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TTableRequest& r = rows[i];
+        const std::string body = r.Upload.empty() ? UrlEncodedBody(r) : MultipartBody(r, "b0undary42");
+        const std::string type = r.Upload.empty() ? "application/x-www-form-urlencoded" : "multipart/form-data; boundary=b0undary42";
+        requests.push_back(r.Method + " /table/" + std::to_string(i) + (r.Query.empty() ? "" : "?" + r.Query) +
+                           " HTTP/1.1\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\n\r\n" + body);
+    }
+    THostResult result = Run(Install(NSSTUB_INTERNAL, "libns-httpd40.so"), requests, {"--chunk", "7"});
+    ASSERT_EQ(result.Answers.size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::string& text = result.Answers[i].Text;
+        size_t pos = text.find("\r\n\r\n<row>");
+        ASSERT_NE(pos, std::string::npos) << text;
+        pos += 9;
+        auto take = [&] {
+            const size_t colon = text.find(':', pos);
+            const size_t length = colon == std::string::npos ? 0 : std::stoul(text.substr(pos, colon - pos));
+            std::string item = colon == std::string::npos ? "" : text.substr(colon + 1, length);
+            pos = colon == std::string::npos ? text.size() : colon + 1 + length;
+            return item;
+        };
+        TTableAnswer answer;
+        for (const auto& want : rows[i].Want) answer.Values.emplace_back(want.first, take());
+        for (size_t n = std::stoul("0" + take()); n > 0; --n) answer.Names.push_back(take());
+        answer.UploadContent = take();
+        ExpectTableAnswer(rows[i], answer);
+    }
+}
+
+// velmora as the server's library, four server threads at once: twenty posts each thanked, counted
+// and mailed with its own field; a post to a recipient the allowed list lacks is refused, unmailed.
+TEST_F(NsapiHostTest, VelmoraThanksCountsAndMailsConcurrentPosts) {
+    SmtpSink sink;
+    const std::string site = dir.Path() + "/site";
+    fs::create_directories(site);
+    module = site + "/libvelmora.so";
+    fs::copy_file(VELMORA_LIBRARY, module);
+    TMailSettings s;
+    s.Set(TMailField::mailfrom, "form@example.org");
+    s.Set(TMailField::mailto, "webmaster@example.org");
+    s.Set(TMailField::mailsubject, "Web form");
+    s.Set(TMailField::mailhost, "127.0.0.1");
+    s.Set(TMailField::mailport, std::to_string(sink.Port()));
+    WriteSettingsFile(site + "/VELMORA.INI", s);
+    std::ofstream(site + "/VELMORA.ALL") << "webmaster@example.org\r\n";
+
+    std::vector<std::string> posts;
+    for (int i = 0; i <= 20; ++i) {
+        std::string body = i < 20 ? "Post=" + std::to_string(i) : "mailto=stranger%40spam.example";
+        posts.push_back("POST /velmora HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    }
+    THostResult r = Run(Install(NSSTUB_INTERNAL, "libns-httpd40.so"), posts, {"--threads", "4"});
+    ASSERT_EQ(r.Answers.size(), 21u);
+    for (size_t i = 0; i < r.Answers.size(); ++i) {
+        const TAnswer& a = r.Answers[i];
+        EXPECT_EQ(a.Rc, 0);
+        EXPECT_EQ(a.Sends, 1) << a.Text;
+        const bool thanked = a.Text.find("We received your message.") != std::string::npos;
+        const bool refused = a.Text.find("Destination EMail-Adress not allowed.") != std::string::npos;
+        EXPECT_EQ(thanked, i < 20) << a.Text;
+        EXPECT_EQ(refused, i == 20) << a.Text;
+    }
+    EXPECT_EQ(ReadSettingsFile(site + "/VELMORA.INI")->Counter(), 21);
+
+    for (int wait = 0; sink.MessageCount() < 20 && wait < 200; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a stray 21st mail would show now
+    ASSERT_EQ(sink.MessageCount(), 20);
+    std::set<std::string> fields;
+    for (int n = 1; n <= 20; ++n) {
+        std::string mail = ReadFileBytes(sink.Message(n));
+        size_t at = mail.find("Post:");
+        ASSERT_NE(at, std::string::npos) << mail;
+        fields.insert(mail.substr(at, mail.find('\r', at) - at));
+    }
+    EXPECT_EQ(fields.size(), 20u);
 }
 
 }  // namespace

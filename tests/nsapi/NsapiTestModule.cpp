@@ -1,12 +1,14 @@
 // A small program on the framework, built as a library for an NSAPI server: its main form is made
-// when the server loads it, and each request answers with what the engine saw of it, in lines.
+// on the first request, and each request answers with what the engine saw of it, in lines.
 #include <cstdlib>
 
 #include "Files.h"
 #include "Forms.h"
 #include "GenEng.h"
-#include "NSapiEng.h"
+#include "LibraryStart.h"
+#include "RequestTable.h"
 #include "Streams.h"
+#include "System.h"
 
 using namespace velmora;
 
@@ -15,19 +17,32 @@ namespace {
 class TNsapiTestForm : public TForm {
 public:
     explicit TNsapiTestForm(TComponent* owner) : TForm(owner) {
+        // In a library the component makes the NSAPI engine with these settings.
         HTTP = new TGeneralHttpEngine(this);
-        // The engine the general component makes in a library, with this program's settings.
-        auto* engine = new TNSAPIEngine(this);
-        engine->AutoReadLimit = 300;
-        engine->BufferedOutput = std::getenv("NSTEST_BUFFERED") != nullptr;
-        engine->OnFirstExecRequest = [this](TObject*) { FLock = HTTP->CreateLock(); };
-        engine->OnExecRequest = [this](TObject*) { Answer(); };
+        HTTP->SetAutoReadLimit(300);
+        HTTP->SetBufferedOutput(std::getenv("NSTEST_BUFFERED") != nullptr);
+        HTTP->SetOnFirstExecRequest([this](TObject*) { FLock = HTTP->CreateLock(); });
+        HTTP->SetOnExecRequest([this](TObject*) { Answer(); });
     }
 
 private:
     void Line(const std::string& name, const std::string& value) { HTTP->Write(name + "=" + value + "\n"); }
 
+    // A row of the shared request table: the engine's answers to its questions, each written as
+    // its length and its bytes (values may hold line breaks), after a mark.
+    void AnswerTableRow(size_t row) {
+        const test::TTableAnswer a = test::AskEngine(*CurrentEngine(), test::RequestTable().at(row));
+        auto put = [this](const std::string& item) { HTTP->Write(std::to_string(item.size()) + ":" + item); };
+        HTTP->Write("<row>");  // markup first: the engine sends its automatic header before it
+        for (const auto& value : a.Values) put(value.second);
+        put(std::to_string(a.Names.size()));
+        for (const std::string& name : a.Names) put(name);
+        put(a.UploadContent);
+    }
+
     void Answer() {
+        const std::string script = HTTP->GetScriptName();
+        if (script.rfind("/table/", 0) == 0) return AnswerTableRow(std::stoul(script.substr(7)));
         if (HTTP->GetQueryString() == "status") SetRequestStatus("413 Payload Too Large");
         HTTP->WriteHeader("x-twice", "first");
         HTTP->WriteHeader("x-twice", "second");
@@ -65,7 +80,10 @@ private:
     long FCount = 0;
 };
 
-// The server loads the library once; the form and its engine live until the process ends.
-__attribute__((constructor)) void LoadModule() { Application().CreateForm<TNsapiTestForm>(); }
+// The first service call makes the form; it and its engines live until the process ends.
+__attribute__((constructor)) void LoadModule() {
+    SetRunsAsLibrary(true);
+    SetLibraryMain([] { Application().CreateForm<TNsapiTestForm>(); });
+}
 
 }  // namespace
