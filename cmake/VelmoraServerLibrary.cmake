@@ -14,7 +14,12 @@ function(velmora_server_library target output_name)
   list(JOIN VELMORA_LIBRARY_EXPORTS "; " _globals)
   set(_script ${CMAKE_CURRENT_BINARY_DIR}/${target}.exports)
   file(WRITE ${_script} "{ global: ${_globals}; local: *; };\n")
-  target_link_options(${target} PRIVATE -Wl,-Bsymbolic -Wl,--no-undefined -Wl,--version-script=${_script})
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic -Wl,--version-script=${_script})
+  # In the fuzz build clang's sanitizer runtime lives in the executable that loads the library, so
+  # the library cannot have every symbol resolved when it is linked.
+  if(NOT VELMORA_FUZZ)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
   set_target_properties(${target} PROPERTIES LINK_DEPENDS ${_script})
   foreach(_export ${VELMORA_LIBRARY_EXPORTS})
     target_link_options(${target} PRIVATE -Wl,--undefined=${_export})
