@@ -32,6 +32,7 @@ bool IsPlaceholderName(const std::string& s) {
 }
 
 bool BeginsWithContent(const std::string& line) { return UpperCase(line).rfind("CONTENT", 0) == 0; }
+bool IsMimeVersion(const std::string& line) { return UpperCase(line).rfind("MIME-VERSION", 0) == 0; }
 
 }  // namespace
 
@@ -44,6 +45,9 @@ std::string TSmtpSendMail::HeaderText(std::string& partHeader) const {
             partHeader += line + "\r\n";
             continue;
         }
+        // The multipart block declares the MIME version itself; a second one makes the header
+        // malformed, and some receivers refuse or misread such a mail.
+        if (multipart && IsMimeVersion(line)) continue;
         if (MailCC.empty() && Contains(line, "CC:") && Contains(line, "%MAILCC%")) continue;
         if (MailBCC.empty() && Contains(line, "BCC:") && Contains(line, "%MAILBCC%")) continue;
         header += line + "\r\n";

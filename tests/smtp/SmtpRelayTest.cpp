@@ -157,6 +157,7 @@ TEST_F(SmtpRelay, BinaryAttachments) {
     ASSERT_TRUE(mail->Send(20)) << mail->GetErrorText();
     Check(1, args);
     EXPECT_NE(Raw(1).find("This is a multipart message in MIME format\r\n"), std::string::npos);
+    EXPECT_EQ(Raw(1).find("Mime-Version"), Raw(1).rfind("Mime-Version"));  // declared once
 
     mail->Attachments().Add(sink.Dir() + "/no-such-file");
     EXPECT_THROW(mail->Send(20), EFOpenError);
