@@ -8,6 +8,7 @@
 
 #include "ProcessTiming.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 
 namespace fs = std::filesystem;
@@ -26,12 +27,7 @@ int main(int argc, char** argv) {
 
     test::SmtpSink relay;
     const int port = relay.Port();
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(port));
+    TMailSettings s = test::SiteMailSettings(port);
     WriteSettingsFile(dir + "/cgi-bin/VELMORA.INI", s);
 
     const std::string body = OneKilobyteForm();

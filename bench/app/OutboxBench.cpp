@@ -12,6 +12,7 @@
 
 #include "ProcessTiming.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 
 namespace fs = std::filesystem;
@@ -24,12 +25,7 @@ namespace {
 std::string MakeSite(const std::string& dir, int port) {
     fs::create_directories(dir);
     fs::copy_file(VELMORA_PROGRAM, dir + "/velmora");
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(port));
+    TMailSettings s = test::SiteMailSettings(port);
     WriteSettingsFile(dir + "/VELMORA.INI", s);
     std::FILE* f = std::fopen((dir + "/VELMORA.CONF").c_str(), "w");
     std::fputs("outbox = yes\noutbox_request_ms = 0\n", f);

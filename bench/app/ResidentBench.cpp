@@ -18,6 +18,7 @@
 
 #include "ProcessTiming.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 
 namespace fs = std::filesystem;
@@ -37,12 +38,7 @@ Site MakeSite(const std::string& dir, const std::string& tmp, int relayPort, boo
     Site s;
     s.Program = dir + "/" + fs::path(program).filename().string();
     fs::copy_file(program, s.Program);
-    TMailSettings m;
-    m.Set(TMailField::mailfrom, "form@example.org");
-    m.Set(TMailField::mailto, "webmaster@example.org");
-    m.Set(TMailField::mailsubject, "Web form");
-    m.Set(TMailField::mailhost, "127.0.0.1");
-    m.Set(TMailField::mailport, std::to_string(relayPort));
+    TMailSettings m = test::SiteMailSettings(relayPort);
     WriteSettingsFile(dir + "/VELMORA.INI", m);
     s.Env = {"SERVER_SOFTWARE=lighttpd/1.4.69", "GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=POST",
              "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=1024", "QUERY_STRING=",

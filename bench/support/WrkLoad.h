@@ -11,6 +11,7 @@
 #include "ChildProcess.h"
 #include "FileBytes.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 
 namespace velmora::bench {
 
@@ -54,12 +55,7 @@ inline std::string PostScript(const std::string& dir, const std::string& name, c
 
 // A settings file mailing to the relay on smtpPort, and an allowed list with its one recipient.
 inline void WriteSideFiles(const std::string& dir, int smtpPort) {
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(smtpPort));
+    TMailSettings s = test::SiteMailSettings(smtpPort);
     WriteSettingsFile(dir + "/VELMORA.INI", s);
     test::WriteWholeFile(dir + "/VELMORA.ALL", "webmaster@example.org\r\n");
 }

@@ -8,6 +8,7 @@
 
 #include "ChildProcess.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -40,12 +41,7 @@ protected:
     std::string Ini() const { return site->CgiFile("VELMORA.INI"); }
     // The defaults of these tests: numbered subject, no date line (so bodies compare exactly).
     TMailSettings Settings() const {
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        TMailSettings s = test::SiteMailSettings(site->SmtpPort());
         s.Set(TMailField::Options, "nj");
         return s;
     }

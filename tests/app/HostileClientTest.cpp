@@ -14,6 +14,7 @@
 
 #include "ChildProcess.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "UploadFileName.h"
 #include "VelmoraSite.h"
 
@@ -35,12 +36,7 @@ class HostileClient : public ::testing::Test {
 protected:
     void SetUp() override {
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{});
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        TMailSettings s = test::SiteMailSettings(site->SmtpPort());
         s.Set(TMailField::Options, "nn");
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
         WriteWholeFile(site->CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");

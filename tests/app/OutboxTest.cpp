@@ -14,6 +14,7 @@
 #include "ChildProcess.h"
 #include "ScriptedRelay.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -39,12 +40,7 @@ protected:
         EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
     }
     void UseRelayPort(int port) {
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(port));
+        TMailSettings s = test::SiteMailSettings(port);
         s.Set(TMailField::Options, "nn");
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
     }

@@ -8,6 +8,7 @@
 #include "FileBytes.h"
 #include "MailDecode.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 #include "WebServer.h"
@@ -27,12 +28,7 @@ TEST(ProfileEndToEnd, ProfileRequestIsMailedAnsweredInTheOutputFileAndCounted) {
     TempDir dir;
     const std::string program = dir / "velmora";
     fs::copy_file(VELMORA_PROGRAM, program);
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(relay.Port()));
+    TMailSettings s = test::SiteMailSettings(relay.Port());
     s.Set(TMailField::Options, "nj");
     WriteSettingsFile(dir / "VELMORA.INI", s);
     WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");

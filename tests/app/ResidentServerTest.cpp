@@ -19,6 +19,7 @@
 #include "ChildProcess.h"
 #include "CgiExchange.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -63,12 +64,7 @@ protected:
                                              "server.modules += ( \"mod_setenv\" )\n"
                                              "setenv.add-environment = ( \"TMPDIR\" => \"" + Tmp + "\" )\n");
         Program = site->CgiFile(fs::path(program).filename());
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        TMailSettings s = test::SiteMailSettings(site->SmtpPort());
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
         WriteWholeFile(site->CgiFile("thanks.htm"), "<p>Thanks, %Name%.</p>");
         // Some posts name their own (silent) relay.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "TempDir.h"
 #include "TestCertificates.h"
 #include "VelmoraSite.h"
@@ -25,12 +26,7 @@ protected:
         std::vector<std::string> options = certs.SinkOptions();
         options.insert(options.end(), {"--login", "u:p"});
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, options);
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        TMailSettings s = test::SiteMailSettings(site->SmtpPort());
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
         WriteWholeFile(site->CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");
     }

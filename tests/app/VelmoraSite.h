@@ -14,6 +14,7 @@
 #include "FileBytes.h"
 #include "MailDecode.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 #include "WebServer.h"
 
@@ -120,12 +121,7 @@ public:
     // The usual test site: a settings file mailing form@example.org's posts to webmaster@example.org
     // through the sink, with the given Options, and an allowed list of that one address.
     void WriteStandardSettings(const std::string& options) const {
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(SmtpPort()));
+        TMailSettings s = test::SiteMailSettings(SmtpPort());
         s.Set(TMailField::Options, options);
         WriteSettingsFile(CgiFile("VELMORA.INI"), s);
         WriteWholeFile(CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");

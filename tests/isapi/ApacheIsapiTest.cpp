@@ -7,6 +7,7 @@
 
 #include "ChildProcess.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -41,12 +42,7 @@ protected:
     void SetUp() override {
         IsapiSetup setup{VELMORA_LIBRARY, ModIsapi()};
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, "", &setup);
-        TMailSettings s;
-        s.Set(TMailField::mailfrom, "form@example.org");
-        s.Set(TMailField::mailto, "webmaster@example.org");
-        s.Set(TMailField::mailsubject, "Web form");
-        s.Set(TMailField::mailhost, "127.0.0.1");
-        s.Set(TMailField::mailport, std::to_string(site->SmtpPort()));
+        TMailSettings s = test::SiteMailSettings(site->SmtpPort());
         s.Set(TMailField::Options, "nj");
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
         WriteWholeFile(site->CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");

@@ -14,6 +14,7 @@
 
 #include "IsapiHost.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 
@@ -134,12 +135,7 @@ TEST(IsapiVelmora, TwentyPostsCompleteWhileOneWaitsForASilentRelay) {
     getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
 
     // The settings name the silent relay for the first post and the real one after it.
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(ntohs(addr.sin_port)));
+    TMailSettings s = test::SiteMailSettings(ntohs(addr.sin_port));
     WriteSettingsFile(dir / "VELMORA.INI", s);
 
     IsapiHost host(library);

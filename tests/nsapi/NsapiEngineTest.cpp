@@ -13,6 +13,7 @@
 #include "ChildProcess.h"
 #include "RequestTable.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 
@@ -250,12 +251,7 @@ TEST_F(NsapiHostTest, VelmoraThanksCountsAndMailsConcurrentPosts) {
     fs::create_directories(site);
     module = site + "/libvelmora.so";
     fs::copy_file(VELMORA_LIBRARY, module);
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailsubject, "Web form");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(sink.Port()));
+    TMailSettings s = test::SiteMailSettings(sink.Port());
     WriteSettingsFile(site + "/VELMORA.INI", s);
     std::ofstream(site + "/VELMORA.ALL") << "webmaster@example.org\r\n";
 
