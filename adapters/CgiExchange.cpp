@@ -2,6 +2,8 @@
 // rewrites, the per-thread TServerData and the sweep of leftovers.
 #include "CgiExchange.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "EnvPaths.h"
@@ -93,14 +95,17 @@ TExclusiveOpen OpenQueue(TExclusiveFile& file, bool writable, unsigned pauseMs) 
     }
 }
 
-std::vector<TQueueRecord> ReadRecords(TExclusiveFile& file) {
-    const int64_t size = file.Size();
-    std::string bytes(static_cast<size_t>(size), '\0');
-    const long got = file.ReadAt(0, bytes.data(), static_cast<long>(size));
+std::vector<TQueueRecord> DecodeQueueRecords(const std::string& bytes) {
     std::vector<TQueueRecord> records;
-    for (long pos = 0; pos + static_cast<long>(kQueueRecordSize) <= got; pos += kQueueRecordSize)
+    for (size_t pos = 0; pos + kQueueRecordSize <= bytes.size(); pos += kQueueRecordSize)
         records.push_back(DecodeQueueRecord(bytes.data() + pos));
     return records;
+}
+
+std::vector<TQueueRecord> ReadRecords(TExclusiveFile& file) {
+    std::string bytes(static_cast<size_t>(file.Size()), '\0');
+    bytes.resize(static_cast<size_t>(std::max(file.ReadAt(0, bytes.data(), static_cast<long>(bytes.size())), 0L)));
+    return DecodeQueueRecords(bytes);
 }
 
 bool WriteRecords(TExclusiveFile& file, const std::vector<TQueueRecord>& records) {
@@ -115,10 +120,11 @@ bool WriteRecords(TExclusiveFile& file, const std::vector<TQueueRecord>& records
 
 bool AppendRecord(TExclusiveFile& file, const TQueueRecord& record) {
     // A record torn by a writer that died mid-write would shift every later one; write over it.
+    // The torn part is shorter than a record, so the file ends with the new one: no truncation,
+    // which would wake every watcher a second time.
     const int64_t end = file.Size() / static_cast<int64_t>(kQueueRecordSize) * static_cast<int64_t>(kQueueRecordSize);
     const std::string bytes = EncodeQueueRecord(record);
-    const bool ok = file.WriteAt(end, bytes.data(), static_cast<long>(bytes.size())) &&
-                    file.Truncate(end + static_cast<int64_t>(bytes.size()));
+    const bool ok = file.WriteAt(end, bytes.data(), static_cast<long>(bytes.size()));
     file.Touch();
     return ok;
 }

@@ -26,6 +26,8 @@ struct TQueueRecord {
 };
 std::string EncodeQueueRecord(const TQueueRecord& record);
 TQueueRecord DecodeQueueRecord(const char* bytes);  // kQueueRecordSize bytes
+// The whole records of a queue file's bytes; a torn one at the end is left out.
+std::vector<TQueueRecord> DecodeQueueRecords(const std::string& bytes);
 
 // Names of the exchange, worked out once; the folder "Temp" beside the program is made (only its
 // owner may enter it) when missing, and the program's own folder stands in when it cannot be.

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "CgiExchange.h"
-#include "FolderWatch.h"
+#include "FileWatch.h"
 #include "Streams.h"
 #include "Thread.h"
 #include "Timer.h"
@@ -88,7 +88,7 @@ private:
     TTimer* FTimer;
     std::shared_ptr<TMessageQueue> FQueue;
     HWND FWindow = 0;
-    std::unique_ptr<TFolderWatch> FWatch;
+    std::unique_ptr<TFileWatch> FWatch;
 };
 
 }  // namespace velmora

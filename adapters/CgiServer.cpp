@@ -94,8 +94,7 @@ TResidentPoll::TResidentPoll(TComponent* /*owner*/, unsigned intervalMs, TNotify
     FTimer->SetEnabled(true);
     FWindow = FQueue->AllocateHWnd([this](TMsg&) { Wake(); });
     if (ExchangeWakeEnabled())
-        FWatch = std::make_unique<TFolderWatch>(ExchangeNames().Folder, ExtractFileName(ExchangeNames().QueueFile),
-                                                FWindow, kExchangeChanged);
+        FWatch = std::make_unique<TFileWatch>(ExchangeNames().QueueFile, FWindow, kExchangeChanged);
 }
 
 TResidentPoll::~TResidentPoll() {

@@ -39,7 +39,7 @@ public:
     void Unwatch(int fd);
     void Reenable(int fd, long event);
 
-    // Change notices (TFolderWatch), owning thread only: when fd is readable, drain runs; when it
+    // Change notices (TFileWatch), owning thread only: when fd is readable, drain runs; when it
     // reports a relevant change, `message` is posted to window unless one is already pending.
     void WatchChanges(int fd, HWND window, unsigned message, std::function<bool()> drain);
     void UnwatchChanges(int fd);
