@@ -7,6 +7,7 @@
 #include "CgiSEng.h"
 #include "EnvPaths.h"
 #include "Files.h"
+#include "HttpEng.h"
 #include "System.h"
 
 namespace velmora {
@@ -53,6 +54,9 @@ std::string EnvironmentLine(std::string line) {
 void CopyBody(TStream& in, TStream& out) {
     int length = 0;
     if (!TryStrToInt(GetEnv("CONTENT_LENGTH"), length) || length <= 0) return;
+    // A body the server will refuse unread stays with the web server: copied, a hostile post of
+    // any length would fill the exchange folder before the server said no.
+    if (length > ReadLimitFor(GetEnv("CONTENT_TYPE"), kDefaultAutoReadLimit)) return;
     std::string block;
     for (long left = length; left > 0;) {
         block.resize(static_cast<size_t>(std::min(left, kCopyBlock)));

@@ -27,7 +27,8 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP = new TGeneralHttpEngine(this);
     HTTP->SetName("HTTP");
     HTTP->SetAutoContentType("text/html");
-    HTTP->SetAutoReadLimit(10000);
+    // The default, which CGI starts also bound the bodies they hand to a resident server by.
+    HTTP->SetAutoReadLimit(kDefaultAutoReadLimit);
     HTTP->SetBufferedOutput(false);
     HTTP->CGIMode = NormalMode;
     HTTP->CgiAutoTerminate = true;
@@ -39,13 +40,7 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     // logged and leaves the default.
     HTTP->FastCgiThreads = static_cast<int>(
         LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog)->Number("fastcgi_threads"));
-    // With attach_uploads, a multipart post may be as large as max_upload_bytes; every other body
-    // keeps the engine's limit. Asked before the body is read, so the site's file decides.
-    SetReadLimitRule([](const std::string& contentType, int autoReadLimit) {
-        if (UpperCase(contentType).find("MULTIPART/FORM-DATA") == std::string::npos) return autoReadLimit;
-        auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
-        return site->Flag("attach_uploads") ? static_cast<int>(site->Number("max_upload_bytes")) : autoReadLimit;
-    });
+    InstallFormReadLimit();  // the program did so before its start; the libraries do it here
 
     Nachricht = new TSmtpSendMail(this);
     Nachricht->SetName("Nachricht");
@@ -62,6 +57,16 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
 
     SetLines(Top, {"<--- Top of form ", "---------------->"});
     SetLines(Bottom, {"<--- Bottom of form ", "---------------->"});
+}
+
+// With attach_uploads, a multipart post may be as large as max_upload_bytes; every other body
+// keeps the engine's limit. Asked before the body is read, so the site's file decides.
+void InstallFormReadLimit() {
+    SetReadLimitRule([](const std::string& contentType, int autoReadLimit) {
+        if (UpperCase(contentType).find("MULTIPART/FORM-DATA") == std::string::npos) return autoReadLimit;
+        auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
+        return site->Flag("attach_uploads") ? static_cast<int>(site->Number("max_upload_bytes")) : autoReadLimit;
+    });
 }
 
 void THauptmenue::HTTPFirstExecRequest(TObject*) {

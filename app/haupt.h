@@ -87,5 +87,8 @@ private:
 
 // The eleven field names, as posted (case counts), that never go into the body.
 bool IsControlFieldName(const std::string& name);
+// The form's read limits (uploads up to the site's max_upload_bytes); before the framework's
+// start-up in the program, so that a CGI start handing its post over already knows them.
+void InstallFormReadLimit();
 
 }  // namespace velmora

@@ -75,10 +75,12 @@ TReadLimitRule& ReadLimitRule() {
 
 void SetReadLimitRule(TReadLimitRule rule) { ReadLimitRule() = std::move(rule); }
 
-int THttpEngine::ReadLimit() {
+int ReadLimitFor(const std::string& contentType, int autoReadLimit) {
     const TReadLimitRule& rule = ReadLimitRule();
-    return rule ? rule(GetContentType(), AutoReadLimit) : AutoReadLimit;
+    return rule ? rule(contentType, autoReadLimit) : autoReadLimit;
 }
+
+int THttpEngine::ReadLimit() { return ReadLimitFor(GetContentType(), AutoReadLimit); }
 
 TRequestState& RequestState() noexcept {
     thread_local TRequestState state;

@@ -185,8 +185,13 @@ void AddRequestHeader(const std::string& name, const std::string& value);
 
 // A program's own read limit per content type (a larger one for uploads, say), given the engine's
 // AutoReadLimit. Set once at start, before requests run; shared by every engine of the process.
+// Set before the framework's start-up, it also bounds the body a CGI start hands over to a
+// resident server (which has no engine of its own yet, so it asks with the default limit).
 using TReadLimitRule = std::function<int(const std::string& contentType, int autoReadLimit)>;
 void SetReadLimitRule(TReadLimitRule rule);
+// The largest body of the content type that is read under the rule, or autoReadLimit without one.
+int ReadLimitFor(const std::string& contentType, int autoReadLimit);
+constexpr int kDefaultAutoReadLimit = 10000;
 
 // Appends one line to the program's log file; never raises.
 void WriteLog(const std::string& msg) noexcept;

@@ -12,7 +12,7 @@ namespace velmora {
 
 TGeneralHttpEngine::TGeneralHttpEngine(TComponent* owner) : TGeneralHttpComponent(owner) {
     FAutoReadInput = true;
-    FAutoReadLimit = 10000;
+    FAutoReadLimit = kDefaultAutoReadLimit;
     SetAutoHttpHeader(true);
     CgiAutoTerminate = true;
     SetAutoContentType("text/html");

@@ -259,3 +259,33 @@ TEST_F(ResidentServer, ClientThatCannotQueueAnswersServiceUnavailable) {
     EXPECT_NE(site->Log().find("CGI server not reached: request not queued"), std::string::npos) << site->Log();
     EXPECT_EQ(Counter(), 0);
 }
+
+// A post larger than the server would read is refused as plain CGI refuses it, and its body never
+// reaches the exchange folder (the server is held still so that the request file can be looked at);
+// an upload the site allows is handed over whole.
+TEST_F(ResidentServer, OversizedPostIsRefusedWithoutItsBodyEnteringTheExchange) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    ::kill(Server, SIGSTOP);
+    auto big = std::async(std::launch::async, [&] { return site->Post("Name=Big&pad=" + std::string(60000, 'x')); });
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(QueueFile()) && fs::file_size(QueueFile()) == kQueueRecordSize; }, 5000));
+    int requests = 0;
+    for (const auto& e : fs::directory_iterator(site->CgiFile("Temp")))
+        if (e.path().string().ends_with("_REQ")) {
+            ++requests;
+            EXPECT_LT(e.file_size(), 4096u);  // the environment alone
+        }
+    EXPECT_EQ(requests, 1);
+    ::kill(Server, SIGCONT);
+    EXPECT_EQ(big.get().Status, 413);
+    EXPECT_EQ(Counter(), 0);
+
+    // An upload within the site's own, larger limit is handed over whole.
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\r\nmax_upload_bytes = 300000\r\n");
+    WriteWholeFile(site->Dir() + "/photo.bin", std::string(50000, 'p'));
+    HttpAnswer up = site->PostMultipart({"Name=Up", "htmlfile=thanks.htm", "doc=@" + site->Dir() + "/photo.bin"});
+    EXPECT_EQ(up.Body, "<p>Thanks, Up.</p>");
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Raw.find("photo.bin"), std::string::npos);
+}

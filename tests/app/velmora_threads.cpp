@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv) {
     using namespace velmora;
+    InstallFormReadLimit();
     StartFrameworkUnits(argc, argv);
     Application().SetTitle("Brevanto - VELMORA");
     auto* form = new THauptmenue(&Application());
