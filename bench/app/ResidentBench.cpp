@@ -99,7 +99,7 @@ long long BusyTicks() {
     }
     long long busy = 0;
     for (long long x : v) busy += x;
-    return busy - v[3] - v[4];  // less idle and waiting for I/O
+    return busy - v[3] - v[4] - v[7];  // less idle, waiting for I/O and stolen by the host
 }
 
 struct Row {
