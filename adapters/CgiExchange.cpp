@@ -3,7 +3,6 @@
 #include "CgiExchange.h"
 
 #include <algorithm>
-
 #include <cstring>
 
 #include "EnvPaths.h"
