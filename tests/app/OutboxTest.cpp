@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string ThankYou = "<center>Thank you.<br>We received your message.</center>";
-
 class Outbox : public ::testing::Test {
 protected:
     void SetUp() override {

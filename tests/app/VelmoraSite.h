@@ -3,6 +3,7 @@
 // FastCGI server (TWebServer), and the SMTP sink (SmtpSink) as relay.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -19,6 +20,9 @@
 #include "WebServer.h"
 
 namespace velmora::test {
+
+// The heart of velmora's own thank-you page.
+inline const std::string ThankYou = "Thank you.<br>We received your message.";
 
 // One delivered mail: the bytes as the relay received them and the envelope.
 struct DeliveredMail {
@@ -150,6 +154,17 @@ public:
     }
     // A URL-encoded post (the data as given, already encoded).
     HttpAnswer Post(const std::string& urlencoded) const { return Curl({"--data-binary", urlencoded}, ProgramUrl()); }
+    // Posts n forms ("Post=<i>") at the same time; returns how many were answered with the thank-you page.
+    int PostAtOnce(int n) const {
+        std::vector<std::thread> posts;
+        std::atomic<int> thanked{0};
+        for (int i = 0; i < n; ++i)
+            posts.emplace_back([&, i] {
+                if (Post("Post=" + std::to_string(i)).Body.find(ThankYou) != std::string::npos) ++thanked;
+            });
+        for (auto& t : posts) t.join();
+        return thanked;
+    }
     // A multipart post: each entry "name=value" or "name=@file" as curl's -F takes it.
     HttpAnswer PostMultipart(const std::vector<std::string>& parts) const {
         std::vector<std::string> args;

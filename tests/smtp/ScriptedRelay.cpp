@@ -125,12 +125,16 @@ size_t ScriptedRelay::Connections() {
     return FTranscripts.size();
 }
 
-void NormalDialogue(RelayConnection& c, const std::string& quitReply) {
+void AnswerUntilData(RelayConnection& c) {
     c.Send("220 relay.test ready\r\n");
     c.Answer("250 relay.test\r\n");    // HELO
     c.Answer("250 sender ok\r\n");     // MAIL FROM
     c.Answer("250 recipient ok\r\n");  // RCPT TO
     c.Answer("354 go ahead\r\n");      // DATA
+}
+
+void NormalDialogue(RelayConnection& c, const std::string& quitReply) {
+    AnswerUntilData(c);
     c.AnswerData("250 queued\r\n");
     c.Answer(quitReply);               // QUIT
 }

@@ -66,5 +66,7 @@ private:
 
 // The usual relay: greeting, one recipient, the message, the given answer to QUIT.
 void NormalDialogue(RelayConnection& c, const std::string& quitReply = "221 bye\r\n");
+// The normal dialogue's start: greeting, then HELO, MAIL FROM, RCPT TO and DATA accepted.
+void AnswerUntilData(RelayConnection& c);
 
 }  // namespace velmora::test

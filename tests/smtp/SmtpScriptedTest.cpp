@@ -210,11 +210,7 @@ TEST(SmtpScripted, RelayThatReadsSlowlyGetsTheWholeMessage) {
     // The relay takes its time before reading the message: the sender's buffer runs full and
     // sending has to wait for room, again and again, without losing a byte.
     ScriptedRelay relay({[](RelayConnection& c) {
-        c.Send("220 relay.test ready\r\n");
-        c.Answer("250 relay.test\r\n");
-        c.Answer("250 ok\r\n");
-        c.Answer("250 ok\r\n");
-        c.Answer("354 go ahead\r\n");
+        test::AnswerUntilData(c);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         c.AnswerData("250 queued\r\n");
         c.Answer("221 bye\r\n");
@@ -238,11 +234,7 @@ TEST(SmtpScripted, RelayThatReadsSlowlyGetsTheWholeMessage) {
 
 TEST(SmtpScripted, RelayThatStopsReadingCannotStretchTheBudget) {
     ScriptedRelay relay({[](RelayConnection& c) {
-        c.Send("220 relay.test ready\r\n");
-        c.Answer("250 relay.test\r\n");
-        c.Answer("250 ok\r\n");
-        c.Answer("250 ok\r\n");
-        c.Answer("354 go ahead\r\n");
+        test::AnswerUntilData(c);
         std::this_thread::sleep_for(std::chrono::seconds(4));  // reads nothing of the message
     }});
     auto mail = Mailer(relay.Port());
@@ -254,11 +246,7 @@ TEST(SmtpScripted, RelayThatStopsReadingCannotStretchTheBudget) {
 
 TEST(SmtpScripted, ConnectionDroppedDuringDataThenFreshConnection) {
     ScriptedRelay relay({[](RelayConnection& c) {
-                             c.Send("220 relay.test ready\r\n");
-                             c.Answer("250 relay.test\r\n");
-                             c.Answer("250 ok\r\n");
-                             c.Answer("250 ok\r\n");
-                             c.Answer("354 go ahead\r\n");
+                             test::AnswerUntilData(c);
                              c.ReadLine();
                              c.Close();
                          },
