@@ -88,8 +88,9 @@ bool ParseRateLimit(const std::string& text, TRateLimit& limit) {
 }
 
 long CountPost(const std::string& countsFile, const std::string& address, const TRateLimit& limit, long long now) {
-    // Made empty when missing; never truncated, so a file another process just wrote is kept.
-    if (!AppendToFile(countsFile, "")) throw EFCreateError("Cannot create \"" + countsFile + "\"");
+    // Made empty when missing; never truncated, so a file another process just wrote is kept. It
+    // lists visitors' addresses: readable by the web server's account and group only.
+    if (!AppendToFile(countsFile, "", 0640)) throw EFCreateError("Cannot create \"" + countsFile + "\"");
     TLockedFile file(countsFile);
     std::string old = file.ReadAll();
     std::vector<TWindow> windows = ReadWindows(old, now, limit.Seconds);

@@ -11,6 +11,11 @@ namespace velmora {
 
 namespace {
 
+// The log holds visitor addresses and form values: the web server's account and its group may
+// read it, nobody else (a site that wants others to read it changes the modes itself).
+constexpr unsigned kLogFolderMode = 0750;
+constexpr unsigned kLogFileMode = 0640;
+
 // The folder for the log: CGI_LOG_DIR (relative to the program's folder unless absolute), else
 // "Log" beside the program; either made when missing, else the program's own folder.
 std::string LogDirectory(const std::string& programDir) {
@@ -19,7 +24,7 @@ std::string LogDirectory(const std::string& programDir) {
         dir = programDir + "/Log";
     else if (!IsAbsolutePath(dir))
         dir = programDir + "/" + dir;
-    if (!PathExists(dir) && !CreateDir(dir)) return programDir;
+    if (!PathExists(dir) && !CreateDir(dir, kLogFolderMode)) return programDir;
     return dir;
 }
 
@@ -50,8 +55,8 @@ void WriteLog(const std::string& msg) noexcept {
                            IntToStr(RequestState().RequestId) + " : " + text + "\r\n";
         if (LogEcho()) LogEcho()(text);
         std::string dir = LogDirectory(programDir);
-        if (!AppendToFile(LogFileIn(program, dir), line) && dir != programDir)
-            AppendToFile(LogFileIn(program, programDir), line);
+        if (!AppendToFile(LogFileIn(program, dir), line, kLogFileMode) && dir != programDir)
+            AppendToFile(LogFileIn(program, programDir), line, kLogFileMode);
     } catch (...) {
         // The log is the last resort for reporting failures; losing a line is all that can go wrong.
     }

@@ -21,12 +21,13 @@ bool DirectoryExists(const std::string& path);
 // A regular file: not a folder, FIFO, socket or device, whose open or read could block or never end.
 bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
-bool CreateDir(const std::string& path);
+// mode: the permission bits asked for (the umask still applies).
+bool CreateDir(const std::string& path, unsigned mode = 0777);
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);  // replaces `to` atomically
 // Appends bytes with one write on a descriptor opened for appending, so lines of several
-// processes never interleave. False on any failure.
-bool AppendToFile(const std::string& path, const std::string& bytes);
+// processes never interleave. A missing file is made with mode (less the umask). False on any failure.
+bool AppendToFile(const std::string& path, const std::string& bytes, unsigned mode = 0666);
 
 // One entry of a directory search ("find first").
 struct TSearchRec {

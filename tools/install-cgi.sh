@@ -51,7 +51,8 @@ if [[ ! -e "$folder/VELMORA.ALL" ]]; then
   else cp "$root/tools/demo/VELMORA.ALL" "$folder/VELMORA.ALL"; fi
 fi
 if [[ -n "$user" ]]; then
-  mkdir -p "$folder/Log"
+  # The log holds visitor addresses and form values: the web server's account and group only.
+  install -d -m 0750 "$folder/Log"
   chown "$user" "$folder/VELMORA.INI" "$folder/Log"
 fi
 echo "velmora installed in $folder"

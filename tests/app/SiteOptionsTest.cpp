@@ -122,6 +122,12 @@ TEST_F(SiteOptions, RateLimitHoldsForConcurrentPosts) {
     EXPECT_EQ(limited, 15);
     EXPECT_EQ(site->Mails(5).size(), 5u);
     EXPECT_EQ(ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(), 5);  // refused posts are not counted
+    // Visitor addresses and form values are kept from other accounts on the machine.
+    namespace fs = std::filesystem;
+    const std::pair<std::string, fs::perms> privateFiles[] = {
+        {"VELMORA.RATE", fs::perms(0640)}, {"Log", fs::perms(0750)}, {"Log/velmora.Log", fs::perms(0640)}};
+    for (const auto& [name, mode] : privateFiles)
+        EXPECT_EQ(fs::status(site->CgiFile(name)).permissions(), mode) << name;
 }
 
 TEST_F(SiteOptions, UploadsArriveAsAttachmentsWithinTheirLimit) {
