@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "IpAddress.h"
 #include "LockedFile.h"
 #include "SysUtils.h"
 
@@ -24,6 +25,7 @@ struct TWindow {
     std::string Address;
     long long Start = 0;
     long Count = 0;
+    long long Seen = 0;  // the address's latest post, refused ones included
 };
 
 bool ParseWhole(const std::string& s, long min, long max, long& out) {
@@ -71,13 +73,40 @@ std::vector<TWindow> ReadWindows(std::string_view text, long long now, long seco
         if (address.empty() || !ToNumber(NextField(line, at), w.Start) || !ToNumber(NextField(line, at), w.Count) ||
             w.Count < 1)
             continue;
+        // Files written before the last-seen time was kept have three fields: seen at the start.
+        std::string_view seen = NextField(line, at);
+        if (seen.empty() || !ToNumber(seen, w.Seen)) w.Seen = w.Start;
         w.Address = std::string(address);
         if (w.Start + seconds > now && w.Start <= now) windows.push_back(std::move(w));
     }
     return windows;
 }
 
+void WriteWindows(TLockedFile& file, const std::vector<TWindow>& windows, const std::string& old) {
+    std::string text;
+    for (const TWindow& w : windows)
+        text += w.Address + " " + std::to_string(w.Start) + " " + std::to_string(w.Count) + " " + std::to_string(w.Seen) + "\n";
+    // Written in place, padded with blank lines to the old length: a counts file needs no trip to
+    // the disk (a crash costs a few counts), and replacing it with a synced copy would cost more
+    // than the rest of the post. Only when it would be mostly padding is it replaced by a short one.
+    if (file.Writable() && text.size() >= old.size() / 2) {
+        text.resize(std::max(text.size(), old.size()), '\n');
+        file.OverwriteAt(0, text);
+    } else {
+        file.Replace(text);
+    }
+}
+
 }  // namespace
+
+std::string RateLimitKey(const std::string& address, int ipv6Prefix) {
+    std::optional<TIpBytes> ip = ParseIpAddress(address);
+    if (!ip) return CleanAddress(address);
+    if (IsIpv4(*ip)) return FormatIpAddress(*ip);
+    // One subscriber usually holds a whole /64 (or more): counted address by address, rotating
+    // through it would evade the limit.
+    return FormatIpAddress(MaskIpAddress(*ip, ipv6Prefix)) + "/" + std::to_string(ipv6Prefix);
+}
 
 bool ParseRateLimit(const std::string& text, TRateLimit& limit) {
     std::string t = Trim(text);
@@ -94,29 +123,25 @@ long CountPost(const std::string& countsFile, const std::string& address, const 
     TLockedFile file(countsFile);
     std::string old = file.ReadAll();
     std::vector<TWindow> windows = ReadWindows(old, now, limit.Seconds);
-    std::string who = CleanAddress(address);
+    std::string who = RateLimitKey(address, limit.Ipv6Prefix);
     auto mine = std::find_if(windows.begin(), windows.end(), [&](const TWindow& w) { return w.Address == who; });
-    if (mine != windows.end() && mine->Count >= limit.Posts) return std::max<long long>(1, mine->Start + limit.Seconds - now);
+    if (mine != windows.end() && mine->Count >= limit.Posts) {
+        mine->Seen = now;
+        WriteWindows(file, windows, old);
+        return std::max<long long>(1, mine->Start + limit.Seconds - now);
+    }
     if (mine != windows.end()) {
         ++mine->Count;
+        mine->Seen = now;
     } else {
-        if (windows.size() >= kMaxAddresses) {
-            std::sort(windows.begin(), windows.end(), [](const TWindow& a, const TWindow& b) { return a.Start > b.Start; });
-            windows.resize(kMaxAddresses - 1);
-        }
-        windows.push_back({who, now, 1});
+        // Full: the address seen longest ago makes room, so a busy visitor keeps its count while
+        // a flood of new addresses passes through.
+        if (windows.size() >= kMaxAddresses)
+            windows.erase(std::min_element(windows.begin(), windows.end(),
+                                           [](const TWindow& a, const TWindow& b) { return a.Seen < b.Seen; }));
+        windows.push_back({who, now, 1, now});
     }
-    std::string text;
-    for (const TWindow& w : windows) text += w.Address + " " + std::to_string(w.Start) + " " + std::to_string(w.Count) + "\n";
-    // Written in place, padded with blank lines to the old length: a counts file needs no trip to
-    // the disk (a crash costs a few counts), and replacing it with a synced copy would cost more
-    // than the rest of the post. Only when it would be mostly padding is it replaced by a short one.
-    if (file.Writable() && text.size() >= old.size() / 2) {
-        text.resize(std::max(text.size(), old.size()), '\n');
-        file.OverwriteAt(0, text);
-    } else {
-        file.Replace(text);
-    }
+    WriteWindows(file, windows, old);
     return 0;
 }
 

@@ -33,6 +33,8 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "cors_origins", .Kind = TConfKind::Text, .Default = ""},
         // N/SECONDS: at most N posts per client address in that window; empty: no limit.
         {.Name = "rate_limit", .Kind = TConfKind::Text, .Default = ""},
+        // IPv6 clients count by network: a visitor holds a whole /64 and could rotate through it.
+        {.Name = "rate_limit_ipv6_prefix", .Kind = TConfKind::Number, .Default = "64", .Min = 1, .Max = 128},
         // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.
         {.Name = "attach_uploads", .Kind = TConfKind::Flag, .Default = "no"},
         {.Name = "max_upload_bytes", .Kind = TConfKind::Number, .Default = "10485760", .Min = 1, .Max = 1073741824},

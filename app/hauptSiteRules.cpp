@@ -89,6 +89,7 @@ bool THauptmenue::WithinRateLimit(const TSiteConfig& site) {
         WriteLog("VELMORA.CONF: rate_limit \"" + ForLog(text, 80) + "\" ignored: write N/SECONDS");
         return true;
     }
+    limit.Ipv6Prefix = static_cast<int>(site.Number("rate_limit_ipv6_prefix"));
     std::string address = HTTP->GetRemoteAddr();
     long wait = 0;
     try {

@@ -1,12 +1,13 @@
 // Fuzz target for the text a hostile client hands the site options: whatever the bytes, a JSON
-// string stays one valid JSON string, a Reply-To is one harmless address or nothing, and an
-// encoded subject is printable ASCII.
+// string stays one valid JSON string, a Reply-To is one harmless address or nothing, an encoded
+// subject is printable ASCII, and a client address one blank-free field of the rate counts.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "JsonText.h"
 #include "MailHeaders.h"
+#include "RateLimit.h"
 
 using namespace velmora;
 
@@ -49,6 +50,15 @@ void CheckHeaders(const std::string& in) {
     }
 }
 
+// A client address becomes one field of the counts file's line: no blank, no control byte.
+void CheckRateKey(const std::string& in) {
+    for (int prefix : {1, 64, 128}) {
+        std::string key = RateLimitKey(in, prefix);
+        Check(!key.empty() && key.size() <= 64 + 4);
+        for (char c : key) Check(static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7F);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,5 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckJson(in);
     CheckHeaders(in);
     AcceptPrefersJson(in);
+    CheckRateKey(in);
     return 0;
 }

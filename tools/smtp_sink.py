@@ -6,7 +6,8 @@
 Listens on 127.0.0.1 (port N, or a free one) until SIGTERM or SIGINT. Writes DIR/port once
 listening; message N as DIR/N.eml plus DIR/N.json (envelope sender, recipients, HELO name,
 whether it came over TLS, the login). The .eml exists, complete, before the client sees "250".
---print      also write each message to standard output, its body decoded, as it arrives
+--print      also write each message to standard output as it arrives, each text part decoded
+             by its declared character set
 --refuse A   answer RCPT TO:<A> with 550, as a relay that knows no such mailbox does
 --cert C --key K   offer STARTTLS with this certificate, and require it before MAIL
 --implicit         with --cert: TLS from the first byte instead (as on port 465)
@@ -23,18 +24,40 @@ import logging
 import os
 import signal
 import ssl
+import sys
 import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult
 
 
+def part_text(part):
+    """One text part's payload as text, decoded by the character set it declares (latin-1 when
+    that set is unknown, so every byte still shows as one character)."""
+    payload = part.get_payload(decode=True) or b""
+    charset = part.get_content_charset() or "us-ascii"
+    try:
+        return payload.decode(charset, errors="replace")
+    except LookupError:
+        return payload.decode("latin-1")
+
+
 def readable(content):
-    """The header as received and the body decoded from its transfer encoding, for a terminal."""
-    head, _, body = content.partition(b"\r\n\r\n")
+    """The header as received and each part decoded, text by its declared character set, for a
+    terminal; other parts are named, not printed."""
+    head = content.partition(b"\r\n\r\n")[0].decode("latin-1")
     message = email.message_from_bytes(content)
-    if not message.is_multipart():
-        body = message.get_payload(decode=True) or b""
-    return (head + b"\r\n\r\n" + body).decode("latin-1").replace("\r\n", "\n").rstrip("\n")
+    lines = [head, ""]
+    for part in message.walk():
+        if part.is_multipart():
+            continue
+        if part is not message:
+            lines.append(f"--- part {part.get_content_type()}" +
+                         (f" {part.get_filename()!r}" if part.get_filename() else ""))
+        if part.get_content_maintype() == "text" and not part.get_filename():
+            lines.append(part_text(part))
+        else:
+            lines.append(f"[{len(part.get_payload(decode=True) or b'')} bytes]")
+    return "\n".join(lines).replace("\r\n", "\n").rstrip("\n")
 
 
 class Sink:
@@ -128,4 +151,6 @@ parser.add_argument("--implicit", action="store_true")
 parser.add_argument("--login")
 parser.add_argument("--login-without-tls", action="store_true")
 parser.add_argument("--no-auth-plain", action="store_true")
+# A terminal that cannot show a character gets a replacement mark, never a dead relay.
+sys.stdout.reconfigure(errors="replace")
 asyncio.run(main(parser.parse_args()))

@@ -8,6 +8,7 @@
 
 #include "ChildProcess.h"
 #include "SettingsFile.h"
+#include "TempDir.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -192,4 +193,30 @@ TEST_F(SiteOptions, BrowserScriptOfAListedOriginPostsAndReadsTheAnswer) {
     dom = runBrowser();
     EXPECT_NE(dom.find("refused TypeError"), std::string::npos) << dom;
     EXPECT_EQ(site->Mails().size(), 1u);  // the browser never sent the post
+}
+
+// The demo's relay prints what it receives on the terminal: each text part as the visitor typed
+// it, decoded by the character set the mail declares, plain and beside an attachment.
+TEST_F(SiteOptions, DemoRelayPrintsTextPartsInTheirCharacterSet) {
+    TempDir relayDir;
+    TBackground relay({"/usr/bin/python3", VELMORA_SOURCE_DIR "/tools/smtp_sink.py", relayDir.Path(), "--print"},
+                      relayDir / "printed.txt");
+    for (int i = 0; i < 300 && !std::filesystem::exists(relayDir / "port"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(std::filesystem::exists(relayDir / "port")) << ReadWholeFile(relayDir / "printed.txt");
+    WriteSettingsFile(site->CgiFile("VELMORA.INI"), SiteMailSettings(std::stoi(ReadWholeFile(relayDir / "port"))));
+    Conf("mail_charset = utf-8\nattach_uploads = yes\n");
+    EXPECT_NE(site->Post("City=K%C3%B6ln").Body.find(ThankYou), std::string::npos);
+    WriteWholeFile(site->Dir() + "/note.txt", "attached");
+    EXPECT_NE(site->PostMultipart({"Street=Stra\xC3\x9F" "e", "doc=@" + site->Dir() + "/note.txt"}).Body.find(ThankYou),
+              std::string::npos);
+    std::string printed;
+    for (int i = 0; i < 250 && printed.find("end of mail 2") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        printed = ReadWholeFile(relayDir / "printed.txt");
+    }
+    EXPECT_NE(printed.find("City:K\xC3\xB6ln\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Street:Stra\xC3\x9F" "e\n"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find("\xC3\x83"), std::string::npos) << printed;  // no UTF-8 bytes shown as Latin-1
+    EXPECT_EQ(printed.find("attached"), std::string::npos) << printed;   // an attachment is named, not printed
 }
