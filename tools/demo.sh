@@ -59,14 +59,17 @@ rate_limit = 20/600
 attach_uploads = yes
 max_upload_bytes = 5242880
 EOF
+# Only the program's own address reaches its folder: the settings, log and rate counts beside it
+# are never served (the alias matches by prefix, hence the refusal of longer addresses).
 cat > "$demo/lighttpd.conf" <<EOF
 server.document-root = "$demo/www"
 server.bind = "127.0.0.1"
 server.port = $web_port
 server.errorlog = "$demo/lighttpd-error.log"
-server.modules = ( "mod_alias", "mod_cgi" )
-alias.url = ( "/cgi-bin/" => "$demo/cgi-bin/" )
-\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ( "" => "" ) }
+server.modules = ( "mod_alias", "mod_cgi", "mod_access" )
+alias.url = ( "/cgi-bin/velmora" => "$demo/cgi-bin/velmora" )
+\$HTTP["url"] == "/cgi-bin/velmora" { cgi.assign = ( "" => "" ) }
+\$HTTP["url"] =~ "^/cgi-bin/velmora." { url.access-deny = ( "" ) }
 mimetype.assign = ( ".html" => "text/html", ".htm" => "text/html" )
 index-file.names = ( "contact.html" )
 EOF

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "ModIsapi.h"
 #include "SettingsFile.h"
 #include "SiteSettings.h"
 #include "VelmoraSite.h"
@@ -15,26 +16,6 @@ using namespace velmora::test;
 
 namespace {
 
-
-// The module, built once per build folder. A machine that cannot fetch or build it fails the
-// tests: they must never pass without having run under the real module.
-std::string ModIsapi() {
-    static std::string path;
-    static std::string failure;
-    if (path.empty() && failure.empty()) {
-        TChildRun run;
-        run.Args = {"/bin/sh", VELMORA_SOURCE_DIR "/tools/build-mod-isapi.sh", VELMORA_BINARY_DIR "/mod_isapi"};
-        run.Env = InheritedEnvironment();
-        run.TimeoutMs = 300000;
-        TChildResult r = RunChild(run);
-        std::string out = r.Out;
-        while (!out.empty() && out.back() == '\n') out.pop_back();
-        if (r.ExitCode == 0) path = out.substr(out.rfind('\n') + 1);
-        else failure = "tools/build-mod-isapi.sh failed: " + r.Out;
-    }
-    if (path.empty()) throw std::runtime_error(failure);
-    return path;
-}
 
 class ApacheIsapi : public ::testing::Test {
 protected:

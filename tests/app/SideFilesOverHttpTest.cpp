@@ -1,0 +1,180 @@
+// Each web-server set-up the README documents, configured as written there and run for real: the
+// form is served, while velmora's side files, log, request files and kept mail are never handed
+// out, however the address is spelled.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "SettingsFile.h"
+#include "SiteSettings.h"
+#include "TempDir.h"
+#include "VelmoraSite.h"
+#ifdef WITH_APACHE_ISAPI
+#include "ModIsapi.h"
+#endif
+
+using namespace velmora;
+using namespace velmora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kMarker = "SIDE-FILE-MARKER";
+
+// What lies in the program's folder on a site in use, each holding the marker (the log, request
+// files and uploads also beside the program: where they go when their folder cannot be made).
+// The settings file is a real one (the post must be served); its free field carries the marker.
+const char* const kSideFiles[] = {
+    "VELMORA.INI", "VELMORA.ALL", "VELMORA.TOP", "VELMORA.BOT", "VELMORA.CONF", "VELMORA.RATE",
+    "Log/velmora.Log", "velmora.Log", "Temp/velmora_C_1234_REQ", "Temp/velmora_C_1234_OUT", "velmora_C_1234_REQ",
+    "Outbox/1700000000-ab12.1.1700000060.mail", "Outbox/undeliverable/1700000000-cd34.6.0.mail", "4711upload.tmp"};
+
+enum class TRun { Cgi, Isapi, FastCgiSocket, FastCgiPort, SpawnedByServer };
+
+struct TSetup {
+    const char* Name;
+    TServerKind Server;
+    TRun Run;
+    const char* ProgramUrl;
+    const char* Folder;  // the program's folder in the README (stands for the test's own)
+    std::string Config;  // the README's lines
+};
+
+// The README's configurations, line for line; the program folder, socket, port and module stand
+// for the test's own.
+const TSetup kSetups[] = {
+    {"LighttpdCgi", TServerKind::Lighttpd, TRun::Cgi, "/forms/velmora", "/usr/lib/velmora",
+     "server.modules += ( \"mod_alias\", \"mod_cgi\", \"mod_access\" )\n"
+     "alias.url += ( \"/forms/velmora\" => \"/usr/lib/velmora/velmora\" )\n"
+     "$HTTP[\"url\"] == \"/forms/velmora\" { cgi.assign = ( \"\" => \"\" ) }\n"
+     "$HTTP[\"url\"] =~ \"^/forms/velmora.\" { url.access-deny = ( \"\" ) }\n"},
+    {"ApacheCgi", TServerKind::Apache, TRun::Cgi, "/forms/velmora", "/usr/lib/velmora",
+     "ScriptAlias /forms/velmora /usr/lib/velmora/velmora\n"
+     "<Directory /usr/lib/velmora>\n"
+     "    Require all denied\n"
+     "    <Files \"velmora\">\n"
+     "        Require all granted\n"
+     "    </Files>\n"
+     "</Directory>\n"},
+#ifdef WITH_APACHE_ISAPI
+    {"ApacheIsapi", TServerKind::Apache, TRun::Isapi, "/forms/velmora.isa", "/srv/velmora",
+     "LoadModule isapi_module /path/to/mod_isapi.so\n"
+     "Alias /forms/velmora.isa /srv/velmora/velmora.isa\n"
+     "<Directory /srv/velmora>\n"
+     "    Options +ExecCGI\n"
+     "    AddHandler isapi-handler .isa\n"
+     "    Require all denied\n"
+     "    <Files \"velmora.isa\">\n"
+     "        Require all granted\n"
+     "    </Files>\n"
+     "</Directory>\n"},
+#endif
+    {"NginxFastCgi", TServerKind::Nginx, TRun::FastCgiSocket, "/cgi-bin/velmora", "/usr/lib/velmora",
+     "location = /cgi-bin/velmora {\n"
+     "    include /etc/nginx/fastcgi_params;\n"
+     "    fastcgi_pass unix:/run/velmora/velmora.sock;\n"
+     "}\n"},
+    {"LighttpdFastCgi", TServerKind::Lighttpd, TRun::SpawnedByServer, "/cgi-bin/velmora", "/usr/lib/velmora",
+     "server.modules += ( \"mod_fastcgi\", \"mod_access\" )\n"
+     "$HTTP[\"url\"] =~ \"^/cgi-bin/velmora.\" { url.access-deny = ( \"\" ) }\n"
+     "fastcgi.server = ( \"/cgi-bin/velmora\" => (( \"socket\" => \"/run/lighttpd/velmora.sock\",\n"
+     "    \"bin-path\" => \"/usr/lib/velmora/velmora --threads=8\", \"max-procs\" => 1, \"check-local\" => \"disable\" )) )\n"},
+    {"ApacheFastCgi", TServerKind::Apache, TRun::FastCgiPort, "/cgi-bin/velmora", "/usr/lib/velmora",
+     "ProxyPass \"/cgi-bin/velmora\" \"fcgi://127.0.0.1:9010/\"\n"},
+};
+
+void PrintTo(const TSetup& setup, std::ostream* out) { *out << setup.Name; }
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t p = 0; (p = text.find(from, p)) != std::string::npos; p += to.size()) text.replace(p, from.size(), to);
+}
+
+// The addresses that would name a side file under the folder the program's address lies in,
+// as a hostile client spells them: plain, with "." and ".." parts, doubled slashes, escaped
+// letters, and at the server's root.
+std::vector<std::string> Probes(const std::string& programUrl, const std::string& name) {
+    const std::string base = programUrl.substr(0, programUrl.rfind('/') + 1);
+    const std::string program = programUrl.substr(base.size());
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(name[0]));
+    const std::string escaped = hex + name.substr(1);
+    return {base + name, base + "./" + name, base + "/" + name, base + program + "/../" + name, base + escaped, "/" + name};
+}
+
+class SideFilesOverHttp : public ::testing::TestWithParam<TSetup> {
+protected:
+    // The program folder, outside the web server's folders, reachable by its worker user.
+    void LayOut(const std::string& program, const std::string& as) {
+        ::chmod(home.Path().c_str(), 0755);
+        folder = home / "velmora";
+        for (const char* sub : {"Log", "Temp", "Outbox/undeliverable"}) fs::create_directories(folder + "/" + sub);
+        fs::copy_file(program, folder + "/" + as);
+        TMailSettings s = SiteMailSettings(sink.Port());
+        s.Set(TMailField::mailat, kMarker);
+        WriteSettingsFile(folder + "/VELMORA.INI", s);
+        for (const char* name : kSideFiles)
+            if (std::string(name) != "VELMORA.INI") WriteWholeFile(folder + "/" + name, kMarker + " " + name + "\n");
+        // Written by the worker user under Apache (settings counter, log).
+        for (const auto& e : fs::recursive_directory_iterator(folder)) fs::permissions(e.path(), fs::perms::all);
+        fs::permissions(folder, fs::perms::all);
+    }
+
+    TempDir home;
+    SmtpSink sink;
+    std::string folder;
+};
+
+TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
+    const TSetup& setup = GetParam();
+    const bool isapi = setup.Run == TRun::Isapi;
+    LayOut(isapi ? VELMORA_LIBRARY : VELMORA_PROGRAM, fs::path(setup.ProgramUrl).filename());
+    std::string config = setup.Config;
+    Replace(config, setup.Folder, folder);
+    const std::string socket = home / "velmora.sock";
+    const std::string port = std::to_string(FreeLoopbackPort());
+    Replace(config, "/run/velmora/velmora.sock", socket);
+    Replace(config, "/run/lighttpd/velmora.sock", socket);
+    Replace(config, "127.0.0.1:9010", "127.0.0.1:" + port);
+    const std::string mods = "/usr/lib/apache2/modules/";
+    if (setup.Run == TRun::FastCgiPort)
+        config = "LoadModule proxy_module " + mods + "mod_proxy.so\nLoadModule proxy_fcgi_module " + mods + "mod_proxy_fcgi.so\n" + config;
+#ifdef WITH_APACHE_ISAPI
+    if (isapi) {
+        Replace(config, "/path/to/mod_isapi.so", ModIsapi());
+        config = "LoadModule mime_module " + mods + "mod_mime.so\nTypesConfig /dev/null\n" + config;
+    }
+#endif
+    // The server's usual mapping of /cgi-bin/ to its own CGI folder stays in place beside these.
+    std::string why;
+    std::unique_ptr<TWebServer> web = TWebServer::Start(setup.Server, VELMORA_PROGRAM, why, config);
+    ASSERT_NE(web, nullptr) << why;
+    std::unique_ptr<TBackground> fastcgi;
+    if (setup.Run == TRun::FastCgiSocket || setup.Run == TRun::FastCgiPort) {
+        const std::string address = setup.Run == TRun::FastCgiSocket ? socket : "127.0.0.1:" + port;
+        fastcgi = std::make_unique<TBackground>(std::vector<std::string>{folder + "/velmora", "--fastcgi=" + address},
+                                                web->OutputLog());
+        ASSERT_TRUE(WaitForListener(address)) << ReadWholeFile(web->OutputLog());
+    }
+
+    // The set-up works: the post is mailed with the top lines of the folder laid out above.
+    std::string answer = Curl({"--data-binary", "Name=Ann", web->BaseUrl() + setup.ProgramUrl});
+    EXPECT_NE(answer.find(ThankYou), std::string::npos) << answer << ReadWholeFile(web->ErrorLog());
+    ASSERT_EQ(sink.MessageCount(), 1) << answer;
+    EXPECT_NE(ReadWholeFile(sink.Message(1)).find(kMarker + " VELMORA.TOP"), std::string::npos);
+
+    for (const char* name : kSideFiles)
+        for (const std::string& url : Probes(setup.ProgramUrl, name)) {
+            std::string got = Curl({"--path-as-is", web->BaseUrl() + url});
+            int status = std::atoi(got.substr(got.find(' ') + 1, 3).c_str());
+            EXPECT_TRUE(status == 403 || status == 404) << url << "\n" << got.substr(0, 600);
+            EXPECT_EQ(got.find(kMarker), std::string::npos) << url << "\n" << got.substr(0, 600);
+        }
+    if (fastcgi) fastcgi->Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadmeSetUps, SideFilesOverHttp, ::testing::ValuesIn(kSetups),
+                         [](const ::testing::TestParamInfo<TSetup>& info) { return std::string(info.param.Name); });
+
+}  // namespace
