@@ -92,15 +92,16 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 }
 
 // The addresses that would name a side file under the folder the program's address lies in,
-// as a hostile client spells them: plain, with "." and ".." parts, doubled slashes, escaped
-// letters, and at the server's root.
+// as a hostile client spells them: plain, with "." and ".." parts, doubled or escaped slashes,
+// escaped letters, and at the server's root.
 std::vector<std::string> Probes(const std::string& programUrl, const std::string& name) {
     const std::string base = programUrl.substr(0, programUrl.rfind('/') + 1);
     const std::string program = programUrl.substr(base.size());
     char hex[4];
     std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(name[0]));
     const std::string escaped = hex + name.substr(1);
-    return {base + name, base + "./" + name, base + "/" + name, base + program + "/../" + name, base + escaped, "/" + name};
+    return {base + name, base + "./" + name, base + "/" + name, base + program + "/../" + name,
+            base + program + "%2F..%2F" + name, base + escaped, "/" + name};
 }
 
 class SideFilesOverHttp : public ::testing::TestWithParam<TSetup> {
@@ -128,6 +129,11 @@ protected:
 
 TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
     const TSetup& setup = GetParam();
+    // What runs here is what the README tells a site to write.
+    const std::string readme = ReadWholeFile(VELMORA_SOURCE_DIR "/README.md");
+    for (size_t pos = 0, end; (end = setup.Config.find('\n', pos)) != std::string::npos; pos = end + 1)
+        EXPECT_NE(readme.find("\n    " + setup.Config.substr(pos, end - pos) + "\n"), std::string::npos)
+            << "not in the README: " << setup.Config.substr(pos, end - pos);
     const bool isapi = setup.Run == TRun::Isapi;
     LayOut(isapi ? VELMORA_LIBRARY : VELMORA_PROGRAM, fs::path(setup.ProgramUrl).filename());
     std::string config = setup.Config;
