@@ -178,6 +178,8 @@ TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
             EXPECT_EQ(got.find(kMarker), std::string::npos) << url << "\n" << got.substr(0, 600);
         }
     if (fastcgi) fastcgi->Stop();
+    const std::string errors = ReadWholeFile(web->OutputLog()) + ReadWholeFile(web->ErrorLog());
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadmeSetUps, SideFilesOverHttp, ::testing::ValuesIn(kSetups),
