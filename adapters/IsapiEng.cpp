@@ -116,7 +116,7 @@ std::string TISAPIEngine::ReadRequestData() {
     const bool multipart = Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;");
     // The limit bounds the whole body, as under CGI: the program answers a longer one 413.
     const bool tooLong = st.RequestContentLength > ReadLimit();
-    if (tooLong && AutoReadInput) WriteLog("Content length exceeds AutoReadLimit");
+    if (tooLong && AutoReadInput) NoteBodyOverLimit();
     if (AutoReadInput && !tooLong && st.RequestContentLength > 0) {
         // The preloaded bytes first, then the rest from the server, all through ReadClient.
         data = ReadAnnouncedBody(static_cast<int>(st.RequestContentLength));

@@ -14,7 +14,7 @@ std::string THttpEngine::ReadBodyOrQuery() {
     const int length = lengthText.empty() ? 0 : StrToInt(lengthText);
     if (length <= 0) return GetQueryString();
     if (length > ReadLimit()) {
-        WriteLog("Content length exceeds AutoReadLimit");
+        NoteBodyOverLimit();
         return std::string();
     }
     if (!AutoReadInput) return std::string();
@@ -33,6 +33,11 @@ std::string THttpEngine::ReadAnnouncedBody(int length) {
         throw EBodyEndedShort("Request body ended after " + std::to_string(rs.BodyBytesCounted) + " of " +
                               std::to_string(length) + " announced bytes: request refused, nothing run");
     return data;
+}
+
+void THttpEngine::NoteBodyOverLimit() {
+    WriteLog("Content length exceeds AutoReadLimit");
+    RequestState().BodyOverLimit = true;
 }
 
 int THttpEngine::ReadCounted(void* buffer, int count) {

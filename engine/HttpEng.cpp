@@ -133,6 +133,7 @@ void THttpEngine::HandleRequest() {
             st.Status.clear();
             st.ContentType.clear();
             st.ExtraHeaders.clear();
+            st.BodyOverLimit = false;
             if (IsActive()) CreateSessionObjects();
             ExecRequest();
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);

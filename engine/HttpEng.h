@@ -57,6 +57,7 @@ struct TRequestState {
     std::string ContentType;                    // of the answer; empty: the engine's AutoContentType
     std::vector<std::pair<std::string, std::string>> ExtraHeaders;  // sent with the automatic header
     long long BodyBytesCounted = 0;             // body bytes ReadCounted has handed out
+    bool BodyOverLimit = false;                 // the engine left a body above its read limit unread
 };
 TRequestState& RequestState() noexcept;
 
@@ -162,6 +163,13 @@ protected:
     // ReadMultipartData, else as text up to its first zero byte). Raises EBodyEndedShort when
     // fewer bytes arrive than announced.
     std::string ReadAnnouncedBody(int length);
+    // Logs and marks (TRequestState::BodyOverLimit) a body this engine leaves unread because it is
+    // larger than the read limit, so that the program can refuse the request instead of thanking.
+    void NoteBodyOverLimit();
+
+    // A "Status" header line with the answer's status, when it has one other than 200: how a
+    // server that writes its own status line learns another.
+    void WriteStatusHeader();
 
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
     // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
