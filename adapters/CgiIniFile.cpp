@@ -116,6 +116,13 @@ bool TCGIIniFile::FindValue(const std::string& section, const std::string& key, 
     return true;
 }
 
+std::vector<std::pair<std::string, std::string>> TCGIIniFile::SectionEntries(const std::string& section) const {
+    const int s = IndexOfSection(ProfileName(section));
+    if (s < 0) return {};
+    const TKeys& keys = FSectionKeys[static_cast<size_t>(s)];
+    return {keys.begin(), keys.end()};
+}
+
 std::string TCGIIniFile::ReadString(const std::string& section, const std::string& key,
                                     const std::string& def) const {
     std::string value = def;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Streams.h"
@@ -44,6 +45,8 @@ public:
     // The field names of the sections whose names begin with "FORM", in file order of the
     // sections and key order within each, every NAME_1, NAME_2, ... repeat left out.
     std::unique_ptr<TStringList> ProfileFieldNames() const;
+    // The keys (upper-cased) and values of a section in key order; none when it does not exist.
+    std::vector<std::pair<std::string, std::string>> SectionEntries(const std::string& section) const;
 
     // Section names in file order, upper-cased.
     const std::vector<std::string>& Sections() const noexcept { return FSections; }

@@ -72,7 +72,7 @@ public:
     void Write(const std::string& s) override;
     void WriteBuffer(const void* buffer, int count) override;
     int ReadClient(void* buffer, int count) override;
-    void WriteHeader(const std::string& name, const std::string& value) override;
+    void WriteStatusLine() override;
     std::string GetVariable(const std::string& name) override;
     std::string GetFormField(const std::string& name, const std::string& def) override;
     std::unique_ptr<TStringList> GetFormFieldNames() override;

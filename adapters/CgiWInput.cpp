@@ -20,6 +20,30 @@ std::string ProfileVariableKey(const std::string& name) {
     return key == "SCRIPT NAME" ? "EXECUTABLE PATH" : key;
 }
 
+// The Accept header as the server split it into the [Accept] section, one media range a key: a
+// value of "Yes" stands for no parameters, any other value is the range's parameters ("q=0.5").
+std::string AcceptFromSection(const TCGIIniFile& profile) {
+    std::string accept;
+    for (const auto& [range, parameters] : profile.SectionEntries("ACCEPT")) {
+        if (!accept.empty()) accept += ", ";
+        accept += UpperCase(parameters) == "YES" || parameters.empty() ? range : range + ";" + parameters;
+    }
+    return accept;
+}
+
+// A request header asked for by its CGI name (key "HTTP ORIGIN"): the server keeps such headers
+// under their own names in [Extra Headers] ("ORIGIN", "ACCEPT-LANGUAGE"), and Accept in a
+// section of its own. Without this, a program asking for HTTP_ORIGIN or HTTP_ACCEPT would see
+// none here, though it does under every other engine.
+std::string HeaderVariable(const TCGIIniFile& profile, const std::string& key) {
+    if (key.rfind("HTTP ", 0) != 0) return std::string();
+    std::string header = key.substr(5);
+    std::replace(header.begin(), header.end(), ' ', '-');
+    std::string value;
+    if (profile.FindValue("EXTRA HEADERS", header, value)) return value;
+    return header == "ACCEPT" ? AcceptFromSection(profile) : std::string();
+}
+
 }  // namespace
 
 std::string TCGIWinEngine::GetVariable(const std::string& name) {
@@ -29,7 +53,7 @@ std::string TCGIWinEngine::GetVariable(const std::string& name) {
     std::string value;
     for (const char* section : kVariableSections)
         if (profile->FindValue(section, key, value)) return value;
-    return std::string();
+    return HeaderVariable(*profile, key);
 }
 
 std::string TCGIWinEngine::GetHttpCookie() {
@@ -56,11 +80,17 @@ std::unique_ptr<TStringList> TCGIWinEngine::GetFormFieldNames() {
     return ParseFormFieldNames(GetQueryString());
 }
 
-// The body is read only for a multipart post; every other body arrives decoded in the profile.
+// The body is read only for a multipart post; every other body arrives decoded in the profile, so
+// the read limit bounds the content file alone: the profile's fields are served whatever the
+// post's length.
 void TCGIWinEngine::ReadContentFile(TCGIWinRequestState& st) {
     const std::string contentFile = GetVariable("Content File");
     if (contentFile.empty() || !Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;"))
         return;
+    if (GetContentLength() > ReadLimit()) {
+        NoteBodyOverLimit();
+        return;
+    }
     const std::string path = AddSystemDrive(contentFile);
     RequireRegularFile(path);
     st.ContentFile = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone);

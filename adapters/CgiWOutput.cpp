@@ -34,11 +34,8 @@ void TCGIWinEngine::WriteBuffer(const void* buffer, int count) {
     for (int done = 0; done < count; done += kPiece) SendDirect(p + done, std::min(kPiece, count - done));
 }
 
-// Never a status line: the server writes its own in front of the output file's headers.
-void TCGIWinEngine::WriteHeader(const std::string& name, const std::string& value) {
-    const std::string line = name + ":" + value + "\r\n";
-    THttpEngine::Write(line);
-    SendDirect(line.data(), static_cast<long>(line.size()));
-}
+// The server writes the status line in front of the output file's headers; an answer other than
+// 200 (405, 413, 429, 204, ...) tells it the status in a "Status" header line, as under CGI.
+void TCGIWinEngine::WriteStatusLine() { WriteStatusHeader(); }
 
 }  // namespace velmora

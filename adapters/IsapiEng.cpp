@@ -2,6 +2,7 @@
 // (preloaded bytes, the rest of the body, the query), the server's variables and the form fields.
 #include "IsapiEng.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -92,31 +93,36 @@ void TISAPIEngine::EndRequest() {
     ReleaseHeldHeader();
 }
 
+// The body's length as the client announced it. A server that could not preload the body (Apache's
+// module, when the client waits for "100 Continue" before sending it) reports a total of 0 (or
+// only what it preloaded), though the body is still to come: CONTENT_LENGTH then tells.
+long long TISAPIEngine::AnnouncedLength() {
+    EXTENSION_CONTROL_BLOCK* ecb = ISAPIRequestState().CurrentECB;
+    long long total = ecb ? ecb->cbTotalBytes : 0;
+    int announced = 0;
+    if (TryStrToInt(GetVariable("CONTENT_LENGTH"), announced) && announced > total) total = announced;
+    return total;
+}
+
 std::string TISAPIEngine::ReadRequestData() {
     TISAPIRequestState& st = ISAPIRequestState();
     EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB;
     std::string data;
     st.PreloadPos = 0;
-    st.RequestContentLength = ecb ? ecb->cbTotalBytes : 0;
-    st.BytesToRead = ecb && ecb->cbTotalBytes > ecb->cbAvailable ? ecb->cbTotalBytes - ecb->cbAvailable : 0;
+    st.RequestContentLength = AnnouncedLength();
+    const long long preloaded = ecb && ecb->lpbData ? ecb->cbAvailable : 0;
+    st.BytesToRead = std::max(0LL, st.RequestContentLength - preloaded);
     if (!ecb) return data;
-    if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;")) {
-        if (AutoReadInput && st.BytesToRead > ReadLimit()) WriteLog("Content length exceeds AutoReadLimit");
-        else if (AutoReadInput) ReadMultipartData(data);
-    } else {
-        if (ecb->lpbData)
-            data.assign(reinterpret_cast<const char*>(ecb->lpbData), strnlen(reinterpret_cast<const char*>(ecb->lpbData), ecb->cbAvailable));
-        if (st.BytesToRead > AutoReadLimit) {
-            WriteLog("Content length exceeds AutoReadLimit");
-            return data;
-        }
-        if (st.BytesToRead > 0 && AutoReadInput) {
-            // Past the preloaded bytes: ReadClient hands out only what the server still holds.
-            st.PreloadPos = ecb->cbAvailable;
-            std::string rest(static_cast<size_t>(st.BytesToRead), '\0');
-            int got = ReadClient(rest.data(), static_cast<int>(rest.size()));
-            if (got > 0) data.append(rest.data(), strnlen(rest.data(), static_cast<size_t>(got)));
-        }
+    const bool multipart = Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;");
+    // The limit bounds the whole body, as under CGI: the program answers a longer one 413.
+    const bool tooLong = st.RequestContentLength > ReadLimit();
+    if (tooLong && AutoReadInput) NoteBodyOverLimit();
+    if (AutoReadInput && !tooLong && st.RequestContentLength > 0) {
+        // The preloaded bytes first, then the rest from the server, all through ReadClient.
+        data = ReadAnnouncedBody(static_cast<int>(st.RequestContentLength));
+    } else if (!multipart && preloaded > 0) {
+        data.assign(reinterpret_cast<const char*>(ecb->lpbData), strnlen(reinterpret_cast<const char*>(ecb->lpbData), static_cast<size_t>(preloaded)));
+        if (tooLong) return data;  // a plain form runs on what was preloaded, without the query
     }
     std::string query = GetQueryString();
     if (!query.empty()) data = data.empty() ? query : data + "&" + query;
@@ -129,7 +135,7 @@ int TISAPIEngine::ReadClient(void* buffer, int count) {
     if (count <= 0 || !ecb) return 0;
     char* out = static_cast<char*>(buffer);
     int delivered = 0;
-    while (st.PreloadPos < ecb->cbAvailable && delivered < count) out[delivered++] = static_cast<char>(ecb->lpbData[st.PreloadPos++]);
+    while (ecb->lpbData && st.PreloadPos < ecb->cbAvailable && delivered < count) out[delivered++] = static_cast<char>(ecb->lpbData[st.PreloadPos++]);
     while (delivered < count) {
         DWORD size = std::min<DWORD>(kReadPiece, static_cast<DWORD>(count - delivered));
         if (!ecb->ReadClient(ecb->ConnID, out + delivered, &size) || size == 0) return -1;

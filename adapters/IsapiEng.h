@@ -55,6 +55,7 @@ public:
     // Reads the request's form data from the control block: the preloaded bytes, the rest of the
     // body (or the multipart body) and the query string behind them.
     std::string ReadRequestData();
+    long long AnnouncedLength();
 
     // Hands the server whatever answer bytes are still held back.
     void ReleaseHeldHeader();

@@ -64,7 +64,7 @@ std::string TNSAPIEngine::ReadPostedData() {
     const std::string lengthText = GetVariable("content-length");
     const int length = lengthText.empty() ? 0 : StrToInt(lengthText);
     if (length > ReadLimit()) {
-        WriteLog("Content length exceeds AutoReadLimit");
+        NoteBodyOverLimit();
         return std::string();
     }
     if (length <= 0 || !AutoReadInput) return std::string();

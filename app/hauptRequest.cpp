@@ -160,7 +160,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
     if (!AdmitRequest(*site)) return;
     int limit = CurrentEngine() ? CurrentEngine()->ReadLimit() : HTTP->AutoReadLimit();
-    if (HTTP->GetContentLength() > limit) {
+    if (RequestState().BodyOverLimit) {
         // The engine reads no body above its limit: mailing the empty form and thanking would
         // report a lost post as received. Nothing is counted or sent.
         WriteLog("Form of " + IntToStr(HTTP->GetContentLength()) + " bytes not read, more than " +

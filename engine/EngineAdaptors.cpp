@@ -20,7 +20,7 @@ void WriteBuffer(const void* buffer, int count) {
 }
 int ReadClient(void* buffer, int count) {
     auto* e = CurrentEngine();
-    return e ? e->ReadClient(buffer, count) : 0;
+    return e ? e->ReadCounted(buffer, count) : 0;
 }
 void WriteHeader(const std::string& name, const std::string& value) {
     if (auto* e = CurrentEngine()) e->WriteHeader(name, value);

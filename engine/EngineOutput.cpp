@@ -90,7 +90,12 @@ void THttpEngine::EndHeaders() { WriteLn(""); }
 void THttpEngine::WriteStatusLine() {
     const std::string& status = RequestState().Status;
     if (!ServerWritesStatusLine(GetServerSoftware())) WriteLn("HTTP/1.1 " + (status.empty() ? std::string("200 OK") : status));
-    else if (!status.empty()) WriteLn("Status: " + status);
+    else WriteStatusHeader();
+}
+
+void THttpEngine::WriteStatusHeader() {
+    const std::string& status = RequestState().Status;
+    if (!status.empty()) WriteLn("Status: " + status);
 }
 
 void SetRequestStatus(const std::string& status) { RequestState().Status = status; }

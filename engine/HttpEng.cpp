@@ -133,9 +133,14 @@ void THttpEngine::HandleRequest() {
             st.Status.clear();
             st.ContentType.clear();
             st.ExtraHeaders.clear();
+            st.BodyOverLimit = false;
             if (IsActive()) CreateSessionObjects();
             ExecRequest();
             if (AutoHttpHeader && !st.HeaderSent) WriteAutoHeader(AutoContentType, false);
+        } catch (const EBodyEndedShort& e) {
+            // Logged first: a server that has given up on the client may close the output.
+            ReportRequestError(e);
+            AnswerBodyEndedShort();
         } catch (const Exception& e) {
             ReportRequestError(e);
         } catch (...) {
@@ -153,6 +158,17 @@ void THttpEngine::HandleRequest() {
     }
     EndRequest();
     st.RequestId = 0;
+}
+
+// The visitor (if still there) learns that the form did not arrive, instead of an empty answer that
+// servers turn into a bare 500 or, worse, a blank 200.
+void THttpEngine::AnswerBodyEndedShort() {
+    TRequestState& st = RequestState();
+    if (!AutoHttpHeader || st.HeaderSent) return;
+    st.Status = "400 Bad Request";
+    st.ContentType = "text/html";
+    Write("<html><head><title>Form incomplete</title></head><body><h1>Form incomplete</h1>"
+          "<p>The form did not arrive in full and was not processed. Please send it again.</p></body></html>\r\n");
 }
 
 void THttpEngine::ReportRequestError(const Exception& e) {

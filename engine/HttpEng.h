@@ -56,8 +56,16 @@ struct TRequestState {
     std::string Status;                         // of the answer, e.g. "413 Payload Too Large"; empty: 200
     std::string ContentType;                    // of the answer; empty: the engine's AutoContentType
     std::vector<std::pair<std::string, std::string>> ExtraHeaders;  // sent with the automatic header
+    long long BodyBytesCounted = 0;             // body bytes ReadCounted has handed out
+    bool BodyOverLimit = false;                 // the engine left a body above its read limit unread
 };
 TRequestState& RequestState() noexcept;
+
+// A body that ended before the length its request announced: what came is not the visitor's form,
+// so no handler runs on it. HandleRequest answers 400 and reports it like any request error.
+class EBodyEndedShort : public Exception {
+    using Exception::Exception;
+};
 
 class THttpEngine : public TComponent {
 public:
@@ -134,6 +142,9 @@ public:
     // The largest body of this request's content type that is read: AutoReadLimit, unless the
     // program set a rule of its own (SetReadLimitRule).
     int ReadLimit();
+    // ReadClient, counting the bytes it hands out for the short-body test of ReadAnnouncedBody;
+    // the multipart decoder reads through this too.
+    int ReadCounted(void* buffer, int count);
 
 protected:
     // Takes the settings and handlers an engine is constructed with, in the order the general
@@ -148,6 +159,17 @@ protected:
     // multipart through ReadMultipartData; none above AutoReadLimit or without AutoReadInput),
     // else the query string. Reads the body through ReadClient.
     std::string ReadBodyOrQuery();
+    // The body of the announced length, read through ReadCounted (multipart through
+    // ReadMultipartData, else as text up to its first zero byte). Raises EBodyEndedShort when
+    // fewer bytes arrive than announced.
+    std::string ReadAnnouncedBody(int length);
+    // Logs and marks (TRequestState::BodyOverLimit) a body this engine leaves unread because it is
+    // larger than the read limit, so that the program can refuse the request instead of thanking.
+    void NoteBodyOverLimit();
+
+    // A "Status" header line with the answer's status, when it has one other than 200: how a
+    // server that writes its own status line learns another.
+    void WriteStatusHeader();
 
     // Raises OnFirstExecRequest (once per engine), OnExecRequest and, when wanted, OnLastExecRequest.
     // Concurrent first requests wait until OnFirstExecRequest has finished, so no request runs
@@ -168,6 +190,7 @@ private:
     void WriteAutoHeader(const std::string& contentType, bool withNoCache);
     void FlushOutputBuffer();
     void ReportRequestError(const Exception& e);
+    void AnswerBodyEndedShort();
 };
 
 // The calling thread's current engine, or null.

@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (e.GetRequestMethod() == "POST" && e.GetFormField(n, "") != ProfileFormField(*st.IniFile, n, ""))
             abort();
     }
-    for (const char* v : {"REQUEST_METHOD", "Content Length", "SCRIPT_NAME", "Output File", "HTTP COOKIE"})
+    for (const char* v : {"REQUEST_METHOD", "Content Length", "SCRIPT_NAME", "Output File", "HTTP COOKIE",
+                          "HTTP_ACCEPT", "HTTP_ORIGIN", "HTTP_ACCEPT_LANGUAGE"})
         e.GetVariable(v);
     e.GetHttpCookie();
     e.GetContentLength();

@@ -66,4 +66,61 @@ TEST(ProfileEndToEnd, ProfileRequestIsMailedAnsweredInTheOutputFileAndCounted) {
     EXPECT_EQ(ReadWholeFile(dir / "Log/velmora.Log"), "");
 }
 
+// The site's options under the profile engine, as under CGI: the status reaches the server as a
+// "Status" line, Accept (its own section) and Origin (an extra header) are seen, and the read
+// limit bounds the content file only, never fields the server already decoded into the profile.
+TEST(ProfileEndToEnd, SiteOptionsAndReadLimitHoldAsUnderCgi) {
+    SmtpSink relay;
+    TempDir dir;
+    const std::string program = dir / "velmora";
+    fs::copy_file(VELMORA_PROGRAM, program);
+    WriteSettingsFile(dir / "VELMORA.INI", test::SiteMailSettings(relay.Port()));
+    WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");
+    WriteWholeFile(dir / "VELMORA.CONF", "post_only = yes\ncors_origins = https://shop.example\n");
+    fs::create_directory(dir / "tmp");
+    const std::string big(15000, 'b');
+    WriteWholeFile(dir / "big.txt", big);
+    WriteWholeFile(dir / "content.bin", "--XyZ\r\nContent-Disposition: form-data; name=\"A\"\r\n\r\n1\r\n--XyZ--\r\n");
+
+    struct Row {
+        std::string Name, Method, ContentType, Length, Extra, Want;
+        bool Mailed;
+    } rows[] = {
+        {"a GET where the site mails posts only", "GET", "", "0", "", "Status: 405 Method Not Allowed\r\ncontent-type:text/html\r\nAllow:POST\r\n", false},
+        {"a script's preflight", "OPTIONS", "", "0", "[Extra Headers]\r\nOrigin=https://shop.example\r\n",
+         "Status: 204 No Content\r\ncontent-type:text/html\r\nAccess-Control-Allow-Origin:https://shop.example\r\n", false},
+        {"a script's post asking for JSON", "POST", "application/x-www-form-urlencoded", "10",
+         "[Accept]\r\napplication/json=Yes\r\ntext/html=q=0.5\r\n[Extra Headers]\r\nOrigin=https://shop.example\r\n",
+         "content-type:application/json; charset=utf-8\r\nAccess-Control-Allow-Origin:https://shop.example\r\n", true},
+        {"a post above the read limit whose fields the profile holds", "POST", "application/x-www-form-urlencoded",
+         "15010", "[Form External]\r\nText=" + (dir / "big.txt") + " 15000\r\n", "content-type:text/html\r\n\r\n", true},
+        {"a multipart content file above the read limit", "POST", "multipart/form-data; boundary=XyZ", "20000",
+         "Content File=" + (dir / "content.bin") + "\r\n", "Status: 413 Payload Too Large\r\n", false},
+    };
+    int mails = 0;
+    for (const Row& row : rows) {
+        fs::remove(dir / "answer.out");
+        WriteWholeFile(dir / "request.ini",
+                       "[CGI]\r\nRequest Method=" + row.Method + "\r\nExecutable Path=/cgi-win/velmora\r\n"
+                       "Server Software=Profile-Server/1.0\r\nContent Type=" + row.ContentType + "\r\n"
+                       "Content Length=" + row.Length + "\r\n[System]\r\nOutput File=" + dir / "answer.out" + "\r\n" +
+                       row.Extra + "[Form Literal]\r\nName=Anna\r\n");
+        TChildRun run;
+        run.Args = {program, dir / "request.ini"};
+        run.Env = {"PATH=/usr/bin:/bin", "TMPDIR=" + dir / "tmp"};
+        run.TimeoutMs = 30000;
+        TChildResult r = RunChild(run);
+        EXPECT_EQ(r.ExitCode, 0) << row.Name << r.Err;
+        const std::string answer = ReadWholeFile(dir / "answer.out");
+        EXPECT_EQ(answer.rfind(row.Want, 0), 0u) << row.Name << ": " << answer;
+        if (row.Mailed) ++mails;
+        EXPECT_EQ(relay.MessageCount(), mails) << row.Name << ReadWholeFile(dir / "Log/velmora.Log");
+    }
+    // The post above the read limit came whole: its long field is in the mail.
+    ASSERT_EQ(relay.MessageCount(), 2);
+    const std::string mail = ReadFileBytes(relay.Message(2));
+    EXPECT_NE(DecodeQuotedPrintable(mail.substr(mail.find("\r\n\r\n") + 4)).find("TEXT:" + big), std::string::npos)
+        << mail.substr(0, 1500);
+}
+
 }  // namespace

@@ -289,3 +289,22 @@ TEST_F(ResidentServer, OversizedPostIsRefusedWithoutItsBodyEnteringTheExchange) 
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_NE(mails[0].Raw.find("photo.bin"), std::string::npos);
 }
+
+// A CGI start whose input ends before the announced length hands over what came; the server runs
+// no form on it and answers 400 through the client, as a plain CGI start would.
+TEST_F(ResidentServer, HandedOverBodyShorterThanAnnouncedRunsNoForm) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    TChildRun run;
+    run.Args = {Program};
+    run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "REQUEST_METHOD=POST",
+               "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=100", "SCRIPT_NAME=/cgi-bin/velmora"};
+    run.Input = "Name=Short";
+    run.TimeoutMs = 10000;
+    TChildResult r = RunChild(run);
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << r.Out;
+    EXPECT_NE(site->Log().find("Request body ended after 10 of 100 announced bytes"), std::string::npos) << site->Log();
+    EXPECT_EQ(Counter(), 0);
+    EXPECT_TRUE(Alive(Server));
+}

@@ -59,7 +59,7 @@ protected:
     // Made inactive, so that the constructor serves nothing; requests come by DispatchRequest.
     TCGIWinEngine* NewEngine(bool buffered = false) {
         WinCGIStart = false;
-        auto* e = new TCGIWinEngine(Owner.get(), false, NormalMode, false, buffered, false, Dir, "S", 10, false,
+        auto* e = new TCGIWinEngine(Owner.get(), false, NormalMode, false, buffered, false, Dir, "S", 1000, false,
                                  "text/html", true, nullptr, nullptr,
                                  [this](TObject* s) { if (OnExec) OnExec(*static_cast<TCGIWinEngine*>(s)); },
                                  nullptr);
@@ -82,7 +82,7 @@ protected:
                    std::to_string(body.size()) + "\r\n";
             system += "Content File=" + Dir + "/content\r\n";
         } else if (r.Method == "POST") {
-            cgi += "Content Type=application/x-www-form-urlencoded\r\n";
+            cgi += "Content Type=application/x-www-form-urlencoded\r\nContent Length=5000\r\n";
             std::map<std::string, int> seen;
             for (const auto& [name, value] : r.Posted) {
                 const int n = seen[name]++;
@@ -128,8 +128,10 @@ TEST_F(ProfileEngine, AnswersEveryRowOfTheRequestTableIntoTheOutputFile) {
         };
         Engine->DispatchRequest(Profile(ProfileFor(r)));
         ExpectTableAnswer(r, answer);
-        // No status line: the server writes its own. AutoReadLimit (10 here) plays no part.
+        // No status line for a 200: the server writes its own. The read limit (1000 here) bounds
+        // the content file only: fields the profile holds are served whatever their length.
         EXPECT_EQ(ReadAll(Out()), "content-type:text/html\r\n\r\n<p>ok") << r.Name;
+        EXPECT_FALSE(RequestState().BodyOverLimit) << r.Name;
     }
     EXPECT_EQ(Log(), "");
     // The request's files are closed, the upload deleted.
