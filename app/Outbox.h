@@ -46,7 +46,9 @@ std::vector<TOutboxEntry> ListOutbox(const std::string& folder);
 // Why no further message may be kept ("" when it may): the folder holds the most messages or
 // bytes the site allows.
 std::string OutboxFull(const TOutboxSettings& outbox);
-// Where messages that cannot be delivered are moved (never deleted).
+// Where messages that cannot be delivered are moved (never deleted): a subfolder of this name,
+// which a symbolic link never stands in for.
+inline constexpr const char* kUndeliverable = "undeliverable";
 std::string UndeliverableFolder(const std::string& folder);
 
 int64_t UnixNow();

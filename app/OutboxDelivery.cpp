@@ -24,7 +24,7 @@ void Log(const TFlushRun& run, const std::string& line) {
 
 bool MoveAside(const std::string& folder, const TOutboxEntry& e, const std::string& why, const TFlushRun& run) {
     std::string aside = UndeliverableFolder(folder);
-    if (!CreatePrivateDir(aside) || !RenameFile(folder + "/" + e.Name, aside + "/" + e.Name)) {
+    if (!MoveIntoSubfolder(folder, e.Name, kUndeliverable)) {
         Log(run, "Queued mail " + e.Name + " is undeliverable (" + why + ") but cannot be moved to " + aside);
         return false;
     }
@@ -42,9 +42,14 @@ void RemoveAbandoned(const std::string& folder, const TFlushRun& run) {
 
 TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlushRun& run) {
     std::string path = folder + "/" + e.Name;
-    auto file = OpenFileForReading(path);
+    // Anyone who can write the folder can plant a FIFO or a link under a message's name: it is
+    // never read (a FIFO would hold the run, and the outbox's lock, for good).
+    bool notRegular = false;
+    auto file = OpenFileForReading(path, &notRegular);
     TQueuedMail mail;
     std::string why;
+    if (!file && notRegular)
+        return MoveAside(folder, e, "not a regular file", run) ? TOutcome::MovedAside : TOutcome::Failed;
     if (!file) {
         Log(run, "Queued mail " + e.Name + " cannot be opened");
         return TOutcome::Failed;

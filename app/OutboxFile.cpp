@@ -110,7 +110,7 @@ std::string OutboxFull(const TOutboxSettings& outbox) {
     return "";
 }
 
-std::string UndeliverableFolder(const std::string& folder) { return folder + "/undeliverable"; }
+std::string UndeliverableFolder(const std::string& folder) { return folder + "/" + kUndeliverable; }
 
 std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQueuedRelay& relay) {
     if (!CreatePrivateDir(folder)) throw EFCreateError("Cannot create the outbox folder \"" + folder + "\"");

@@ -4,9 +4,11 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -196,4 +198,35 @@ TEST_F(Outbox, TemporaryRefusalsAreKeptPermanentOnesAndAnUnwritableOutboxGiveThe
     TChildResult r = Ini("flush");
     EXPECT_NE(r.Out.find("moved to"), std::string::npos) << r.Out;
     EXPECT_EQ(ReadWholeFile(Box() + "/undeliverable/" + old), kept.begin()->second);
+}
+
+// Whoever can write the outbox folder (any process of the web server's user) can plant a FIFO or
+// a link under a kept mail's name, or make undeliverable/ a link out of the folder. A FIFO must
+// hold no post and no flush; nothing the outbox moves aside may leave the folder.
+TEST_F(Outbox, PlantedFifosAndLinksHoldNothingUpAndMoveNothingOutside) {
+    PostNumbered(1, 1);
+    const std::string now = std::to_string(std::time(nullptr));
+    const std::string fifo = now + "-fifo.0.0.mail", link = now + "-link.0.0.mail";
+    ASSERT_EQ(::mkfifo((Box() + "/" + fifo).c_str(), 0600), 0);
+    fs::create_symlink(site->CgiFile("VELMORA.INI"), Box() + "/" + link);
+
+    SmtpSink relay({"--port", std::to_string(relayPort)});
+    PostNumbered(2, 1);
+    ExpectEachOnce(Arrived(relay), 2);
+    for (const std::string& name : {fifo, link}) {
+        EXPECT_TRUE(fs::is_symlink(Box() + "/undeliverable/" + name) || fs::is_fifo(Box() + "/undeliverable/" + name)) << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Box() + "/" + name))) << name;
+    }
+    EXPECT_NE(site->Log().find("not a regular file"), std::string::npos) << site->Log();
+
+    const std::string outside = site->Dir() + "/outside", bad = now + "-bad.0.0.mail";
+    fs::create_directories(outside);
+    fs::remove_all(Box() + "/undeliverable");
+    fs::create_directory_symlink(outside, Box() + "/undeliverable");
+    WriteWholeFile(Box() + "/" + bad, "not a message");
+    TChildResult r = Ini("flush");
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("cannot be moved"), std::string::npos) << r.Out;
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(ReadWholeFile(Box() + "/" + bad), "not a message");
 }
