@@ -51,7 +51,7 @@ std::string EnvironmentLine(std::string line) {
     return line + "\r\n";
 }
 
-void CopyBody(TStream& in, TStream& out) {
+void CopyBody(TStream& in, TStream& out, long long& taken) {
     int length = 0;
     if (!TryStrToInt(GetEnv("CONTENT_LENGTH"), length) || length <= 0) return;
     // A body the server will refuse unread stays with the web server: copied, a hostile post of
@@ -62,27 +62,43 @@ void CopyBody(TStream& in, TStream& out) {
         block.resize(static_cast<size_t>(std::min(left, kCopyBlock)));
         const long got = in.Read(block.data(), static_cast<long>(block.size()));
         if (got <= 0) return;
+        taken += got;
         out.WriteBuffer(block.data(), got);
         left -= got;
     }
 }
 
 // Writes this process's request file: the environment, the marker line, the empty line, the body.
-// Errors are logged and swallowed: the record is queued all the same and the server serves what
-// is there. Returns the request file's name.
-std::string WriteRequestFile() {
+// Written before the queue is locked: a slow visitor's body would hold every other process's
+// queue work for the time of its copy. A write error is logged and swallowed (the server serves
+// what is there); false, with no name kept, when no file could be made.
+bool WriteRequestFile() {
     TCGIRequestState& st = CGIRequestState();
+    std::unique_ptr<THandleStream> file;
     try {
-        std::unique_ptr<THandleStream> file = CreateRequestFile(st.RequestKey, st.RequestFileName);
+        file = CreateRequestFile(st.RequestKey, st.RequestFileName);
+    } catch (const Exception& e) {
+        WriteLog(e.Message());
+        st.RequestFileName.clear();
+        return false;
+    }
+    try {
         std::string head;
         for (const std::string& line : GetEnvironmentBlock()) head += EnvironmentLine(line);
         head += "MORVAN_CGI_DEBUG=true\r\n\r\n";
         file->WriteString(head);
-        if (st.InputStream) CopyBody(*st.InputStream, *file);
+        if (st.InputStream) CopyBody(*st.InputStream, *file, st.BodyBytesRead);
     } catch (const Exception& e) {
         WriteLog(e.Message());
     }
-    return st.RequestFileName;
+    return true;
+}
+
+// A request file that will not be queued: deleted, and forgotten so that a later try writes anew.
+void DropRequestFile() {
+    TCGIRequestState& st = CGIRequestState();
+    if (!st.RequestFileName.empty()) DeleteFile(st.RequestFileName);
+    st.RequestFileName.clear();
 }
 
 // The block of NAME=VALUE lines at the head of a request file. Within a run of CR and LF bytes the
@@ -126,9 +142,28 @@ void WriteNotQueuedAnswer(TStream* out) {
 
 }  // namespace
 
+bool StandardRequestFitsQueue() { return ExchangeTakes(RequestFileNameFor("0000")); }
+
 bool EnqueueStandardRequest() {
     if (GetEnv("SERVER_SOFTWARE").empty() || Contains(UpperCase(GetEnv("CGI_VERSION")), "WIN")) return false;
-    return EnqueueRecord(WriteRequestFile);
+    if (!QueueFileExists() || !StandardRequestFitsQueue()) return false;
+    // Written once, however many tries the queueing takes: the body can be read only once.
+    TCGIRequestState& st = CGIRequestState();
+    if (st.RequestFileName.empty() && !WriteRequestFile()) return false;
+    return EnqueueRecord(st.RequestFileName);
+}
+
+void HandOverOrRefuse() {
+    if (EnqueueStandardRequest()) WaitForStandardAnswer();
+    TCGIRequestState& st = CGIRequestState();
+    const bool bodyTaken = st.BodyBytesRead > 0;
+    DropRequestFile();
+    if (!bodyTaken) return;  // served here, as when no server runs
+    // Its body went into the request file: served here, the form would be empty.
+    WriteLog("CGI server not reached: request not queued");
+    WriteNotQueuedAnswer(st.OutputStream.get());
+    TerminateProgram();
+    ExitProcess(0);
 }
 
 void WaitForStandardAnswer() {
@@ -156,6 +191,7 @@ void TCGIStdEngine::HandToNewResidentServer() {
         // An exchange folder that cannot be written: the request was not queued either.
     }
     try {
+        DropRequestFile();
         WriteLog("CGI server not reached: request not queued");
     } catch (...) {
     }
@@ -174,6 +210,7 @@ void TCGIStdEngine::PollQueue() {
     if (!PollTimer) return;
     PollTimer->SetEnabled(false);
     try {
+        RetryRemovals();
         TQueueRecord record;
         if (FetchRequest(record, IsStandardRequestName)) {
             if (!IsStandardRequestName(record.FileName)) {
@@ -248,7 +285,8 @@ void TCGIStdEngine::FinishRequest(const std::string& requestFileName) {
         st.OutputStream.reset();
         st.InputStream.reset();
     }
-    if (!RemoveFromQueue(requestFileName)) return;
+    // Without a queue the request file stays; a put-off removal deletes it when it happens.
+    if (RemoveFromQueue(requestFileName) != TRemoval::Removed) return;
     DeleteFile(requestFileName);
 }
 
