@@ -145,6 +145,18 @@ protected:
             EXPECT_EQ(a.Body, "<p>Thanks, Client" + std::to_string(i) + ".</p>");
         }
     }
+    // A profile start of the program for a form of Name=Profile; what it wrote to its output file.
+    std::string RunProfile(const std::string& profile) const {
+        const std::string out = site->CgiFile("answer.out");
+        WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
+                                "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
+        TChildRun run;
+        run.Args = {Program, profile};
+        run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
+        run.TimeoutMs = 10000;
+        EXPECT_EQ(RunChild(run).ExitCode, 0);
+        return ReadWholeFile(out);
+    }
     int32_t Counter() const { return ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(); }
 
     static inline int serial = 0;
@@ -246,16 +258,8 @@ TEST_F(ResidentServer, StandardServerOfferedAProfileRecordStopsTakingRequests) {
 TEST_F(ResidentServer, HandStartedServerServesAProfileRequest) {
     Open(VELMORA_PROGRAM);
     StartByHand();
-    const std::string profile = site->CgiFile("request.ini"), out = site->CgiFile("answer.out");
-    WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
-                            "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
-    TChildRun run;
-    run.Args = {Program, profile};
-    run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
-    run.TimeoutMs = 10000;
-    TChildResult r = RunChild(run);
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_NE(ReadWholeFile(out).find("<p>Thanks, Profile.</p>"), std::string::npos) << ReadWholeFile(out);
+    const std::string out = RunProfile(site->CgiFile("request.ini"));
+    EXPECT_NE(out.find("<p>Thanks, Profile.</p>"), std::string::npos) << out;
     EXPECT_EQ(Counter(), 1);
     EXPECT_TRUE(Alive(Server));
 }
@@ -315,15 +319,8 @@ TEST_F(ResidentServer, RequestsWhoseNamesDoNotFitAQueueRecordAreServedInTheirOwn
     HttpAnswer a = site->Curl({"--data-binary", "Name=Long&htmlfile=thanks.htm"}, site->Url("/cgi-bin/" + sub + "/velmora"));
     EXPECT_EQ(a.Body, "<p>Thanks, Long.</p>") << a.Headers;
 
-    const std::string profile = dir + "/" + std::string(40, 'p') + ".ini", out = site->CgiFile("answer.out");
-    WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
-                            "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
-    TChildRun run;
-    run.Args = {Program, profile};
-    run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
-    run.TimeoutMs = 10000;
-    EXPECT_EQ(RunChild(run).ExitCode, 0);
-    EXPECT_NE(ReadWholeFile(out).find("<p>Thanks, Profile.</p>"), std::string::npos) << ReadWholeFile(out);
+    const std::string out = RunProfile(dir + "/" + std::string(40, 'p') + ".ini");
+    EXPECT_NE(out.find("<p>Thanks, Profile.</p>"), std::string::npos) << out;
 
     EXPECT_EQ(site->Mails(2).size(), 2u);
     EXPECT_NE(ReadWholeFile(dir + "/Log/velmora.Log").find("request served without the resident server"), std::string::npos);
