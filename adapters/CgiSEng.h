@@ -120,8 +120,8 @@ void CgiSEngStartup(bool withExchange = false);
 // file) when a queue file exists and this is a standard CGI start; false otherwise.
 bool EnqueueStandardRequest();
 // The start-up's hand-over: queues the request and waits for its answer (ending the process).
-// Not queued, it returns to be served here, unless its body went into the request file already:
-// then it answers with an error page and ends the process.
+// Not queued, it returns to be served here, its body read back from the request file it went
+// into; a body that cannot be read back ends the process with an error page.
 void HandOverOrRefuse();
 // The request file's name fits a queue record; else (logged once) requests are served here.
 bool StandardRequestFitsQueue();

@@ -72,8 +72,12 @@ void CopyBody(TStream& in, TStream& out, long long& taken) {
 // Written before the queue is locked: a slow visitor's body would hold every other process's
 // queue work for the time of its copy. A write error is logged and swallowed (the server serves
 // what is there); false, with no name kept, when no file could be made.
+// The request file this thread wrote holds all that was read of the body.
+thread_local bool tRequestFileWhole = false;
+
 bool WriteRequestFile() {
     TCGIRequestState& st = CGIRequestState();
+    tRequestFileWhole = false;
     std::unique_ptr<THandleStream> file;
     try {
         file = CreateRequestFile(st.RequestKey, st.RequestFileName);
@@ -88,6 +92,7 @@ bool WriteRequestFile() {
         head += "MORVAN_CGI_DEBUG=true\r\n\r\n";
         file->WriteString(head);
         if (st.InputStream) CopyBody(*st.InputStream, *file, st.BodyBytesRead);
+        tRequestFileWhole = true;
     } catch (const Exception& e) {
         WriteLog(e.Message());
     }
@@ -153,13 +158,32 @@ bool EnqueueStandardRequest() {
     return EnqueueRecord(st.RequestFileName);
 }
 
+namespace {
+
+// A request that was not handed over after all reads its body back from its request file; false
+// when the file is not whole or cannot be read again.
+bool TakeBodyBack() {
+    TCGIRequestState& st = CGIRequestState();
+    if (!tRequestFileWhole || st.RequestFileName.empty()) return false;
+    std::unique_ptr<THandleStream> in = OpenFileForReading(st.RequestFileName);
+    if (!in) return false;
+    TStringList head;
+    ReadEnvironmentBlock(*in, head);
+    st.InputStream = std::move(in);
+    st.BodyBytesRead = 0;
+    return true;
+}
+
+}  // namespace
+
 void HandOverOrRefuse() {
     if (EnqueueStandardRequest()) WaitForStandardAnswer();
     TCGIRequestState& st = CGIRequestState();
-    const bool bodyTaken = st.BodyBytesRead > 0;
-    DropRequestFile();
-    if (!bodyTaken) return;  // served here, as when no server runs
-    // Its body went into the request file: served here, the form would be empty.
+    // Served here (as when no server runs) on the body it read, or not at all: without its body
+    // the form would be mailed empty.
+    const bool bodyLost = st.BodyBytesRead > 0 && !TakeBodyBack();
+    DropRequestFile();  // a stream opened on it reads on once the name is gone
+    if (!bodyLost) return;
     WriteLog("CGI server not reached: request not queued");
     WriteNotQueuedAnswer(st.OutputStream.get());
     TerminateProgram();
