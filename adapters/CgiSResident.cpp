@@ -68,13 +68,13 @@ void CopyBody(TStream& in, TStream& out, long long& taken) {
     }
 }
 
+// The request file this thread wrote holds all that was read of the body.
+thread_local bool tRequestFileWhole = false;
+
 // Writes this process's request file: the environment, the marker line, the empty line, the body.
 // Written before the queue is locked: a slow visitor's body would hold every other process's
 // queue work for the time of its copy. A write error is logged and swallowed (the server serves
 // what is there); false, with no name kept, when no file could be made.
-// The request file this thread wrote holds all that was read of the body.
-thread_local bool tRequestFileWhole = false;
-
 bool WriteRequestFile() {
     TCGIRequestState& st = CGIRequestState();
     tRequestFileWhole = false;
