@@ -1,6 +1,7 @@
 // The client's side of the resident exchange: queueing a record, asking where it stands, the
 // waiting passes with their dead-server rules, and relaying the answer file to the web server.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "CgiResident.h"
@@ -75,12 +76,21 @@ int PeekStatus(const std::string& entry) {
 
 }  // namespace
 
-bool EnqueueRecord(const std::function<std::string()>& makeName) {
+bool ExchangeTakes(const std::string& name) {
+    if (FitsQueueRecord(name)) return true;
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true))
+        WriteLog("Name longer than " + std::to_string(kQueueNameSize - 1) +
+                 " characters, request served without the resident server: " + name);
+    return false;
+}
+
+bool EnqueueRecord(const std::string& name) {
     TExclusiveFile queue;
     if (OpenQueue(queue, true, kEnqueuePauseMs) != TExclusiveOpen::Opened) return false;
     TQueueRecord record;
     record.Queued = Now();
-    record.FileName = makeName();
+    record.FileName = name;
     if (!ServerData()) ServerData() = std::make_unique<TServerData>();
     ServerData()->EntryName = record.FileName;
     return AppendRecord(queue, record);

@@ -16,8 +16,12 @@ namespace {
 constexpr double kStaleSeconds = 30;
 constexpr int kQueueAttempts = 11;
 constexpr unsigned kLockRetryMs = 1;
+// A client's body copy of a slow visitor, and the wait for its answer, are over by then.
+constexpr double kSweepSpareSeconds = 180;
 
 }  // namespace
+
+bool FitsQueueRecord(const std::string& name) { return name.size() < kQueueNameSize; }
 
 std::string EncodeQueueRecord(const TQueueRecord& record) {
     std::string bytes(kQueueRecordSize, '\0');
@@ -136,8 +140,11 @@ void SweepExchangeFiles(const std::set<std::string>& keep) {
         spared.insert(ExtractFileName(AnswerFileNameFor(name)));
     }
     // A file that cannot be deleted would be found again and again: stop at the first failure.
-    for (const std::string& name : ListFiles(n.Base + "_C_*"))
-        if (!spared.count(name) && !DeleteFile(n.Folder + name)) return;
+    for (const std::string& name : ListFiles(n.Base + "_C_*")) {
+        double age = 0;
+        if (spared.count(name) || (FileLastWriteAge(n.Folder + name, age) && age < kSweepSpareSeconds)) continue;
+        if (!DeleteFile(n.Folder + name)) return;
+    }
 }
 
 }  // namespace velmora

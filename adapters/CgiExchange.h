@@ -24,6 +24,9 @@ struct TQueueRecord {
     double Queued = 0;
     std::string FileName;  // the request file, or the profile of a profile-file request
 };
+// True when name fits a record whole. A name cut to fit would be another file's (the client
+// would wait for a record that is not there) and could end in "_REQ" or not by accident.
+bool FitsQueueRecord(const std::string& name);
 std::string EncodeQueueRecord(const TQueueRecord& record);
 TQueueRecord DecodeQueueRecord(const char* bytes);  // kQueueRecordSize bytes
 // The whole records of a queue file's bytes; a torn one at the end is left out.
@@ -76,7 +79,8 @@ bool WriteRecords(TExclusiveFile& file, const std::vector<TQueueRecord>& records
 bool AppendRecord(TExclusiveFile& file, const TQueueRecord& record);
 
 // Deletes request and answer files left in the exchange folder, except the files of the request
-// names in keep (and their answers).
+// names in keep (and their answers) and files written to within the last minutes: a client
+// writes its request file before it queues the record, so a young file may still be filling.
 void SweepExchangeFiles(const std::set<std::string>& keep = {});
 
 }  // namespace velmora

@@ -17,11 +17,14 @@ namespace velmora {
 
 // Client side.
 
-// Up to 11 attempts, 50 ms apart, to queue a record. With the queue file locked, makeName gives
-// the record's name (the standard client writes its request file there, so the file is complete
-// before any server can see the record) and the record is appended; its name becomes the thread's
-// ServerData EntryName. False when no queue file exists or every attempt failed.
-bool EnqueueRecord(const std::function<std::string()>& makeName);
+// False, logged once a process, when name does not fit a queue record: such a request is served
+// by the process that got it, never handed over.
+bool ExchangeTakes(const std::string& name);
+// Up to 11 attempts, 50 ms apart, to queue a record of this name (a standard client has written
+// its request file whole before, outside the lock, which other processes need meanwhile); the
+// name becomes the thread's ServerData EntryName. False when no queue file exists, every attempt
+// failed, or the record could not be written.
+bool EnqueueRecord(const std::string& name);
 // Where the thread's queued record stands (11 attempts, 100 ms after a failed one).
 TQueueStatus QueryStatus();
 
@@ -56,9 +59,14 @@ void CreateQueueFile(bool sweep);
 // The first waiting record, marked taken when mine(its name) says it is this engine's kind. False
 // when nothing waits (the heartbeat is then renewed) or the queue could not be opened.
 bool FetchRequest(TQueueRecord& record, bool (*mine)(const std::string&));
-// Removes every record of this name, under one lock for the read and the rewrite. False when no
-// queue file exists.
-bool RemoveFromQueue(const std::string& name);
+enum class TRemoval { Removed, NoQueue, Locked };
+// Removes every record of this name, under one lock for the read and the rewrite. A queue that
+// stays locked through the attempts is logged and the removal is left to RetryRemovals: the
+// record's client waits for it to go, and would wait in vain.
+TRemoval RemoveFromQueue(const std::string& name);
+// Tries the removals a locked queue put off (each poll of the server calls it); a standard
+// request's file is deleted once its record is gone.
+void RetryRemovals();
 
 // Gives the application window the resident server's title (once, when both engines of a process
 // started by hand serve).

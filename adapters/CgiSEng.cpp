@@ -45,7 +45,7 @@ TCGIStdEngine::~TCGIStdEngine() {
 }
 
 void TCGIStdEngine::DispatchRequest() {
-    if (CGIMode != NormalMode && !StdServerProcess) {
+    if (CGIMode != NormalMode && !StdServerProcess && StandardRequestFitsQueue()) {
         HandToNewResidentServer();
         return;
     }

@@ -119,6 +119,12 @@ void CgiSEngStartup(bool withExchange = false);
 // The client's half of the standard exchange: queues this process's request (writing its request
 // file) when a queue file exists and this is a standard CGI start; false otherwise.
 bool EnqueueStandardRequest();
+// The start-up's hand-over: queues the request and waits for its answer (ending the process).
+// Not queued, it returns to be served here, its body read back from the request file it went
+// into; a body that cannot be read back ends the process with an error page.
+void HandOverOrRefuse();
+// The request file's name fits a queue record; else (logged once) requests are served here.
+bool StandardRequestFitsQueue();
 // Waits for the queued request's answer and relays it to standard output; ends the process.
 [[noreturn]] void WaitForStandardAnswer();
 

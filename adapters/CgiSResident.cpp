@@ -51,7 +51,7 @@ std::string EnvironmentLine(std::string line) {
     return line + "\r\n";
 }
 
-void CopyBody(TStream& in, TStream& out) {
+void CopyBody(TStream& in, TStream& out, long long& taken) {
     int length = 0;
     if (!TryStrToInt(GetEnv("CONTENT_LENGTH"), length) || length <= 0) return;
     // A body the server will refuse unread stays with the web server: copied, a hostile post of
@@ -62,27 +62,48 @@ void CopyBody(TStream& in, TStream& out) {
         block.resize(static_cast<size_t>(std::min(left, kCopyBlock)));
         const long got = in.Read(block.data(), static_cast<long>(block.size()));
         if (got <= 0) return;
+        taken += got;
         out.WriteBuffer(block.data(), got);
         left -= got;
     }
 }
 
+// The request file this thread wrote holds all that was read of the body.
+thread_local bool tRequestFileWhole = false;
+
 // Writes this process's request file: the environment, the marker line, the empty line, the body.
-// Errors are logged and swallowed: the record is queued all the same and the server serves what
-// is there. Returns the request file's name.
-std::string WriteRequestFile() {
+// Written before the queue is locked: a slow visitor's body would hold every other process's
+// queue work for the time of its copy. A write error is logged and swallowed (the server serves
+// what is there); false, with no name kept, when no file could be made.
+bool WriteRequestFile() {
     TCGIRequestState& st = CGIRequestState();
+    tRequestFileWhole = false;
+    std::unique_ptr<THandleStream> file;
     try {
-        std::unique_ptr<THandleStream> file = CreateRequestFile(st.RequestKey, st.RequestFileName);
+        file = CreateRequestFile(st.RequestKey, st.RequestFileName);
+    } catch (const Exception& e) {
+        WriteLog(e.Message());
+        st.RequestFileName.clear();
+        return false;
+    }
+    try {
         std::string head;
         for (const std::string& line : GetEnvironmentBlock()) head += EnvironmentLine(line);
         head += "MORVAN_CGI_DEBUG=true\r\n\r\n";
         file->WriteString(head);
-        if (st.InputStream) CopyBody(*st.InputStream, *file);
+        if (st.InputStream) CopyBody(*st.InputStream, *file, st.BodyBytesRead);
+        tRequestFileWhole = true;
     } catch (const Exception& e) {
         WriteLog(e.Message());
     }
-    return st.RequestFileName;
+    return true;
+}
+
+// A request file that will not be queued: deleted, and forgotten so that a later try writes anew.
+void DropRequestFile() {
+    TCGIRequestState& st = CGIRequestState();
+    if (!st.RequestFileName.empty()) DeleteFile(st.RequestFileName);
+    st.RequestFileName.clear();
 }
 
 // The block of NAME=VALUE lines at the head of a request file. Within a run of CR and LF bytes the
@@ -126,9 +147,47 @@ void WriteNotQueuedAnswer(TStream* out) {
 
 }  // namespace
 
+bool StandardRequestFitsQueue() { return ExchangeTakes(RequestFileNameFor("0000")); }
+
 bool EnqueueStandardRequest() {
     if (GetEnv("SERVER_SOFTWARE").empty() || Contains(UpperCase(GetEnv("CGI_VERSION")), "WIN")) return false;
-    return EnqueueRecord(WriteRequestFile);
+    if (!QueueFileExists() || !StandardRequestFitsQueue()) return false;
+    // Written once, however many tries the queueing takes: the body can be read only once.
+    TCGIRequestState& st = CGIRequestState();
+    if (st.RequestFileName.empty() && !WriteRequestFile()) return false;
+    return EnqueueRecord(st.RequestFileName);
+}
+
+namespace {
+
+// A request that was not handed over after all reads its body back from its request file; false
+// when the file is not whole or cannot be read again.
+bool TakeBodyBack() {
+    TCGIRequestState& st = CGIRequestState();
+    if (!tRequestFileWhole || st.RequestFileName.empty()) return false;
+    std::unique_ptr<THandleStream> in = OpenFileForReading(st.RequestFileName);
+    if (!in) return false;
+    TStringList head;
+    ReadEnvironmentBlock(*in, head);
+    st.InputStream = std::move(in);
+    st.BodyBytesRead = 0;
+    return true;
+}
+
+}  // namespace
+
+void HandOverOrRefuse() {
+    if (EnqueueStandardRequest()) WaitForStandardAnswer();
+    TCGIRequestState& st = CGIRequestState();
+    // Served here (as when no server runs) on the body it read, or not at all: without its body
+    // the form would be mailed empty.
+    const bool bodyLost = st.BodyBytesRead > 0 && !TakeBodyBack();
+    DropRequestFile();  // a stream opened on it reads on once the name is gone
+    if (!bodyLost) return;
+    WriteLog("CGI server not reached: request not queued");
+    WriteNotQueuedAnswer(st.OutputStream.get());
+    TerminateProgram();
+    ExitProcess(0);
 }
 
 void WaitForStandardAnswer() {
@@ -156,6 +215,7 @@ void TCGIStdEngine::HandToNewResidentServer() {
         // An exchange folder that cannot be written: the request was not queued either.
     }
     try {
+        DropRequestFile();
         WriteLog("CGI server not reached: request not queued");
     } catch (...) {
     }
@@ -174,6 +234,7 @@ void TCGIStdEngine::PollQueue() {
     if (!PollTimer) return;
     PollTimer->SetEnabled(false);
     try {
+        RetryRemovals();
         TQueueRecord record;
         if (FetchRequest(record, IsStandardRequestName)) {
             if (!IsStandardRequestName(record.FileName)) {
@@ -248,7 +309,8 @@ void TCGIStdEngine::FinishRequest(const std::string& requestFileName) {
         st.OutputStream.reset();
         st.InputStream.reset();
     }
-    if (!RemoveFromQueue(requestFileName)) return;
+    // Without a queue the request file stays; a put-off removal deletes it when it happens.
+    if (RemoveFromQueue(requestFileName) != TRemoval::Removed) return;
     DeleteFile(requestFileName);
 }
 

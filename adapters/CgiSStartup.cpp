@@ -65,7 +65,7 @@ void RunStartup(bool withExchange) {
     IgnoreBrokenPipe();
     // A resident server is running: it serves the request, whatever CGIMode the program's
     // settings hold, and this process ends here.
-    if (withExchange && EnqueueStandardRequest()) WaitForStandardAnswer();
+    if (withExchange) HandOverOrRefuse();
 }
 
 }  // namespace

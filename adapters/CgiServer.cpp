@@ -2,6 +2,7 @@
 // taking the next record, removing a served one, and the poll timer with its early wake.
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 
 #include "CgiResident.h"
@@ -16,6 +17,7 @@ namespace {
 constexpr int kAttempts = 11;
 constexpr unsigned kFetchPauseMs = 100;
 constexpr unsigned kRemovePauseMs = 50;
+constexpr unsigned kRetryPauseMs = 2;
 constexpr unsigned kRecreatePauseMs = 200;
 constexpr unsigned kExchangeChanged = WM_USER + 1;
 
@@ -76,15 +78,50 @@ bool FetchRequest(TQueueRecord& record, bool (*mine)(const std::string&)) {
     return false;
 }
 
-bool RemoveFromQueue(const std::string& name) {
+namespace {
+
+// Removals a locked queue put off: shared by the request threads that finish and the main
+// thread's poll that retries them.
+std::mutex gPutOffLock;
+std::set<std::string> gPutOff;
+
+TRemoval TryRemove(const std::string& name, unsigned pauseMs) {
     TExclusiveFile queue;
-    const TExclusiveOpen r = OpenQueue(queue, true, kRemovePauseMs);
-    if (r == TExclusiveOpen::Missing) return false;
-    if (r != TExclusiveOpen::Opened) return true;  // left unchanged; the client's wait ends by its limits
+    const TExclusiveOpen r = OpenQueue(queue, true, pauseMs);
+    if (r == TExclusiveOpen::Missing) return TRemoval::NoQueue;
+    if (r != TExclusiveOpen::Opened) return TRemoval::Locked;
     std::vector<TQueueRecord> records = ReadRecords(queue);
     std::erase_if(records, [&](const TQueueRecord& rec) { return rec.FileName == name; });
-    WriteRecords(queue, records);
-    return true;
+    return WriteRecords(queue, records) ? TRemoval::Removed : TRemoval::Locked;
+}
+
+}  // namespace
+
+TRemoval RemoveFromQueue(const std::string& name) {
+    const TRemoval r = TryRemove(name, kRemovePauseMs);
+    if (r != TRemoval::Locked) return r;
+    WriteLog("Queue record not removed (queue locked), tried again at the next poll: " + name);
+    std::lock_guard<std::mutex> hold(gPutOffLock);
+    gPutOff.insert(name);
+    return r;
+}
+
+void RetryRemovals() {
+    std::set<std::string> names;
+    {
+        std::lock_guard<std::mutex> hold(gPutOffLock);
+        names.swap(gPutOff);
+    }
+    for (const std::string& name : names) {
+        // One short try each: the poll must go on, and the next one tries again.
+        const TRemoval r = TryRemove(name, kRetryPauseMs);
+        if (r == TRemoval::Locked) {
+            std::lock_guard<std::mutex> hold(gPutOffLock);
+            gPutOff.insert(name);
+        } else if (r == TRemoval::Removed && IsStandardRequestName(name)) {
+            DeleteFile(name);
+        }
+    }
 }
 
 TResidentPoll::TResidentPoll(TComponent* /*owner*/, unsigned intervalMs, TNotifyEvent onPoll)

@@ -52,7 +52,7 @@ void TCGIWinEngine::DispatchRequest(const std::string& iniFileName) {
         ServeQueued(iniFileName);
         return;
     }
-    if (CGIMode != NormalMode) {
+    if (CGIMode != NormalMode && ProfileFitsQueue(iniFileName)) {
         HandToNewResidentServer(iniFileName);
         return;
     }

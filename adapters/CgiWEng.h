@@ -108,6 +108,8 @@ void CgiWEngStartup(bool withExchange = false);
 // The client's half of the profile exchange: queues this process's profile when a queue file
 // exists; false otherwise.
 bool EnqueueProfileRequest();
+// The profile's name fits a queue record; else (logged once) its request is served here.
+bool ProfileFitsQueue(const std::string& iniFileName);
 // Waits until the queued profile has been served (the answer is in its output file); ends the
 // process.
 [[noreturn]] void WaitForProfileAnswer();

@@ -31,9 +31,11 @@ void WriteNotQueuedAnswer(const std::string& iniFileName) {
 
 }  // namespace
 
+bool ProfileFitsQueue(const std::string& iniFileName) { return ExchangeTakes(iniFileName); }
+
 bool EnqueueProfileRequest() {
     const std::string name = CGIWinRequestState().IniFileName;
-    return EnqueueRecord([&name] { return name; });
+    return ProfileFitsQueue(name) && EnqueueRecord(name);
 }
 
 void WaitForProfileAnswer() {
@@ -72,6 +74,7 @@ void TCGIWinEngine::PollQueue() {
     if (!PollTimer) return;
     PollTimer->SetEnabled(false);
     try {
+        RetryRemovals();
         TQueueRecord record;
         if (FetchRequest(record, IsProfileName)) {
             if (!IsProfileName(record.FileName)) {

@@ -31,22 +31,32 @@ struct TQueuedRelay {
 };
 
 // One message file, as its name tells: the name is "<queued>-<random>.<attempts>.<next try>.mail",
-// times in seconds since 1970, so that a retry changes the name and never the contents.
+// times in seconds since 1970, so that a retry changes the name and never the contents. A message
+// whose data went out without an answer carries that count too: "<attempts>-<unanswered>".
 struct TOutboxEntry {
     std::string Name;
     std::string Id;  // the part before the first "."
     int64_t Queued = 0;
     int Attempts = 0;  // failed tries after the one that queued it
     int64_t NextTry = 0;
+    int Unanswered = 0;  // tries whose data the relay got without answering: copies it may hold
 };
 bool ParseOutboxName(const std::string& name, TOutboxEntry& entry);
-std::string OutboxName(const std::string& id, int attempts, int64_t nextTry);
+std::string OutboxName(const std::string& id, int attempts, int64_t nextTry, int unanswered = 0);
+
+// RFC 5321's wait for the reply to the end of the data. Only a run that can wait this long tries
+// a message again whose data already went out unanswered; one whose data went out unanswered
+// this many times is moved aside: the relay may hold as many copies.
+constexpr uint64_t kFinalReplyWaitMs = 10 * 60 * 1000;
+constexpr int kMostUnanswered = 3;
 // The messages in folder, oldest first.
 std::vector<TOutboxEntry> ListOutbox(const std::string& folder);
 // Why no further message may be kept ("" when it may): the folder holds the most messages or
 // bytes the site allows.
 std::string OutboxFull(const TOutboxSettings& outbox);
-// Where messages that cannot be delivered are moved (never deleted).
+// Where messages that cannot be delivered are moved (never deleted): a subfolder of this name,
+// which a symbolic link never stands in for.
+inline constexpr const char* kUndeliverable = "undeliverable";
 std::string UndeliverableFolder(const std::string& folder);
 
 int64_t UnixNow();
@@ -77,6 +87,7 @@ struct TFlushRun {
     size_t MaxMessages = SIZE_MAX;
     uint64_t StartWithinMs = UINT64_MAX;  // no message is begun after this much time
     uint64_t MessageBudgetMs = 20000;
+    uint64_t FinalReplyWaitMs = kFinalReplyWaitMs;  // 0: the message's budget decides
     bool IgnoreRetryTimes = false;
     TConfLog Log;
 };

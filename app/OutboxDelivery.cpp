@@ -24,7 +24,7 @@ void Log(const TFlushRun& run, const std::string& line) {
 
 bool MoveAside(const std::string& folder, const TOutboxEntry& e, const std::string& why, const TFlushRun& run) {
     std::string aside = UndeliverableFolder(folder);
-    if (!CreatePrivateDir(aside) || !RenameFile(folder + "/" + e.Name, aside + "/" + e.Name)) {
+    if (!MoveIntoSubfolder(folder, e.Name, kUndeliverable)) {
         Log(run, "Queued mail " + e.Name + " is undeliverable (" + why + ") but cannot be moved to " + aside);
         return false;
     }
@@ -42,9 +42,14 @@ void RemoveAbandoned(const std::string& folder, const TFlushRun& run) {
 
 TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlushRun& run) {
     std::string path = folder + "/" + e.Name;
-    auto file = OpenFileForReading(path);
+    // Anyone who can write the folder can plant a FIFO or a link under a message's name: it is
+    // never read (a FIFO would hold the run, and the outbox's lock, for good).
+    bool notRegular = false;
+    auto file = OpenFileForReading(path, &notRegular);
     TQueuedMail mail;
     std::string why;
+    if (!file && notRegular)
+        return MoveAside(folder, e, "not a regular file", run) ? TOutcome::MovedAside : TOutcome::Failed;
     if (!file) {
         Log(run, "Queued mail " + e.Name + " cannot be opened");
         return TOutcome::Failed;
@@ -57,6 +62,7 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     sender.RemotePort = mail.Relay.Configured ? run.ConfiguredPort : mail.Relay.Port;
     sender.Security = mail.Relay.Configured ? run.ConfiguredSecurity : run.FormRelaySecurity;
     sender.OnLog = run.Log;
+    sender.FinalReplyWaitMs = run.FinalReplyWaitMs;
     bool removed = false;
     // Removed before QUIT, the moment the relay has the message: a crash after this point cannot
     // send it twice, and one before it costs at most this one round trip.
@@ -86,9 +92,14 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
         Log(run, "Queued mail " + e.Name + " not delivered: no connection to " + relay + " (" + ForLog(Trim(error)) + ")");
         return TOutcome::Unreachable;
     }
-    int attempts = e.Attempts + 1;
+    int attempts = e.Attempts + 1, unanswered = e.Unanswered + (sender.DataUnanswered() ? 1 : 0);
+    if (unanswered >= kMostUnanswered)
+        return MoveAside(folder, e, "its data went out " + IntToStr(unanswered) +
+                                         " times without an answer; the relay may have delivered it", run)
+                   ? TOutcome::MovedAside
+                   : TOutcome::Failed;
     int64_t next = UnixNow() + RetryDelay(attempts);
-    std::string renamed = OutboxName(e.Id, attempts, next);
+    std::string renamed = OutboxName(e.Id, attempts, next, unanswered);
     if (!RenameFile(path, folder + "/" + renamed)) renamed = e.Name;
     Log(run, "Queued mail " + e.Name + " not delivered to " + relay + " (" + ForLog(Trim(error)) + "); try " +
                  IntToStr(attempts + 1) + " in " + IntToStr(RetryDelay(attempts) / 60) + " min as " + renamed);
@@ -140,7 +151,10 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
             continue;
         }
         bool due = run.IgnoreRetryTimes || e.NextTry <= now;
-        if (!due || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
+        // A relay that left this message's data unanswered may be one that answers late: only a
+        // run that waits as long as the relay may take tries it again.
+        bool waitable = e.Unanswered == 0 || run.FinalReplyWaitMs >= kFinalReplyWaitMs;
+        if (!due || !waitable || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
             ++result.Waiting;
             continue;
         }

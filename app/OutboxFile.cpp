@@ -63,8 +63,9 @@ int64_t RetryDelay(int attempts) {
     return minutes[i] * 60;
 }
 
-std::string OutboxName(const std::string& id, int attempts, int64_t nextTry) {
-    return id + "." + std::to_string(attempts) + "." + std::to_string(nextTry) + ".mail";
+std::string OutboxName(const std::string& id, int attempts, int64_t nextTry, int unanswered) {
+    const std::string tries = std::to_string(attempts) + (unanswered > 0 ? "-" + std::to_string(unanswered) : "");
+    return id + "." + tries + "." + std::to_string(nextTry) + ".mail";
 }
 
 bool ParseOutboxName(const std::string& name, TOutboxEntry& e) {
@@ -75,15 +76,18 @@ bool ParseOutboxName(const std::string& name, TOutboxEntry& e) {
         if (dot == std::string::npos) break;
         start = dot + 1;
     }
-    int64_t attempts = 0;
-    size_t dash = parts[0].find('-');
-    if (parts.size() != 4 || parts[3] != "mail" || dash == std::string::npos ||
-        !ParseInt(parts[0].substr(0, dash), e.Queued) || !ParseInt(parts[1], attempts) || attempts > 1000000 ||
-        !ParseInt(parts[2], e.NextTry))
+    if (parts.size() != 4) return false;
+    int64_t attempts = 0, unanswered = 0;
+    size_t dash = parts[0].find('-'), triesDash = parts[1].find('-');
+    if (triesDash != std::string::npos && (!ParseInt(parts[1].substr(triesDash + 1), unanswered) || unanswered > 1000))
+        return false;
+    if (parts[3] != "mail" || dash == std::string::npos || !ParseInt(parts[0].substr(0, dash), e.Queued) ||
+        !ParseInt(parts[1].substr(0, triesDash), attempts) || attempts > 1000000 || !ParseInt(parts[2], e.NextTry))
         return false;
     e.Name = name;
     e.Id = parts[0];
     e.Attempts = static_cast<int>(attempts);
+    e.Unanswered = static_cast<int>(unanswered);
     return true;
 }
 
@@ -110,7 +114,7 @@ std::string OutboxFull(const TOutboxSettings& outbox) {
     return "";
 }
 
-std::string UndeliverableFolder(const std::string& folder) { return folder + "/undeliverable"; }
+std::string UndeliverableFolder(const std::string& folder) { return folder + "/" + kUndeliverable; }
 
 std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQueuedRelay& relay) {
     if (!CreatePrivateDir(folder)) throw EFCreateError("Cannot create the outbox folder \"" + folder + "\"");
@@ -123,7 +127,8 @@ std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQ
         file = CreatePrivateFile(temp, true);
     }
     if (!file) throw EFCreateError("Cannot find a free name in the outbox \"" + folder + "\"");
-    std::string path = folder + "/" + OutboxName(id, 0, now);
+    // A relay that got the data without answering may deliver it: that copy counts.
+    std::string path = folder + "/" + OutboxName(id, 0, now, sender.DataUnanswered() ? 1 : 0);
     try {
         file->WriteString(HeaderText(sender.Envelope(), relay));
         sender.ComposeData([&](const std::string& bytes) { file->WriteString(bytes); });

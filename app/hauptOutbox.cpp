@@ -19,6 +19,7 @@ void DeliverKeptMail(const TOutboxSettings& outbox, TFlushRun run) {
     run.MaxMessages = kRequestMessages;
     run.StartWithinMs = static_cast<uint64_t>(outbox.RequestMs);
     run.MessageBudgetMs = kRequestMessageBudgetMs;
+    run.FinalReplyWaitMs = 0;  // a post cannot wait out a slow relay's final reply
     run.Log = [](const std::string& line) { WriteLog(line); };
     try {
         FlushOutbox(outbox.Folder, run);

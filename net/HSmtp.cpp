@@ -56,6 +56,7 @@ bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
     SendDeadline = FDeadline;
     if (!FComposed) FEnvelope = Envelope();
     FDataAccepted = false;
+    FDataUnanswered = false;
     FNoConnection = false;
     FInput.clear();
     FOutput.clear();

@@ -92,6 +92,12 @@ public:
     void ComposeData(const TDataSink& sink);
     // After Send: the relay took the message (250 after the data), whatever QUIT brought.
     bool DataAccepted() const noexcept { return FDataAccepted; }
+    // After a failed Send: the whole DATA text went out and no reply to it came. The relay may
+    // have the message all the same: a new try may deliver a second copy.
+    bool DataUnanswered() const noexcept { return FDataUnanswered; }
+    // How long the reply to the end of the DATA text is awaited at least, whatever is left of the
+    // budget (RFC 5321 gives the relay 10 minutes); 0: the budget alone decides.
+    uint64_t FinalReplyWaitMs = 0;
     // After a failed Send: the relay refused for good (a 5xx reply). Anything else (no connection,
     // silence, the budget spent, a 4xx reply) may pass on a later try.
     bool PermanentFailure() const noexcept { return FReplyCode >= 500 && FReplyCode < 600; }
@@ -156,6 +162,7 @@ private:
     std::string FOutput;   // DATA text not yet sent
     bool FSendFailed = false;
     bool FDataAccepted = false;
+    bool FDataUnanswered = false;
     bool FNoConnection = false;
     TMailEnvelope FEnvelope;       // of the running Send
     TStream* FComposed = nullptr;  // the DATA text of SendComposed

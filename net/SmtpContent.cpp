@@ -2,10 +2,13 @@
 // (placeholders, transfer encoding, dot-stuffing) and the base64 attachments, sent in large pieces.
 #include "HSmtp.h"
 
+#include <algorithm>
+
 #include "MailEncoding.h"
 #include "MailText.h"
 #include "Streams.h"
 #include "SysUtils.h"
+#include "System.h"
 
 namespace velmora {
 
@@ -67,7 +70,13 @@ bool TSmtpSendMail::SendContent() {
     if (FComposed) EmitComposed(*FComposed);
     else EmitMessage();
     if (!FlushData()) return false;
-    ReadReply();
+    // The relay commits the message before it answers the final "."; giving up on that answer
+    // early turns one delivery into two when the message is tried again.
+    const uint64_t budgetEnd = FDeadline;
+    if (FinalReplyWaitMs > 0) FDeadline = std::max(FDeadline, TickCount() + FinalReplyWaitMs);
+    FDataUnanswered = !ReadReply();
+    // QUIT keeps to the budget: the message is settled either way by now.
+    FDeadline = budgetEnd;
     FDataAccepted = ReplyCode() == 250;
     if (FDataAccepted && OnAccepted) OnAccepted();
     return FDataAccepted;

@@ -98,10 +98,37 @@ std::unique_ptr<THandleStream> CreatePrivateFile(const std::string& path, bool m
     return std::make_unique<THandleStream>(fd, true);
 }
 
-std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return nullptr;
+std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path, bool* notRegular) {
+    if (notRegular) *notRegular = false;
+    // Non-blocking, or a FIFO planted under the name would hold the open until someone writes to
+    // it; a regular file reads the same either way, and gets its blocking mode back below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0) {
+        // A link (ELOOP) or a socket (ENXIO) cannot be opened at all: still no regular file.
+        if (notRegular && ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) *notRegular = true;
+        return nullptr;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (notRegular) *notRegular = true;
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return std::make_unique<THandleStream>(fd, true);
+}
+
+bool MoveIntoSubfolder(const std::string& folder, const std::string& name, const std::string& subfolder) {
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    ::mkdirat(dir, subfolder.c_str(), 0700);
+    // Opened without following a link: a link planted under the subfolder's name must not carry
+    // the file out of the folder.
+    int sub = ::openat(dir, subfolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    bool ok = sub >= 0 && ::renameat(dir, name.c_str(), sub, name.c_str()) == 0;
+    if (sub >= 0) ::close(sub);
+    ::close(dir);
+    return ok;
 }
 
 bool CreatePrivateDir(const std::string& path) {

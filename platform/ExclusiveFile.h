@@ -51,8 +51,13 @@ bool TouchFile(const std::string& path);
 // never followed. mustBeNew: null when the path exists already (then existed is set); otherwise
 // an existing file is emptied. EFCreateError for any other failure.
 std::unique_ptr<THandleStream> CreatePrivateFile(const std::string& path, bool mustBeNew, bool* existed = nullptr);
-// An existing file opened for reading, without following a symbolic link; null when that fails.
-std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path);
+// An existing regular file opened for reading, without following a symbolic link and without
+// waiting on a FIFO; null when that fails. notRegular (when given) tells that something other
+// than a regular file lies under the name (a link, a FIFO, a folder, a socket).
+std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path, bool* notRegular = nullptr);
+// Moves the entry name of folder into folder/subfolder (made, only its owner may enter it, when
+// missing). False when that fails, and always when subfolder is a symbolic link.
+bool MoveIntoSubfolder(const std::string& folder, const std::string& name, const std::string& subfolder);
 // Makes a folder only its owner may enter; true when it exists afterwards.
 bool CreatePrivateDir(const std::string& path);
 

@@ -4,9 +4,11 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -196,4 +198,81 @@ TEST_F(Outbox, TemporaryRefusalsAreKeptPermanentOnesAndAnUnwritableOutboxGiveThe
     TChildResult r = Ini("flush");
     EXPECT_NE(r.Out.find("moved to"), std::string::npos) << r.Out;
     EXPECT_EQ(ReadWholeFile(Box() + "/undeliverable/" + old), kept.begin()->second);
+}
+
+// Whoever can write the outbox folder (any process of the web server's user) can plant a FIFO or
+// a link under a kept mail's name, or make undeliverable/ a link out of the folder. A FIFO must
+// hold no post and no flush; nothing the outbox moves aside may leave the folder.
+TEST_F(Outbox, PlantedFifosAndLinksHoldNothingUpAndMoveNothingOutside) {
+    PostNumbered(1, 1);
+    const std::string now = std::to_string(std::time(nullptr));
+    const std::string fifo = now + "-fifo.0.0.mail", link = now + "-link.0.0.mail";
+    ASSERT_EQ(::mkfifo((Box() + "/" + fifo).c_str(), 0600), 0);
+    fs::create_symlink(site->CgiFile("VELMORA.INI"), Box() + "/" + link);
+
+    SmtpSink relay({"--port", std::to_string(relayPort)});
+    PostNumbered(2, 1);
+    ExpectEachOnce(Arrived(relay), 2);
+    for (const std::string& name : {fifo, link}) {
+        EXPECT_TRUE(fs::is_symlink(Box() + "/undeliverable/" + name) || fs::is_fifo(Box() + "/undeliverable/" + name)) << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(Box() + "/" + name))) << name;
+    }
+    EXPECT_NE(site->Log().find("not a regular file"), std::string::npos) << site->Log();
+
+    const std::string outside = site->Dir() + "/outside", bad = now + "-bad.0.0.mail";
+    fs::create_directories(outside);
+    fs::remove_all(Box() + "/undeliverable");
+    fs::create_directory_symlink(outside, Box() + "/undeliverable");
+    WriteWholeFile(Box() + "/" + bad, "not a message");
+    TChildResult r = Ini("flush");
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("cannot be moved"), std::string::npos) << r.Out;
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(ReadWholeFile(Box() + "/" + bad), "not a message");
+}
+
+// A relay that takes a kept message's data and answers too late for a post, or never: a post
+// never starts that message again, and the flush tries it at most twice more before moving it
+// aside. The relay gets a few copies at worst, never one per retry.
+TEST_F(Outbox, DataLeftUnansweredIsSentAFewTimesAtMost) {
+    PostNumbered(1, 1);
+    auto takeDataSilently = [](RelayConnection& c) {
+        AnswerUntilData(c);
+        c.ReadUntil("\r\n.\r\n");
+        c.Close();
+    };
+    ScriptedRelay scripted({
+        [](RelayConnection& c) {  // the post's try of the kept one: later than the post can wait
+            AnswerUntilData(c);
+            c.ReadUntil("\r\n.\r\n");
+            c.WaitClosed(10000);
+        },
+        [](RelayConnection& c) { NormalDialogue(c); },  // that post's own mail
+        [](RelayConnection& c) { NormalDialogue(c); },  // the next post's own mail, the kept one left alone
+        takeDataSilently,                                // two tries of the flush
+        takeDataSilently,
+    });
+    UseRelayPort(scripted.Port());
+    PostNumbered(2, 1);
+    auto kept = Kept();
+    ASSERT_EQ(kept.size(), 1u);
+    const std::string name = kept.begin()->first, id = name.substr(0, name.find('.'));
+    EXPECT_NE(name.find(".1-1."), std::string::npos) << name;
+    fs::rename(Box() + "/" + name, Box() + "/" + id + ".1-1.0.mail");  // its retry time has come
+    PostNumbered(3, 1);
+    EXPECT_EQ(Kept().size(), 1u);
+
+    for (int flush = 0; flush < 3; ++flush) {
+        TChildResult r = Ini("flush", {"--now"});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    }
+    EXPECT_TRUE(Kept().empty());
+    std::vector<fs::path> aside(fs::directory_iterator(Box() + "/undeliverable"), fs::directory_iterator());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(aside[0]), kept.begin()->second);
+    ASSERT_EQ(scripted.Connections(), 5u);
+    int copies = 0;
+    for (size_t i = 0; i < 5; ++i) copies += scripted.Transcript(i).find("\r\nn:1") != std::string::npos;
+    EXPECT_EQ(copies, 3);
+    EXPECT_NE(scripted.Transcript(2).find("\r\nn:3"), std::string::npos);
 }

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "ScriptedRelay.h"
 #include "CgiExchange.h"
 #include "SettingsFile.h"
 #include "SiteSettings.h"
@@ -57,12 +59,12 @@ struct SilentRelay {
 
 class ResidentServer : public ::testing::Test {
 protected:
-    void Open(const std::string& program) {
+    void Open(const std::string& program, const std::string& webConfig = "") {
         Tmp = fs::temp_directory_path() / ("velmora-resident-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
         fs::create_directories(Tmp);
         site = std::make_unique<VelmoraSite>(program, std::vector<std::string>{}, std::vector<std::string>{},
                                              "server.modules += ( \"mod_setenv\" )\n"
-                                             "setenv.add-environment = ( \"TMPDIR\" => \"" + Tmp + "\" )\n");
+                                             "setenv.add-environment = ( \"TMPDIR\" => \"" + Tmp + "\" )\n" + webConfig);
         Program = site->CgiFile(fs::path(program).filename());
         TMailSettings s = test::SiteMailSettings(site->SmtpPort());
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
@@ -94,7 +96,16 @@ protected:
         fs::remove_all(Tmp, ec);
     }
 
-    std::string QueueFile() const { return site->CgiFile("Temp/" + fs::path(Program).filename().string() + "_S"); }
+    std::string QueueFile() const {
+        return (fs::path(Program).parent_path() / "Temp" / (fs::path(Program).filename().string() + "_S")).string();
+    }
+    // The request and answer files in the program's exchange folder.
+    std::vector<fs::path> ExchangeFiles() const {
+        std::vector<fs::path> files;
+        for (const auto& e : fs::directory_iterator(fs::path(Program).parent_path() / "Temp"))
+            if (e.path().string().ends_with("_REQ") || e.path().string().ends_with("_OUT")) files.push_back(e.path());
+        return files;
+    }
     std::string TitleFile() const {
         return Tmp + "/velmora-windows-" + std::to_string(::getuid()) + "/" + fs::path(Program).filename().string() + "_S";
     }
@@ -133,6 +144,18 @@ protected:
             EXPECT_EQ(a.Status, 200);
             EXPECT_EQ(a.Body, "<p>Thanks, Client" + std::to_string(i) + ".</p>");
         }
+    }
+    // A profile start of the program for a form of Name=Profile; what it wrote to its output file.
+    std::string RunProfile(const std::string& profile) const {
+        const std::string out = site->CgiFile("answer.out");
+        WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
+                                "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
+        TChildRun run;
+        run.Args = {Program, profile};
+        run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
+        run.TimeoutMs = 10000;
+        EXPECT_EQ(RunChild(run).ExitCode, 0);
+        return ReadWholeFile(out);
     }
     int32_t Counter() const { return ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(); }
 
@@ -235,16 +258,8 @@ TEST_F(ResidentServer, StandardServerOfferedAProfileRecordStopsTakingRequests) {
 TEST_F(ResidentServer, HandStartedServerServesAProfileRequest) {
     Open(VELMORA_PROGRAM);
     StartByHand();
-    const std::string profile = site->CgiFile("request.ini"), out = site->CgiFile("answer.out");
-    WriteWholeFile(profile, "[CGI]\r\nRequest Method=POST\r\nExecutable Path=/cgi-win/velmora\r\n[System]\r\n"
-                            "Output File=" + out + "\r\n[Form Literal]\r\nName=Profile\r\nhtmlfile=thanks.htm\r\n");
-    TChildRun run;
-    run.Args = {Program, profile};
-    run.Env = {"TMPDIR=" + Tmp, "PATH=/usr/bin:/bin", "SERVER_SOFTWARE=test", "CGI_VERSION=CGI/1.3a (Win)"};
-    run.TimeoutMs = 10000;
-    TChildResult r = RunChild(run);
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_NE(ReadWholeFile(out).find("<p>Thanks, Profile.</p>"), std::string::npos) << ReadWholeFile(out);
+    const std::string out = RunProfile(site->CgiFile("request.ini"));
+    EXPECT_NE(out.find("<p>Thanks, Profile.</p>"), std::string::npos) << out;
     EXPECT_EQ(Counter(), 1);
     EXPECT_TRUE(Alive(Server));
 }
@@ -307,4 +322,100 @@ TEST_F(ResidentServer, HandedOverBodyShorterThanAnnouncedRunsNoForm) {
     EXPECT_NE(site->Log().find("Request body ended after 10 of 100 announced bytes"), std::string::npos) << site->Log();
     EXPECT_EQ(Counter(), 0);
     EXPECT_TRUE(Alive(Server));
+}
+
+// A program folder or profile path too long for a queue record: the request is served by the
+// process that got it, never queued under a cut name that no one would answer.
+TEST_F(ResidentServer, RequestsWhoseNamesDoNotFitAQueueRecordAreServedInTheirOwnProcess) {
+    Open(VELMORA_PROGRAM);
+    const std::string sub(230, 'd'), dir = site->CgiFile(sub);
+    fs::create_directories(dir);
+    for (const char* f : {"VELMORA.INI", "VELMORA.CONF", "thanks.htm"}) fs::copy_file(site->CgiFile(f), dir + "/" + f);
+    fs::copy_file(Program, dir + "/velmora");
+    Program = dir + "/velmora";
+    StartByHand();
+
+    HttpAnswer a = site->Curl({"--data-binary", "Name=Long&htmlfile=thanks.htm"}, site->Url("/cgi-bin/" + sub + "/velmora"));
+    EXPECT_EQ(a.Body, "<p>Thanks, Long.</p>") << a.Headers;
+
+    const std::string out = RunProfile(dir + "/" + std::string(40, 'p') + ".ini");
+    EXPECT_NE(out.find("<p>Thanks, Profile.</p>"), std::string::npos) << out;
+
+    EXPECT_EQ(site->Mails(2).size(), 2u);
+    EXPECT_NE(ReadWholeFile(dir + "/Log/velmora.Log").find("request served without the resident server"), std::string::npos);
+    EXPECT_EQ(fs::file_size(QueueFile()), 0u);
+    EXPECT_TRUE(ExchangeFiles().empty());
+    EXPECT_TRUE(Alive(Server));
+}
+
+// A slow visitor's upload is copied into its request file before the queue is locked: the queue
+// stays free for every other process meanwhile, and a server started during the copy keeps the
+// file that is still being written.
+TEST_F(ResidentServer, ASlowUploadHoldsNoQueueLockAndSurvivesAServerStartedMeanwhile) {
+    Open(VELMORA_PROGRAM, "server.stream-request-body = 2\n");
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\r\nmax_upload_bytes = 300000\r\n");
+    WriteWholeFile(site->Dir() + "/photo.bin", std::string(200000, 'p'));
+    StartByHand();
+    auto upload = std::async(std::launch::async, [&] {
+        return site->Curl({"--limit-rate", "50k", "-F", "Name=Slow", "-F", "htmlfile=thanks.htm", "-F",
+                           "doc=@" + site->Dir() + "/photo.bin"}, site->ProgramUrl());
+    });
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const fs::path& f : ExchangeFiles())
+            if (f.string().ends_with("_REQ") && fs::file_size(f) > 30000) return true;
+        return false;
+    }, 10000));
+    {
+        TExclusiveFile queue;
+        EXPECT_TRUE(WaitUntil([&] { return queue.Open(QueueFile(), true) == TExclusiveOpen::Opened; }, 300));
+    }
+    ::kill(Server, SIGKILL);
+    ::waitpid(Server, nullptr, 0);
+    StartByHand();
+    HttpAnswer a = upload.get();
+    EXPECT_EQ(a.Body, "<p>Thanks, Slow.</p>") << a.Headers << site->Log();
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Raw.find("photo.bin"), std::string::npos);
+}
+
+// A served record whose removal finds the queue locked longer than its attempts is removed at a
+// later poll, and says so: its client gets the answer instead of waiting 180 s for nothing.
+TEST_F(ResidentServer, ARemovalPutOffByALockedQueueIsRetried) {
+    Open(VELMORA_PROGRAM);
+    StartByHand();
+    std::thread holder;
+    ScriptedRelay relay({[&](RelayConnection& c) {
+        AnswerUntilData(c);
+        c.ReadUntil("\r\n.\r\n");
+        // The queue is held across the server's removal, longer than its attempts last and
+        // shorter than the waiting client's own.
+        auto queue = std::make_shared<TExclusiveFile>();
+        ASSERT_TRUE(WaitUntil([&] { return queue->Open(QueueFile(), true) == TExclusiveOpen::Opened; }, 2000));
+        holder = std::thread([queue] { std::this_thread::sleep_for(std::chrono::milliseconds(800)); });
+        c.Send("250 queued\r\n");
+        c.Answer("221 bye\r\n");
+        holder.join();
+    }});
+    const auto start = std::chrono::steady_clock::now();
+    HttpAnswer a = site->Post("Name=Held&htmlfile=thanks.htm&mailport=" + std::to_string(relay.Port()));
+    EXPECT_EQ(a.Body, "<p>Thanks, Held.</p>") << a.Headers << site->Log();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_NE(site->Log().find("Queue record not removed (queue locked)"), std::string::npos) << site->Log();
+    EXPECT_TRUE(WaitUntil([&] { return ExchangeFiles().empty(); }, 2000));
+}
+
+// A record that cannot be written after the body went into the request file (here the queue's
+// name is a FIFO: locked and opened, never written): the post is served by its own process on
+// the body read back from that file, never on the emptied input (an empty form, thanked).
+TEST_F(ResidentServer, ARecordNotWrittenAfterTheBodyCopyServesTheWholeForm) {
+    Open(VELMORA_PROGRAM);
+    fs::create_directories(site->CgiFile("Temp"));
+    ASSERT_EQ(::mkfifo(QueueFile().c_str(), 0600), 0);
+    HttpAnswer a = site->Post("Name=Kept&htmlfile=thanks.htm&message=" + std::string(3000, 'm'));
+    EXPECT_EQ(a.Body, "<p>Thanks, Kept.</p>") << a.Headers;
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Raw.find(std::string(60, 'm')), std::string::npos) << mails[0].Raw;
+    EXPECT_TRUE(ExchangeFiles().empty());
 }

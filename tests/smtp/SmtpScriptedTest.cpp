@@ -267,3 +267,40 @@ TEST(SmtpScripted, ConnectionDroppedDuringDataThenFreshConnection) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The reply to the end of the data: a relay that answers after the budget is waited for when a
+// final-reply wait is set, and one that hangs up instead is told apart from a refusal.
+TEST(SmtpScripted, FinalReplyAfterTheBudget) {
+    struct Case {
+        const char* name;
+        uint64_t finalWaitMs;
+        bool hangUp;  // instead of answering
+        bool accepted, unanswered;
+    };
+    const Case cases[] = {
+        {"late 250 awaited", 5000, false, true, false},
+        {"late 250 given up", 0, false, false, true},
+        {"hung up after the data", 5000, true, false, true},
+    };
+    for (const Case& k : cases) {
+        ScriptedRelay relay({[&](RelayConnection& c) {
+            test::AnswerUntilData(c);
+            c.ReadUntil("\r\n.\r\n");
+            if (k.hangUp) return c.Close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            c.Send("250 queued\r\n");
+            c.Answer("221 bye\r\n");
+        }});
+        auto mail = Mailer(relay.Port());
+        mail->FinalReplyWaitMs = k.finalWaitMs;
+        mail->SendWithin(700);
+        EXPECT_EQ(mail->DataAccepted(), k.accepted) << k.name;
+        EXPECT_EQ(mail->DataUnanswered(), k.unanswered) << k.name;
+    }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -30,8 +30,9 @@ int List(const std::string& folder, std::ostream& out) {
     for (const TOutboxEntry& e : entries) {
         bool due = e.NextTry <= now;
         waiting += due ? 0 : 1;
-        out << e.Name << "  queued " << UtcTime(e.Queued) << ", " << e.Attempts << " failed tries, next try "
-            << (due ? "now" : UtcTime(e.NextTry)) << "\n";
+        out << e.Name << "  queued " << UtcTime(e.Queued) << ", " << e.Attempts << " failed tries";
+        if (e.Unanswered > 0) out << " (" << e.Unanswered << " with the data sent and no answer)";
+        out << ", next try " << (due ? "now" : UtcTime(e.NextTry)) << "\n";
     }
     size_t aside = ListFiles(UndeliverableFolder(folder) + "/*.mail").size();
     out << entries.size() << " queued (" << waiting << " waiting for their retry time), " << aside
