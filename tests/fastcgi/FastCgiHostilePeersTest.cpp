@@ -1,7 +1,6 @@
 // The FastCGI server of the engine inside the test process, with short limits, fed by hostile
 // peers over socket pairs: after each, the server lives and answers a normal post within a second.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -317,15 +316,12 @@ TEST_F(HostilePeers, SlowAndSilentPeersHoldNoThread) {
     EXPECT_NE(Out(Answer(kept, 1)).find("ok:5"), std::string::npos);
     const int trickle = Connect();
     Send(trickle, Head(1, "100") + FcgiRecord(kFcgiStdin, 1, "a"));
+    // Asks for more answers than the socket holds, then breaks the stream: nothing more is read
+    // from it, and only the write deadline ends it.
     const int deaf = Connect();
     std::string flood;
-    for (int i = 0; i < 20000; ++i) flood += GetValues({"FCGI_MAX_CONNS", "FCGI_MAX_REQS", "FCGI_MPXS_CONNS"});
-    ::fcntl(deaf, F_SETFL, O_NONBLOCK);
-    for (size_t p = 0; p < flood.size();) {
-        const ssize_t n = ::write(deaf, flood.data() + p, flood.size() - p);
-        if (n <= 0) break;
-        p += static_cast<size_t>(n);
-    }
+    for (int i = 0; i < 8000; ++i) flood += GetValues({"FCGI_MAX_CONNS", "FCGI_MAX_REQS", "FCGI_MPXS_CONNS"});
+    Send(deaf, flood + std::string("\2\1\0\1\0\0\0\0", 8));
     ExpectServes("silent, kept, trickling and deaf peers");
 
     const auto start = Clock::now();
@@ -343,10 +339,11 @@ TEST_F(HostilePeers, SlowAndSilentPeersHoldNoThread) {
     EXPECT_TRUE(closed) << "kept";
     Read(trickle, 3000, &closed);
     EXPECT_TRUE(closed) << "trickle";
-    // Closed while its answers still waited: it gets less than all of them.
+    // Closed by the server while its answers still wait unread (a closed peer shows as a hang-up).
     std::this_thread::sleep_for(std::chrono::milliseconds(1600) - (Clock::now() - start));
-    EXPECT_LT(Read(deaf, 3000, &closed).size(), 20000u * 64);
-    EXPECT_TRUE(closed) << "deaf";
+    pollfd p{deaf, 0, 0};
+    ::poll(&p, 1, 0);
+    EXPECT_TRUE(p.revents & POLLHUP) << "deaf";
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
 
     // Eight idle connections: the ninth closes the one idle longest and is served.
