@@ -1,5 +1,6 @@
 // TFastCGIEngine: the engine of a resident program that web servers reach over FastCGI (a listening
-// socket as standard input, or an address of its own); each request runs on one thread of a pool.
+// socket as standard input, or an address of its own). An event loop reads the connections; each
+// complete request runs on one thread of a pool.
 #pragma once
 
 #include <memory>
@@ -7,20 +8,21 @@
 
 #include "HttpEng.h"
 
-struct FCGX_Request;
-
 namespace velmora {
 
 class TListener;
+namespace fcgi {
+struct TRequest;
+class TServer;
+}
 
 // State of the FastCGI request running on the calling thread (one per pool thread).
 struct TFastCGIRequestState {
-    FCGX_Request* Request = nullptr;  // the library's request: parameters and the three streams
-    std::string FormData;             // url-encoded form data of the request
-    long long BodyLength = 0;         // CONTENT_LENGTH as announced (0 when absent or bad)
-    long long BodyBytesRead = 0;      // body bytes handed out by ReadClient
-    bool BodyBroken = false;          // the input ended (or failed) before the announced length
-    bool InputClean = true;           // all input read to its end: the connection may be kept
+    const fcgi::TRequest* Request = nullptr;  // parameters and the whole body, as they arrived
+    std::string FormData;                     // url-encoded form data of the request
+    long long BodyBytesRead = 0;              // body bytes handed out by ReadClient
+    bool BodyBroken = false;                  // the body ended before the announced length
+    std::string Out, Err;                     // the answer's two streams, sent when it ends
 };
 TFastCGIRequestState& FastCGIRequestState() noexcept;
 
@@ -34,25 +36,39 @@ struct TFastCGIStart {
 };
 const TFastCGIStart& FastCGIStart();
 
+// The limits a FastCGI server holds its peers to (VELMORA.CONF's fastcgi_ keys).
+struct TFastCGILimits {
+    int MaxConnections = 1024;  // open connections; past it the longest idle one is closed
+    int RequestSeconds = 30;    // for a request's head and body to arrive, and for an answer to be read
+    int IdleSeconds = 60;       // a kept connection waiting for its next request
+};
+
 class TFastCGIEngine : public THttpEngine {
 public:
     // Stores the settings and, in a FastCGI start, serves requests until a close signal (SIGTERM,
     // SIGINT, SIGHUP): it stops taking connections, lets the requests in flight finish, and ends
     // the process. threads: the size of the pool (1 to 256; --threads overrides it).
+    // limits: see TFastCGILimits.
     TFastCGIEngine(TComponent* owner, int threads, bool bufferedOutput, bool noCache,
                    const std::string& tempDir, const std::string& sessionName, int autoReadLimit,
                    bool autoReadInput, const std::string& autoContentType, bool autoHttpHeader,
                    TRequestErrorEvent onRequestError, TLastExecRequestEvent onLastExecRequest,
-                   TExecRequestEvent onExecRequest, TFirstExecRequestEvent onFirstExecRequest);
+                   TExecRequestEvent onExecRequest, TFirstExecRequestEvent onFirstExecRequest,
+                   const TFastCGILimits& limits = {});
 
     int Threads = 4;
+    TFastCGILimits Limits;
 
-    // Serves the requests of one accepted connection on the calling thread (several, when the
-    // web server keeps the connection open); closes it at the end.
+    // Serves the requests of one connected socket until it is closed, with an event loop on the
+    // calling thread and Threads workers (0: the requests run on the calling thread too).
     void ServeConnection(int fd);
+    // A server of this engine's requests with its threads and limits, not yet running (Run it on
+    // a thread of its own to serve connections handed over with AddConnection).
+    std::unique_ptr<fcgi::TServer> NewServer();
+    // Runs one complete request on the calling thread; returns its answer's stream records.
+    std::string RunRequest(const fcgi::TRequest& request);
 
     void ExecRequest() override;
-    void EndRequest() override;
     void WriteStatusLine() override;
     void Write(const std::string& s) override;
     void WriteBuffer(const void* buffer, int count) override;
@@ -63,12 +79,10 @@ public:
     bool IsActive() override;
 
 private:
-    // Runs the pool on listener until a close signal; returns when every thread has ended.
-    void Serve(TListener& listener);
+    // Serves connections of listener until a close signal, or (listener null) the one socket fd
+    // until it is closed; false when the loop or its threads could not start.
+    bool Serve(TListener* listener, int fd);
     void SendDirect(const void* data, int count);
-    // Reads and drops the rest of the request's input, so that the server is not cut off while
-    // it still sends; false when the input is longer than any honest body or broken.
-    bool DiscardUnreadInput();
 };
 
 }  // namespace velmora

@@ -1,18 +1,14 @@
-// TFastCGIEngine's answer path: the base's header and buffering rules, then the bytes go to the
-// request's output stream. A FastCGI answer is a CGI answer: never an "HTTP/1.1" status line (nginx
-// drops it and answers 200), a status other than 200 as a "Status:" header line.
-#include <fcgiapp.h>
-
+// TFastCGIEngine's answer path: the base's header and buffering rules, then the bytes are kept for
+// the answer's records, which the event loop writes once the request has ended. A FastCGI answer is
+// a CGI answer: never an "HTTP/1.1" status line (nginx drops it and answers 200), a status other
+// than 200 as a "Status:" header line.
 #include "FastCgiEng.h"
 
 namespace velmora {
 
-// A server that has gone away loses the rest of the answer; the library notes the error and the
-// request still ends normally (its connection is then closed).
 void TFastCGIEngine::SendDirect(const void* data, int count) {
-    FCGX_Request* request = FastCGIRequestState().Request;
-    if (request && request->out && count > 0 && IsDirectOutput())
-        FCGX_PutStr(static_cast<const char*>(data), count, request->out);
+    TFastCGIRequestState& st = FastCGIRequestState();
+    if (st.Request && count > 0 && IsDirectOutput()) st.Out.append(static_cast<const char*>(data), static_cast<size_t>(count));
 }
 
 void TFastCGIEngine::Write(const std::string& s) {

@@ -53,6 +53,13 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "outbox_max_megabytes", .Kind = TConfKind::Number, .Default = "100", .Min = 1, .Max = 1000000},
         // Requests a FastCGI server runs at the same time (its pool of threads); --threads wins.
         {.Name = "fastcgi_threads", .Kind = TConfKind::Number, .Default = "4", .Min = 1, .Max = 256},
+        // Connections a FastCGI server keeps open (idle ones cost a descriptor and no thread);
+        // past it the longest idle one is closed.
+        {.Name = "fastcgi_max_connections", .Kind = TConfKind::Number, .Default = "1024", .Min = 1, .Max = 100000},
+        // Seconds for a request's head and body to arrive, and for the web server to read an answer.
+        {.Name = "fastcgi_request_seconds", .Kind = TConfKind::Number, .Default = "30", .Min = 1, .Max = 3600},
+        // Seconds a kept connection may wait for its next request.
+        {.Name = "fastcgi_idle_seconds", .Kind = TConfKind::Number, .Default = "60", .Min = 1, .Max = 3600},
     };
     return keys;
 }

@@ -1,11 +1,10 @@
 // The listening socket of a FastCGI server: opening a Unix or loopback TCP address, adopting the
-// web server's socket, and accepting connections while watching for a close signal.
+// web server's socket, and taking connections for the event loop without waiting.
 #include "Listener.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,10 +12,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
-#include "CloseSignals.h"
-#include "Messages.h"
+#include "EventLoop.h"
 
 namespace velmora {
 
@@ -25,11 +22,6 @@ namespace {
 constexpr int kBacklog = 128;
 
 std::string ErrnoText() { return std::strerror(errno); }
-
-void SetNonBlocking(int fd) {
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-}
 
 // A socket file left by a server that has gone refuses connections and may be replaced; one that
 // accepts belongs to a running server, and anything that is not a socket is never touched.
@@ -123,32 +115,6 @@ int OpenTcpSocket(const std::string& address, std::string& error) {
     return fd;
 }
 
-void SetTimeouts(int fd, int seconds) {
-    timeval tv{};
-    tv.tv_sec = seconds;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-// Waits for fd to be readable or a close signal; false on the signal or when timeoutMs passed.
-bool WaitOrClose(int fd, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (CloseSignalArrived()) return false;
-        int wait = -1;
-        if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            wait = static_cast<int>(left.count());
-        }
-        pollfd p[2] = {{fd, POLLIN, 0}, {CloseSignalFd(), POLLIN, 0}};
-        int n = ::poll(p, p[1].fd >= 0 ? 2 : 1, wait);
-        if (n < 0 && errno != EINTR) return false;
-        if (n > 0 && (p[1].revents & POLLIN)) return false;
-        if (n > 0 && p[0].revents) return true;
-    }
-}
-
 }  // namespace
 
 bool IsListeningSocket(int fd) noexcept {
@@ -165,15 +131,15 @@ std::unique_ptr<TListener> TListener::Open(const std::string& address, std::stri
     }
     int fd = unixPath ? OpenUnixSocket(address, error) : OpenTcpSocket(address, error);
     if (fd < 0) return nullptr;
-    SetNonBlocking(fd);
+    MakeNonBlocking(fd);
     std::unique_ptr<TListener> listener(new TListener(fd));
     if (unixPath) listener->FSocketFile = address;
     return listener;
 }
 
 std::unique_ptr<TListener> TListener::Adopt(int fd) {
-    // Non-blocking, so that threads woken together for one connection do not wait in accept.
-    SetNonBlocking(fd);
+    // Non-blocking: the event loop takes connections only when told there is one.
+    MakeNonBlocking(fd);
     return std::unique_ptr<TListener>(new TListener(fd));
 }
 
@@ -188,33 +154,28 @@ void TListener::Stop() noexcept {
     FSocketFile.clear();
 }
 
-int TListener::Accept(int ioTimeoutSeconds) {
-    while (WaitOrClose(FFd, -1)) {
-        int fd = ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            SetTimeouts(fd, ioTimeoutSeconds);
-            return fd;
-        }
-        // Another thread took it, or the peer gave up: wait for the next.
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
-        // Out of descriptors or memory: the backlog keeps the connection; try again shortly.
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            continue;
-        }
-        return -1;
+int TListener::TryAccept() noexcept {
+    for (;;) {
+        const int fd = ::accept4(FFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) return fd;
+        // The peer gave up before it was taken: look for the next.
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return kNoConnection;
+        // The backlog keeps the connection until descriptors or memory are free again.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) return kOutOfDescriptors;
+        return kListenFailed;
     }
-    return -1;
 }
 
-bool WaitReadableOrClose(int fd, int timeoutMs) noexcept { return WaitOrClose(fd, timeoutMs); }
-
-int PeekConnection(int fd, char* buffer, int size, bool& peerDone) noexcept {
-    ssize_t n = ::recv(fd, buffer, static_cast<size_t>(size), MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
-    pollfd p{fd, POLLRDHUP, 0};
-    peerDone = n == 0 || (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)));
-    return n < 0 ? 0 : static_cast<int>(n);
+long RaiseDescriptorLimit() noexcept {
+    rlimit r{};
+    if (::getrlimit(RLIMIT_NOFILE, &r) != 0) return -1;
+    if (r.rlim_cur < r.rlim_max) {
+        r.rlim_cur = r.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &r);
+        ::getrlimit(RLIMIT_NOFILE, &r);
+    }
+    return r.rlim_cur == RLIM_INFINITY ? -1 : static_cast<long>(r.rlim_cur);
 }
 
 void CloseConnection(int fd) noexcept {

@@ -11,8 +11,7 @@ namespace velmora {
 // program: its listening socket as standard input).
 bool IsListeningSocket(int fd) noexcept;
 
-// Owns a listening socket. Accept and WaitReadable may be called from several threads at once;
-// both return early once a close signal (SIGTERM, SIGINT, SIGHUP; see InstallCloseSignals) came.
+// Owns a listening socket; used by the thread of the event loop that watches it.
 class TListener {
 public:
     // "/path/to.sock" (a Unix socket, made with mode 0660; a stale socket file of a server that
@@ -26,10 +25,12 @@ public:
     TListener(const TListener&) = delete;
     TListener& operator=(const TListener&) = delete;
 
-    // Waits for the next connection and returns it, with receive and send timeouts of
-    // ioTimeoutSeconds so a peer that stalls cannot hold a thread for ever; -1 once a close
-    // signal came or the socket failed.
-    int Accept(int ioTimeoutSeconds);
+    // The descriptor an event loop watches for connections to take.
+    int Fd() const noexcept { return FFd; }
+    // Takes a waiting connection without waiting, made non-blocking: its descriptor, or one of
+    // kNoConnection (none now), kOutOfDescriptors (try again once some are closed), kListenFailed.
+    static constexpr int kNoConnection = -1, kOutOfDescriptors = -2, kListenFailed = -3;
+    int TryAccept() noexcept;
     // Stops taking connections at once (those not yet accepted are refused) and removes the
     // socket file this process made; threads waiting in Accept return -1.
     void Stop() noexcept;
@@ -40,14 +41,9 @@ private:
     std::string FSocketFile;  // the Unix socket file made by Open, removed at the end
 };
 
-// Waits until fd has bytes (or its end) to read: false when a close signal came first, or
-// timeoutMs passed (-1: no limit). With fd -1 it waits for the close signal alone.
-bool WaitReadableOrClose(int fd, int timeoutMs = -1) noexcept;
-
-// Copies up to size bytes that wait in connection fd without taking them (they are read later
-// by whoever serves it) and without waiting: how many (0: none yet), -1 when the connection
-// failed. peerDone: the peer has ended its side, nothing more will come.
-int PeekConnection(int fd, char* buffer, int size, bool& peerDone) noexcept;
+// Raises this process's limit of open descriptors to the most it may have (a server holding a
+// thousand connections needs more than the usual 1024); returns the limit now in force.
+long RaiseDescriptorLimit() noexcept;
 
 // Closes a connection descriptor.
 void CloseConnection(int fd) noexcept;

@@ -121,7 +121,8 @@ void TGeneralHttpEngine::CreateCGIWinEngine(bool handStarted) {
 void TGeneralHttpEngine::CreateFastCGIEngine() {
     FFastCGIEngine = new TFastCGIEngine(Owner(), FastCgiThreads, FBufferedOutput, FNoCache, FTempDir, FSessionName,
                                         FAutoReadLimit, FAutoReadInput, FAutoContentType, FAutoHttpHeader,
-                                        FOnRequestError, FOnLastExecRequest, FOnExecRequest, FOnFirstExecRequest);
+                                        FOnRequestError, FOnLastExecRequest, FOnExecRequest, FOnFirstExecRequest,
+                                        FastCgiLimits);
 }
 
 // Loaded into a web server's process: the NSAPI engine, then the ISAPI engine. Both keep

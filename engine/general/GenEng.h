@@ -41,6 +41,8 @@ public:
     bool CgiAutoTerminate = true;
     // Threads of a FastCGI server's pool (the command line's --threads wins).
     int FastCgiThreads = 4;
+    // What a FastCGI server holds its peers to (connections, request and idle time).
+    TFastCGILimits FastCgiLimits;
     const std::string& SessionName() const noexcept { return FSessionName; }
     void SetSessionName(const std::string& value);
     bool NoCache() const noexcept { return FNoCache; }

@@ -121,6 +121,8 @@ public:
     // Stops velmora the FastCGI server with SIGTERM; its exit code (0: a clean end), -1 when it
     // had to be killed or was none.
     int StopFastCgiServer() { return FFastCgi ? FFastCgi->Stop() : -1; }
+    // The FastCGI server this site started (nginx, Apache), for the benchmarks to measure; -1 if none.
+    int FastCgiPid() const { return FFastCgi ? static_cast<int>(FFastCgi->Pid()) : -1; }
 
     // The usual test site: a settings file mailing form@example.org's posts to webmaster@example.org
     // through the sink, with the given Options, and an allowed list of that one address.

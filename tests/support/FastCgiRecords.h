@@ -9,7 +9,8 @@
 
 namespace velmora::test {
 
-enum : uint8_t { kFcgiBegin = 1, kFcgiAbort = 2, kFcgiEnd = 3, kFcgiParams = 4, kFcgiStdin = 5, kFcgiStdout = 6, kFcgiStderr = 7 };
+enum : uint8_t { kFcgiBegin = 1, kFcgiAbort = 2, kFcgiEnd = 3, kFcgiParams = 4, kFcgiStdin = 5, kFcgiStdout = 6, kFcgiStderr = 7,
+                 kFcgiGetValues = 9, kFcgiGetValuesResult = 10, kFcgiUnknownType = 11 };
 
 // One record: version 1, the type, request id, content and no padding.
 inline std::string FcgiRecord(uint8_t type, uint16_t id, const std::string& content) {
@@ -42,6 +43,27 @@ inline std::string FcgiRequest(const std::vector<std::pair<std::string, std::str
     out += FcgiRecord(kFcgiParams, id, "");
     for (size_t p = 0; p < body.size(); p += 65535) out += FcgiRecord(kFcgiStdin, id, body.substr(p, 65535));
     return out + FcgiRecord(kFcgiStdin, id, "");
+}
+
+// Every record of a byte stream as sent (type, request id, content), up to the last whole one.
+struct FcgiRec {
+    uint8_t Type = 0;
+    uint16_t Id = 0;
+    std::string Content;
+};
+
+inline std::vector<FcgiRec> ParseFcgiRecords(const std::string& bytes) {
+    std::vector<FcgiRec> out;
+    for (size_t p = 0; p + 8 <= bytes.size();) {
+        size_t length = (static_cast<uint8_t>(bytes[p + 4]) << 8) | static_cast<uint8_t>(bytes[p + 5]);
+        size_t padding = static_cast<uint8_t>(bytes[p + 6]);
+        if (p + 8 + length > bytes.size()) break;
+        out.push_back({static_cast<uint8_t>(bytes[p + 1]),
+                       static_cast<uint16_t>((static_cast<uint8_t>(bytes[p + 2]) << 8) | static_cast<uint8_t>(bytes[p + 3])),
+                       bytes.substr(p + 8, length)});
+        p += 8 + length + padding;
+    }
+    return out;
 }
 
 // An answer's records: the STDOUT and STDERR text joined, and how many END_REQUEST records came.

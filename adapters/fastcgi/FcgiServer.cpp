@@ -1,0 +1,301 @@
+// The loop of TServer: connections are read as their bytes come, requests handed to workers only
+// when complete, answers written as far as the peer takes them. Deadlines are looked at a few
+// times a second, so every limit holds within a quarter of a second.
+#include "FcgiServer.h"
+
+#include "FcgiWorkers.h"
+#include "HttpEng.h"
+#include "Listener.h"
+
+namespace velmora::fcgi {
+
+namespace {
+
+constexpr uint64_t kListenerToken = 0;
+constexpr auto kSweepEvery = std::chrono::milliseconds(250);
+constexpr size_t kReadSlice = 65536;
+// A peer that sends management records without reading the answers is no longer read from
+// once this much waits for it; it then reads, or loses the connection at its write deadline.
+constexpr size_t kMaxPendingOutput = 1 << 20;
+
+}  // namespace
+
+struct TServer::TConn {
+    TConn(int fd, const TConnectionRules& rules) : Fd(fd), Machine(rules) {}
+    int Fd;
+    TConnection Machine;
+    TConnection::TPhase Seen = TConnection::TPhase::Idle;
+    TClock::time_point Deadline;   // for the request arriving, or for the next one of a kept connection
+    TClock::time_point IdleSince;  // the longest idle is closed first when connections run out
+    TClock::time_point WriteSince; // the last time the peer took bytes, while some wait
+    bool Reading = true, Writing = false;
+    bool PeerDone = false;
+    bool Failed = false;  // a read or write failed: the peer is gone
+};
+
+TServer::TServer(const TServerLimits& limits, TConnectionRules rules, TRunRequest run)
+    : FLimits(limits), FRules(std::move(rules)), FRun(std::move(run)), FReadBuffer(kReadSlice) {
+    if (limits.Threads > 0) FWorkers = std::make_unique<TWorkers>(limits.Threads);
+}
+
+TServer::~TServer() {
+    FWorkers.reset();  // waits for the requests still running; their answers go nowhere
+    for (auto& [key, c] : FConns) CloseConnection(c->Fd);
+}
+
+void TServer::AddConnection(int fd) {
+    {
+        std::lock_guard<std::mutex> hold(FMailLock);
+        FNewFds.push_back(fd);
+    }
+    FLoop.Wake();
+}
+
+void TServer::Stop() {
+    {
+        std::lock_guard<std::mutex> hold(FMailLock);
+        FStopAsked = true;
+    }
+    FLoop.Wake();
+}
+
+bool TServer::Run(TListener* listener, bool watchCloseSignal, bool untilNoConnections) {
+    if (!FLoop.Ok() || (FLimits.Threads > 0 && FWorkers->Started() == 0)) return false;
+    FListener = listener;
+    if (FListener) FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
+    if (watchCloseSignal) FLoop.WatchCloseSignal();
+    TakeMail();
+    std::vector<TLoopEvent> events;
+    auto nextSweep = TClock::now() + kSweepEvery;
+    while (!((FStopping || untilNoConnections) && FConns.empty())) {
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextSweep - TClock::now());
+        FLoop.Wait(static_cast<int>(std::max<long long>(0, wait.count())), events);
+        for (const TLoopEvent& e : events) {
+            if (e.Token == TEventLoop::kWakeToken) TakeMail();
+            else if (e.Token == TEventLoop::kCloseSignalToken) BeginStop();
+            else if (e.Token == kListenerToken) Accept();
+            else if (auto it = FConns.find(e.Token); it != FConns.end()) {
+                TConn& c = *it->second;
+                // Gone both ways while not read from: no answer can reach it any more.
+                if (e.Readable && c.Reading) ReadFrom(c);
+                if (c.Failed || (e.Hangup && !c.Reading)) Drop(e.Token);
+                else Settle(e.Token);
+            }
+        }
+        if (TClock::now() >= nextSweep) {
+            Sweep();
+            nextSweep = TClock::now() + kSweepEvery;
+        }
+    }
+    return true;
+}
+
+void TServer::TakeMail() {
+    std::vector<int> fds;
+    std::vector<std::pair<uint64_t, std::string>> answers;
+    bool stop = false;
+    {
+        std::lock_guard<std::mutex> hold(FMailLock);
+        fds.swap(FNewFds);
+        answers.swap(FAnswers);
+        stop = FStopAsked;
+    }
+    for (int fd : fds) Admit(fd);
+    for (auto& [key, answer] : answers) {
+        auto it = FConns.find(key);
+        if (it == FConns.end()) continue;  // the peer went away meanwhile
+        it->second->Machine.Finish(answer);
+        Settle(key);
+    }
+    if (stop && !FStopping) BeginStop();
+}
+
+void TServer::Accept() {
+    for (;;) {
+        const int fd = FListener->TryAccept();
+        if (fd >= 0) {
+            Admit(fd);
+            continue;
+        }
+        if (fd == TListener::kNoConnection) return;
+        if (fd == TListener::kOutOfDescriptors) {
+            // The backlog keeps the connection; one closed idle connection makes room for it.
+            if (CloseLongestIdle()) continue;
+            WriteLog("FastCGI connection waits: out of descriptors, no idle connection to close");
+            FLoop.Forget(FListener->Fd());
+            FListenerPaused = true;
+            return;  // listened to again at the next sweep
+        }
+        WriteLog("FastCGI server stops: the listening socket failed");
+        BeginStop();
+        return;
+    }
+}
+
+void TServer::Admit(int fd) {
+    MakeNonBlocking(fd);
+    if (FStopping || (FConns.size() >= static_cast<size_t>(FLimits.MaxConnections) && !CloseLongestIdle())) {
+        if (!FStopping) WriteLog("FastCGI connection refused: " + std::to_string(FConns.size()) + " open, none idle");
+        CloseConnection(fd);
+        return;
+    }
+    const uint64_t key = FNextKey++;
+    auto c = std::make_unique<TConn>(fd, FRules);
+    c->IdleSince = TClock::now();
+    c->Deadline = c->IdleSince + std::chrono::seconds(FLimits.RequestSeconds);
+    if (!FLoop.Watch(fd, key, true, false)) {
+        CloseConnection(fd);
+        return;
+    }
+    FConns.emplace(key, std::move(c));
+}
+
+// Reads what has come, a few slices at a time so that one busy peer does not starve the others
+// (the loop is level-triggered: what is left is reported again).
+void TServer::ReadFrom(TConn& c) {
+    for (int slice = 0; slice < 4; ++slice) {
+        const long n = ReadSome(c.Fd, FReadBuffer.data(), FReadBuffer.size());
+        if (n == kIoWouldBlock) return;
+        if (n == kIoFailed) {
+            c.Failed = true;
+            return;
+        }
+        if (n == 0) {
+            c.PeerDone = true;
+            c.Machine.PeerDone();
+            return;
+        }
+        c.Machine.Feed(std::string_view(FReadBuffer.data(), static_cast<size_t>(n)));
+        if (c.Machine.Phase() == TConnection::TPhase::Closing || c.Machine.Output().size() > kMaxPendingOutput) return;
+        if (static_cast<size_t>(n) < FReadBuffer.size()) return;
+    }
+}
+
+void TServer::WriteTo(TConn& c) {
+    std::string& out = c.Machine.Output();
+    size_t done = 0;
+    while (done < out.size()) {
+        const long n = WriteSome(c.Fd, out.data() + done, out.size() - done);
+        if (n == kIoFailed) {
+            c.Failed = true;
+            break;
+        }
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    if (done > 0) c.WriteSince = TClock::now();
+    out.erase(0, done);
+}
+
+// After anything happened to a connection: a complete request goes to a worker, waiting bytes
+// are written, deadlines follow the phase, and the loop is told what to watch for.
+void TServer::Settle(uint64_t key) {
+    auto it = FConns.find(key);
+    if (it == FConns.end()) return;
+    TConn& c = *it->second;
+    if (c.Machine.Phase() == TConnection::TPhase::Ready) Hand(key, c);
+    const bool wasWaiting = c.Writing;
+    if (!c.Machine.Output().empty()) WriteTo(c);
+    if (c.Failed) return Drop(key);
+    const TConnection::TPhase phase = c.Machine.Phase();
+    const auto now = TClock::now();
+    if (phase != c.Seen) {
+        if (c.Seen == TConnection::TPhase::Idle) c.Deadline = now + std::chrono::seconds(FLimits.RequestSeconds);
+        if (phase == TConnection::TPhase::Idle) {
+            c.IdleSince = now;
+            c.Deadline = now + std::chrono::seconds(FLimits.IdleSeconds);
+        }
+        c.Seen = phase;
+    }
+    const bool pending = !c.Machine.Output().empty();
+    if (pending && !wasWaiting) c.WriteSince = now;
+    if (!pending && (phase == TConnection::TPhase::Closing || (FStopping && phase == TConnection::TPhase::Idle)))
+        return Drop(key);
+    const bool read = !c.PeerDone && phase != TConnection::TPhase::Closing && c.Machine.Output().size() <= kMaxPendingOutput;
+    if (read != c.Reading || pending != c.Writing) {
+        c.Reading = read;
+        c.Writing = pending;
+        FLoop.Watch(c.Fd, key, read, pending);
+    }
+}
+
+void TServer::Hand(uint64_t key, TConn& c) {
+    auto request = std::make_shared<TRequest>(c.Machine.TakeRequest());
+    auto run = [this, request]() -> std::string {
+        try {
+            return FRun(*request);
+        } catch (const std::exception& e) {
+            // Out of memory, say: that request is lost, the server serves on.
+            WriteLog(std::string("FastCGI request lost: ") + e.what());
+            return std::string();
+        }
+    };
+    if (!FWorkers) {
+        c.Machine.Finish(run());
+        return;
+    }
+    FWorkers->Post([this, key, run] {
+        std::string answer = run();
+        {
+            std::lock_guard<std::mutex> hold(FMailLock);
+            FAnswers.emplace_back(key, std::move(answer));
+        }
+        FLoop.Wake();
+    });
+}
+
+void TServer::Sweep() {
+    const auto now = TClock::now();
+    const auto writeLimit = std::chrono::seconds(FLimits.RequestSeconds);
+    std::vector<uint64_t> late;
+    for (auto& [key, c] : FConns) {
+        const TConnection::TPhase phase = c->Machine.Phase();
+        const bool arriving = phase == TConnection::TPhase::Head || phase == TConnection::TPhase::Body;
+        if (c->Writing && now - c->WriteSince > writeLimit) {
+            WriteLog("FastCGI connection closed: the answer was not read for " + std::to_string(FLimits.RequestSeconds) + " s");
+            late.push_back(key);
+        } else if ((arriving || phase == TConnection::TPhase::Idle) && now > c->Deadline) {
+            if (arriving)
+                WriteLog("FastCGI connection closed: the request did not arrive within " +
+                         std::to_string(FLimits.RequestSeconds) + " s");
+            late.push_back(key);
+        }
+    }
+    for (uint64_t key : late) Drop(key);
+    if (FListenerPaused && !FStopping) FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
+    FListenerPaused = false;
+}
+
+void TServer::BeginStop() {
+    if (FStopping) return;
+    FStopping = true;
+    if (FListener) {
+        FLoop.Forget(FListener->Fd());
+        FListener->Stop();
+    }
+    std::vector<uint64_t> keys;
+    for (auto& [key, c] : FConns) keys.push_back(key);
+    for (uint64_t key : keys) Settle(key);
+}
+
+void TServer::Drop(uint64_t key) {
+    auto it = FConns.find(key);
+    if (it == FConns.end()) return;
+    FLoop.Forget(it->second->Fd);
+    CloseConnection(it->second->Fd);
+    FConns.erase(it);
+}
+
+bool TServer::CloseLongestIdle() {
+    auto oldest = FConns.end();
+    for (auto it = FConns.begin(); it != FConns.end(); ++it) {
+        const TConn& c = *it->second;
+        if (c.Machine.Phase() != TConnection::TPhase::Idle || c.Writing) continue;
+        if (oldest == FConns.end() || c.IdleSince < oldest->second->IdleSince) oldest = it;
+    }
+    if (oldest == FConns.end()) return false;
+    Drop(oldest->first);
+    return true;
+}
+
+}  // namespace velmora::fcgi
