@@ -31,6 +31,9 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "mail_charset", .Kind = TConfKind::Choice, .Default = "iso-8859-1", .Choices = "iso-8859-1|utf-8|auto"},
         // The origins (scheme://host[:port]) whose pages may post with a script; blank or comma separated.
         {.Name = "cors_origins", .Kind = TConfKind::Text, .Default = ""},
+        // The hosts (blank or comma separated) whose http and https addresses a form's htmlurl may
+        // name; empty: any host. Relative addresses always redirect.
+        {.Name = "redirect_hosts", .Kind = TConfKind::Text, .Default = ""},
         // N/SECONDS: at most N posts per client address in that window; empty: no limit.
         {.Name = "rate_limit", .Kind = TConfKind::Text, .Default = ""},
         // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.

@@ -2,8 +2,10 @@
 // handler that finds the side files beside the program file and loads the three text ones.
 #include "haupt.h"
 
+#include "AllowedList.h"
 #include "EnvPaths.h"
 #include "Files.h"
+#include "LogText.h"
 
 namespace velmora {
 
@@ -80,6 +82,10 @@ void THauptmenue::HTTPFirstExecRequest(TObject*) {
     FSideFiles = f;
     // A missing file keeps the list's stored lines; one that exists but cannot be read raises.
     if (FileExists(f.All)) Allowed.LoadFromFile(f.All);
+    // Said once here rather than on every refusal: such a line never allows a recipient.
+    for (const std::string& line : Allowed)
+        if (!Trim(line).empty() && !IsAllowedListEntry(line))
+            WriteLog("Allowed list line \"" + ForLog(line) + "\" allows nothing: write one whole address or @domain");
     if (FileExists(f.Top)) Top.LoadFromFile(f.Top);
     if (FileExists(f.Bot)) Bottom.LoadFromFile(f.Bot);
 }

@@ -123,6 +123,7 @@ private:
     bool FAligned = false;                   // the ring's index 0 is a block start of the file
     bool FValuePart = false;                 // a named part without a file name
     bool FOverflow = false;                  // its value did not fit in the ring
+    bool FUnclosedFileName = false;          // its file name ran to the end of the line
 };
 
 // Text before the first boundary line (a preamble, which RFC 2046 allows) is dropped, line by
@@ -299,12 +300,18 @@ bool TMultipartDecoder::ReadHeaders() {
 }
 
 // Searches are case-sensitive. The first "name=\"" may be the tail of "filename=\"" when that
-// comes first in the line; then the part is named after the file.
+// comes first in the line; then the part is named after the file. A file name whose quote does
+// not close within the line (a name longer than the line's parsed bytes, or one holding a
+// control byte) still makes the part a file: its content must never become a text field.
 void TMultipartDecoder::ParseHeaderLine(const std::string& line) {
     size_t p = line.find("name=\"");
     if (p != std::string::npos) FName = QuotedFrom(line, p + 6);
     p = line.find("filename=\"");
-    if (p != std::string::npos) FFileName = QuotedFrom(line, p + 10);
+    if (p != std::string::npos) {
+        const bool closed = line.find('"', p + 10) != std::string::npos;
+        FFileName = ShortClientFileName(closed ? QuotedFrom(line, p + 10) : Trim(line.substr(p + 10)));
+        FUnclosedFileName = !closed;
+    }
     p = line.find("Content-Type:");
     if (p != std::string::npos) {
         std::string type = line.substr(p + 13);
@@ -320,7 +327,7 @@ void TMultipartDecoder::StartPart() {
     const std::string name = NameInData(FName);
     for (const std::string& type : FContentTypes)
         FPending += name + "_CONTENT_TYPE=" + URLEncode(type) + "&";
-    if (FFileName.empty()) {
+    if (FFileName.empty() && !FUnclosedFileName) {
         FValuePart = true;
         return;
     }
@@ -370,6 +377,7 @@ void TMultipartDecoder::ClearPart() {
     FAligned = false;
     FValuePart = false;
     FOverflow = false;
+    FUnclosedFileName = false;
 }
 
 }  // namespace

@@ -16,6 +16,10 @@ namespace {
 
 // Room for the number (7 digits) and ".tmp" within a file name's 255 bytes, with a margin.
 constexpr size_t kMaxNameTail = 200;
+// A client file name the form data keeps, as long as most file systems allow one; an extension
+// of up to 16 bytes survives the cut.
+constexpr size_t kMaxClientName = 255;
+constexpr size_t kMaxExtension = 16;
 // Draws before giving up: with nine million numbers, only a TempDir flooded with planted names
 // runs out of them.
 constexpr int kNameAttempts = 100;
@@ -29,6 +33,17 @@ constexpr size_t kSweepEntries = 2000;
 std::string ClientFileNameTail(const std::string& clientName) {
     size_t p = clientName.find_last_of("/\\:");
     return p == std::string::npos ? clientName : clientName.substr(p + 1);
+}
+
+std::string ShortClientFileName(const std::string& clientName) {
+    if (clientName.size() <= kMaxClientName) return clientName;
+    std::string name = ClientFileNameTail(clientName);
+    if (name.size() <= kMaxClientName) return name;
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot != std::string::npos && name.size() - dot <= kMaxExtension ? name.substr(dot) : "";
+    size_t keep = kMaxClientName - ext.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;  // not inside a character
+    return name.substr(0, keep) + ext;
 }
 
 TUploadFile CreateUploadFile(const std::string& tempDir, const std::string& clientName) {

@@ -104,13 +104,63 @@ TEST_F(HostileClient, FormAboveTheReadLimitIsRefusedNotLost) {
     EXPECT_EQ(site->Mails(1).size(), 1u);
 }
 
-TEST_F(HostileClient, RedirectsOnlyToWebAddresses) {
-    for (const std::string url : {"javascript:alert(1)", "java%09script:alert(1)", "data:text/html,x", "+JavaScript:x"}) {
-        SCOPED_TRACE(url);
-        EXPECT_EQ(site->Post("A=1&htmlurl=" + url).Body, ThankYouPage);
+TEST_F(HostileClient, RedirectsOnlyToWebAddressesOfTheSite) {
+    // Each address a form names, and whether the browser is sent there (else the thank-you page).
+    const struct {
+        std::string url;
+        bool followed;
+    } table[] = {
+        {"javascript:alert(1)", false}, {"java%09script:alert(1)", false}, {"data:text/html,x", false},
+        {"+JavaScript:x", false},       {"%5C%5Cevil.example%2Fx", false}, {"%2F%5Cevil.example", false},
+        {"%2F%2Fevil.example", false},  {"+%2F%2Fevil.example", false},  {"evil.example%5Cx", false},
+        {"%2Fthanks.html", true},       {"thanks.html%3Fa%3D1", true},     {"sub%2Fpage.html", true},
+        {"http%3A%2F%2Fshop.example%2Fok", true}, {"https%3A%2F%2Fevil.example%2F", false},
+        {"http%3A%5C%5Cevil.example", false},     {"HTTPS%3A%2F%2Fuser%40SHOP.example.%3A8443%2F", true},
+        {"http%3A%2F%2Fshop.example%40evil.example%2F", false},
+    };
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "redirect_hosts = shop.example, www.shop.example\n");
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.url);
+        HttpAnswer a = site->Post("A=1&htmlurl=" + row.url);
+        EXPECT_EQ(a.Body.find("REFRESH") != std::string::npos, row.followed) << a.Body;
     }
-    EXPECT_TRUE(Logged("Form field htmlurl \"data:text/html,x\" ignored")) << site->Log();
-    EXPECT_NE(site->Post("A=1&htmlurl=%2Fthanks.html").Body.find("URL=/thanks.html\""), std::string::npos);
+    EXPECT_TRUE(Logged("Form field htmlurl \"\\\\evil.example/x\" ignored")) << site->Log();
+    // Without the key any web address is followed, as before; "//host" still is not.
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "");
+    EXPECT_NE(site->Post("A=1&htmlurl=https%3A%2F%2Fevil.example%2F").Body.find("URL=https://evil.example/\""),
+              std::string::npos);
+    EXPECT_EQ(site->Post("A=1&htmlurl=%2F%2Fevil.example").Body, ThankYouPage);
+}
+
+TEST_F(HostileClient, AllowedListMatchesWholeAddressesOrDomains) {
+    WriteWholeFile(site->CgiFile("VELMORA.ALL"),
+                   "sales@example.com\r\n@example.org\r\ninfo@example.net, team@example.net\r\n\r\n");
+    const struct {
+        std::string mailto;  // URL-encoded
+        bool mailed;
+    } table[] = {
+        {"sales%40example.com", true},   {"+SALES%40Example.COM+", true}, {"sales%40example.co", false},
+        {"s%40example.com", false},      {"ales%40example.com", false},   {"anyone%40example.org", true},
+        {"x%40sub.example.org", false},  {"x%40example.org.evil", false}, {"a%40example.org%2Cb%40evil.example", false},
+        {"%40example.org", false},       {"info%40example.net", false},   {"example.org", false},
+    };
+    size_t mails = 0;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.mailto);
+        HttpAnswer a = site->Post("A=1&mailto=" + row.mailto);
+        if (row.mailed) ++mails;
+        EXPECT_EQ(a.Body == ThankYouPage, row.mailed) << a.Body;
+        ASSERT_EQ(site->Mails(mails).size(), mails);
+        if (!row.mailed) {
+            EXPECT_NE(a.Body.find("Destination EMail-Adress not allowed."), std::string::npos) << a.Body;
+        }
+    }
+    EXPECT_EQ(site->Mails()[0].Recipients, std::vector<std::string>{"sales@example.com"});
+    EXPECT_EQ(site->Mails()[2].Recipients, std::vector<std::string>{"anyone@example.org"});
+    // The line with two addresses allows neither; each program start says so once.
+    const std::string log = site->Log();
+    const std::string said = "Allowed list line \"info@example.net, team@example.net\" allows nothing";
+    EXPECT_NE(log.find(said), std::string::npos) << log;
 }
 
 TEST_F(HostileClient, LogLinesHoldACutOfLongValues) {

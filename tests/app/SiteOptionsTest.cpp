@@ -187,3 +187,35 @@ TEST_F(SiteOptions, BrowserScriptOfAListedOriginPostsAndReadsTheAnswer) {
     EXPECT_NE(dom.find("refused TypeError"), std::string::npos) << dom;
     EXPECT_EQ(site->Mails().size(), 1u);  // the browser never sent the post
 }
+
+TEST_F(SiteOptions, VisitorTextCannotReshapeTheMailWithAttachments) {
+    Conf("attach_uploads = yes\n");
+    auto post = [&](const std::string& message, const std::string& fileName) {
+        const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"Message\"\r\n\r\n" + message +
+                                 "\r\n--XyZ\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"" + fileName +
+                                 "\"\r\n\r\nfile text\r\n--XyZ--\r\n";
+        return site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary", body},
+                          site->ProgramUrl());
+    };
+    const std::regex boundaryOf("boundary=\"(=_[0-9A-F]{32})\"");
+    std::smatch first;
+    post("hello", "a.txt");
+    ASSERT_EQ(site->Mails(1).size(), 1u);
+    const std::string raw1 = site->Mails()[0].Raw;
+    ASSERT_TRUE(std::regex_search(raw1, first, boundaryOf)) << raw1;
+    // The first mail's boundary, written into the next form: a part of the visitor's own and a
+    // close that would push the file into the epilogue.
+    const std::string b1 = first[1];
+    WriteWholeFile(site->Dir() + "/file.txt", "file text");
+    post("hi\r\n--" + b1 + "\r\nContent-Type: text/html\r\n\r\n<b>x</b>\r\n--" + b1 + "--\r\nend",
+         "K\xC3\xB6ln \xE2\x80\xAEtxt.exe\x01");
+    auto mails = site->Mails(2);
+    ASSERT_EQ(mails.size(), 2u);
+    std::smatch second;
+    ASSERT_TRUE(std::regex_search(mails[1].Raw, second, boundaryOf)) << mails[1].Raw;
+    EXPECT_NE(second[1].str(), b1);
+    EXPECT_NE(mails[1].Raw.find("attachment;\r\n filename*0*=UTF-8''K%C3%B6ln%20txt.exe;\r\n filename=\"K_ln txt.exe\"\r\n"),
+              std::string::npos) << mails[1].Raw;
+    // One text part and one attachment, whose name shows without the direction override.
+    Check(2, {"--attachment=K\xC3\xB6ln txt.exe=" + site->Dir() + "/file.txt"});
+}
