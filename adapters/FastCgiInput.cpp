@@ -51,7 +51,7 @@ bool TFastCGIEngine::DiscardUnreadInput() {
 }
 
 std::string TFastCGIEngine::GetFormField(const std::string& name, const std::string& def) {
-    return FindFormValue(name, FastCGIRequestState().FormData, def);
+    return FindFormValueIndexed(name, FastCGIRequestState().FormData, def);
 }
 
 std::unique_ptr<TStringList> TFastCGIEngine::GetFormFieldNames() {

@@ -39,6 +39,9 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.
         {.Name = "attach_uploads", .Kind = TConfKind::Flag, .Default = "no"},
         {.Name = "max_upload_bytes", .Kind = TConfKind::Number, .Default = "10485760", .Min = 1, .Max = 1073741824},
+        // Files one multipart post may carry; each is a file on disk and an attachment, and a post of
+        // thousands would hold a process for long. More are answered 413.
+        {.Name = "max_upload_files", .Kind = TConfKind::Number, .Default = "20", .Min = 1, .Max = 100000},
         // Mail the relay cannot take now (no connection, no answer in time, a 4xx reply) is kept
         // in the outbox folder and sent by later requests or `velmora-ini outbox flush`.
         {.Name = "outbox", .Kind = TConfKind::Flag, .Default = "no"},

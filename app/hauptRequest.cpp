@@ -164,6 +164,13 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         WriteTooLargePage(limit);
         return;
     }
+    if (RequestState().TooManyUploads) {
+        // The decoder stopped at the first file beyond the limit: what it read is not the form.
+        const long most = site->Number("max_upload_files");
+        WriteLog("Form with more than " + IntToStr(most) + " files not read: nothing sent");
+        WriteTooManyFilesPage(most);
+        return;
+    }
     if (!WithinRateLimit(*site)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.

@@ -75,15 +75,17 @@ std::string BoundaryOf(const std::string& contentType) {
 class TMultipartDecoder {
 public:
     TMultipartDecoder(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
-                      int ringSize, int64_t bodyLength)
-        : FData(data), FTempDir(tempDir), FUploadFiles(uploadFiles), FRing(ringSize, bodyLength) {}
+                      int ringSize, int64_t bodyLength, int maxFiles)
+        : FData(data), FTempDir(tempDir), FUploadFiles(uploadFiles), FRing(ringSize, bodyLength), FMaxFiles(maxFiles) {}
 
-    void Run() {
+    bool Run() {
         FRing.Fill();
         SkipPreamble(BoundaryOf(AdaptGetVariable("CONTENT_TYPE")));
         if (ReadBoundary()) Scan();
-        else Drain();
+        if (!FBoundaryRead || FTooManyFiles) Drain();
         Finish();
+        if (FTooManyFiles) FData.clear();
+        return !FTooManyFiles;
     }
 
 private:
@@ -109,6 +111,9 @@ private:
     const std::string& FTempDir;
     TStringList& FUploadFiles;
     TMultipartRing FRing;
+    const int FMaxFiles;          // above 0: the most file parts decoded
+    bool FTooManyFiles = false;   // a file part beyond FMaxFiles came
+    bool FBoundaryRead = false;
     std::string FBoundary;
     int FMinEnd = 0;  // the smallest offset at which a boundary can end
     int FKeep = kKeep;
@@ -161,6 +166,7 @@ bool TMultipartDecoder::ReadBoundary() {
     FRing.CopyTo(0, len, FBoundary);
     FKeep = std::max(kKeep, len);
     if (len < kMinBoundary) return false;
+    FBoundaryRead = true;
     // Every byte the tests look at lies at or after Start.
     FMinEnd = len < kQuickTestBoundary ? len - 1 : std::max(5, len - 3);
     return true;
@@ -178,7 +184,7 @@ void TMultipartDecoder::Drain() {
 void TMultipartDecoder::Scan() {
     // Offsets up to lastExamined are scanned before a slice must make room.
     const int lastExamined = FRing.Size() - FKeep + 1;
-    while (!FEnded && !FRing.Failed()) {
+    while (!FEnded && !FTooManyFiles && !FRing.Failed()) {
         if (FRing.Offset >= FRing.Avail()) {
             if (FRing.BodyDone()) return;
             FRing.Fill();
@@ -331,6 +337,12 @@ void TMultipartDecoder::StartPart() {
         FValuePart = true;
         return;
     }
+    if (FMaxFiles > 0 && FUploadFiles.Count() >= FMaxFiles) {
+        // Each file costs a file in TempDir and an attachment: a post of thousands is refused
+        // before any more are made.
+        FTooManyFiles = true;
+        return;
+    }
     TUploadFile upload = CreateUploadFile(FTempDir, FFileName);
     FUpload = std::move(upload.Stream);
     FUploadFiles.Add(upload.Path);
@@ -382,14 +394,14 @@ void TMultipartDecoder::ClearPart() {
 
 }  // namespace
 
-void ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
-                            int ringSize) {
+bool ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                            int ringSize, int maxFiles) {
     const int64_t length = std::max(0, StrToIntDef(AdaptGetVariable("CONTENT_LENGTH"), 0));
-    TMultipartDecoder(data, tempDir, uploadFiles, ringSize, length).Run();
+    return TMultipartDecoder(data, tempDir, uploadFiles, ringSize, length, maxFiles).Run();
 }
 
-void ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles) {
-    ParseMultipartWithRing(data, tempDir, uploadFiles, MultipartRingSize);
+bool ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles, int maxFiles) {
+    return ParseMultipartWithRing(data, tempDir, uploadFiles, MultipartRingSize, maxFiles);
 }
 
 }  // namespace velmora

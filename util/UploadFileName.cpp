@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "EnvPaths.h"
+#include "ExclusiveFile.h"
 #include "Files.h"
 #include "SysUtils.h"
 #include "System.h"
@@ -27,6 +28,11 @@ constexpr int kNameAttempts = 100;
 // An upload older than this belongs to no running request: a request ends within minutes.
 constexpr int64_t kStaleUploadNs = int64_t{3600} * 1000000000;
 constexpr size_t kSweepEntries = 2000;
+
+// The folder upload files of tempDir go to, with its trailing "/".
+std::string UploadFolder(const std::string& tempDir) {
+    return ExtractFilePath(BuildFileName(ModuleFileName(), tempDir, false, "tmp", false, "0"));
+}
 
 }  // namespace
 
@@ -65,8 +71,12 @@ bool IsUploadFileName(const std::string& fileName) {
            fileName.find('.') == fileName.size() - 4;
 }
 
+void PrepareUploadFolder(const std::string& tempDir) {
+    if (!tempDir.empty()) CreatePrivateDir(UploadFolder(tempDir));
+}
+
 void SweepOldUploadFiles(const std::string& tempDir) {
-    const std::string dir = ExtractFilePath(BuildFileName(ModuleFileName(), tempDir, false, "tmp", false, "0"));
+    const std::string dir = UploadFolder(tempDir);
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
     for (const std::string& name : ListFolder(dir, kSweepEntries)) {

@@ -32,6 +32,10 @@ TUploadFile CreateUploadFile(const std::string& tempDir, const std::string& clie
 // Whether a file name has the shape CreateUploadFile gives: digits, a tail without ".", ".tmp".
 bool IsUploadFileName(const std::string& fileName);
 
+// Makes tempDir (relative to the program's folder unless absolute) when it is missing, a folder
+// only the program's user may enter: upload files hold visitors' files.
+void PrepareUploadFolder(const std::string& tempDir);
+
 // Deletes the upload files in tempDir older than an hour: those of requests killed before they
 // could delete their own (SIGKILL gives no chance). Bounded work: looks at no more than the first
 // 2000 names of the folder.

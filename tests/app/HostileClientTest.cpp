@@ -194,7 +194,8 @@ TEST_F(HostileClient, MultipartPreambleIsSkipped) {
 
 TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     // Left by a killed request two hours ago, and one of a request still running.
-    const std::string stale = site->CgiFile("1234567old.tmp"), fresh = site->CgiFile("7654321new.tmp");
+    std::filesystem::create_directory(site->CgiFile("Temp"));
+    const std::string stale = site->CgiFile("Temp/1234567old.tmp"), fresh = site->CgiFile("Temp/7654321new.tmp");
     WriteWholeFile(stale, "old");
     WriteWholeFile(fresh, "new");
     timeval twoHoursAgo[2] = {{::time(nullptr) - 7200, 0}, {::time(nullptr) - 7200, 0}};
@@ -211,10 +212,12 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     WriteWholeFile(site->CgiFile("VELMORA.CONF"), "form_relay = allow\n");
     WriteWholeFile(site->Dir() + "/upload.txt", "uploaded text");
+    // Upload files live in Temp/, never beside the program.
     auto uploads = [&] {
         std::vector<std::string> found;
-        for (const auto& e : std::filesystem::directory_iterator(site->CgiFile("")))
-            if (IsUploadFileName(e.path().filename().string())) found.push_back(e.path().filename().string());
+        for (const std::string dir : {"", "Temp"})
+            for (const auto& e : std::filesystem::directory_iterator(site->CgiFile(dir)))
+                if (IsUploadFileName(e.path().filename().string())) found.push_back(dir + e.path().filename().string());
         return found;
     };
     std::thread post([&] {
@@ -224,7 +227,7 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     });
     auto madeByPost = [&] {
         for (const std::string& name : uploads())
-            if (name != "1234567old.tmp" && name != "7654321new.tmp") return true;
+            if (name != "Temp1234567old.tmp" && name != "Temp7654321new.tmp") return true;
         return false;
     };
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -239,5 +242,36 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     post.join();
     ::close(silent);
-    EXPECT_EQ(uploads(), std::vector<std::string>{"7654321new.tmp"});
+    EXPECT_EQ(uploads(), std::vector<std::string>{"Temp7654321new.tmp"});
+}
+
+TEST_F(HostileClient, UploadsByTheThousandAreRefusedBeforeTheyCost) {
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\n");
+    auto post = [&](int files) {
+        std::string body;
+        for (int i = 0; i < files; ++i)
+            body += "--XyZ\r\nContent-Disposition: form-data; name=\"f" + std::to_string(i) + "\"; filename=\"a" +
+                    std::to_string(i) + ".txt\"\r\n\r\nx\r\n";
+        body += "--XyZ--\r\n";
+        WriteWholeFile(site->Dir() + "/body", body);
+        return site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary", "@" + site->Dir() + "/body"},
+                          site->ProgramUrl());
+    };
+    // The default allows 20 files; 21, or thousands, get 413 and send nothing.
+    for (int files : {21, 5000}) {
+        SCOPED_TRACE(files);
+        HttpAnswer a = post(files);
+        EXPECT_EQ(a.Status, 413);
+        EXPECT_NE(a.Body.find("too many files: at most 20"), std::string::npos) << a.Body;
+    }
+    EXPECT_TRUE(Logged("Form with more than 20 files not read: nothing sent")) << site->Log();
+    EXPECT_EQ(post(20).Body, ThankYouPage);
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\nmax_upload_files = 25\n");
+    EXPECT_EQ(post(21).Body, ThankYouPage);
+    auto mails = site->Mails(2);
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_NE(mails[1].Raw.find("filename=\"a20.txt\""), std::string::npos);
+    EXPECT_EQ(site->Post("A=1").Body, ThankYouPage);  // a plain form is no business of the limit
+    // Each request took its files with it.
+    EXPECT_TRUE(std::filesystem::is_empty(site->CgiFile("Temp")));
 }

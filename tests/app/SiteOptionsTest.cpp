@@ -219,3 +219,32 @@ TEST_F(SiteOptions, VisitorTextCannotReshapeTheMailWithAttachments) {
     // One text part and one attachment, whose name shows without the direction override.
     Check(2, {"--attachment=K\xC3\xB6ln txt.exe=" + site->Dir() + "/file.txt"});
 }
+
+TEST_F(SiteOptions, UploadsWithVeryLongNamesStayFiles) {
+    Conf("attach_uploads = yes\n");
+    WriteWholeFile(site->Dir() + "/file.bin", "the file's own bytes");
+    // A name beyond the header line's parsed bytes, one that fits the line but not a file name
+    // (its extension kept), and one cut short by a control byte.
+    const struct {
+        std::string sent, shown;
+    } table[] = {
+        {std::string(3000, 'a') + ".txt", std::string(255, 'a')},
+        {std::string(296, 'b') + ".txt", std::string(251, 'b') + ".txt"},
+        {"c.txt\x01d", "c.txt"},
+    };
+    int n = 0;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.shown);
+        const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"" + row.sent +
+                                 "\"\r\nContent-Type: text/plain\r\n\r\nthe file's own bytes\r\n--XyZ--\r\n";
+        WriteWholeFile(site->Dir() + "/body", body);
+        HttpAnswer a = site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary",
+                                   "@" + site->Dir() + "/body"},
+                                  site->ProgramUrl());
+        EXPECT_NE(a.Body.find("We received your message."), std::string::npos) << a.Body;
+        auto mails = site->Mails(++n);
+        ASSERT_EQ(mails.size(), static_cast<size_t>(n));
+        EXPECT_EQ(mails.back().Body().find("the file's own bytes"), std::string::npos) << mails.back().Raw;
+        Check(n, {"--attachment=" + row.shown + "=" + site->Dir() + "/file.bin"});
+    }
+}
