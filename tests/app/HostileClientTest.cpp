@@ -182,10 +182,8 @@ TEST_F(HostileClient, RepeatedFieldNamesAreListedOnce) {
 }
 
 TEST_F(HostileClient, MultipartPreambleIsSkipped) {
-    HttpAnswer a = site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary",
-                               "This is a preamble.\r\n--XyZ\r\nContent-Disposition: form-data; name=\"Name\"\r\n\r\n"
-                               "Anna\r\n--XyZ--\r\n"},
-                              site->ProgramUrl());
+    HttpAnswer a = site->PostMultipartBody("This is a preamble.\r\n--XyZ\r\nContent-Disposition: form-data; name=\"Name\"\r\n\r\n"
+                                           "Anna\r\n--XyZ--\r\n");
     EXPECT_EQ(a.Body, ThankYouPage);
     auto mails = site->Mails(1);
     ASSERT_EQ(mails.size(), 1u);
@@ -253,9 +251,7 @@ TEST_F(HostileClient, UploadsByTheThousandAreRefusedBeforeTheyCost) {
             body += "--XyZ\r\nContent-Disposition: form-data; name=\"f" + std::to_string(i) + "\"; filename=\"a" +
                     std::to_string(i) + ".txt\"\r\n\r\nx\r\n";
         body += "--XyZ--\r\n";
-        WriteWholeFile(site->Dir() + "/body", body);
-        return site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary", "@" + site->Dir() + "/body"},
-                          site->ProgramUrl());
+        return site->PostMultipartBody(body);
     };
     // The default allows 20 files; 21, or thousands, get 413 and send nothing.
     for (int files : {21, 5000}) {

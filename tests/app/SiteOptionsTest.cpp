@@ -194,8 +194,7 @@ TEST_F(SiteOptions, VisitorTextCannotReshapeTheMailWithAttachments) {
         const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"Message\"\r\n\r\n" + message +
                                  "\r\n--XyZ\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"" + fileName +
                                  "\"\r\n\r\nfile text\r\n--XyZ--\r\n";
-        return site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary", body},
-                          site->ProgramUrl());
+        return site->PostMultipartBody(body);
     };
     const std::regex boundaryOf("boundary=\"(=_[0-9A-F]{32})\"");
     std::smatch first;
@@ -237,10 +236,7 @@ TEST_F(SiteOptions, UploadsWithVeryLongNamesStayFiles) {
         SCOPED_TRACE(row.shown);
         const std::string body = "--XyZ\r\nContent-Disposition: form-data; name=\"doc\"; filename=\"" + row.sent +
                                  "\"\r\nContent-Type: text/plain\r\n\r\nthe file's own bytes\r\n--XyZ--\r\n";
-        WriteWholeFile(site->Dir() + "/body", body);
-        HttpAnswer a = site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary",
-                                   "@" + site->Dir() + "/body"},
-                                  site->ProgramUrl());
+        HttpAnswer a = site->PostMultipartBody(body);
         EXPECT_NE(a.Body.find("We received your message."), std::string::npos) << a.Body;
         auto mails = site->Mails(++n);
         ASSERT_EQ(mails.size(), static_cast<size_t>(n));
