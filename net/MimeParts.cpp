@@ -65,8 +65,8 @@ bool IsAttrChar(unsigned char c) {
     return false;
 }
 
-// filename*0*=UTF-8''...; filename*1*=... with each piece on a line of its own; a %XX triplet
-// is never split.
+// filename*=UTF-8''... for a short name; a longer one as filename*0*=UTF-8''...; filename*1*=...
+// with each piece on a line of its own, a %XX triplet never split.
 std::string ExtendedFileName(const std::string& utf8) {
     std::string out, piece;
     int index = 0;
@@ -81,7 +81,9 @@ std::string ExtendedFileName(const std::string& utf8) {
         if (piece.size() + code.size() > kContinuationBytes) flush();
         piece += code;
     }
-    if (!piece.empty() || index == 0) flush();
+    // A name that fits one line goes as the plain filename*=, which every reader knows.
+    if (index == 0) return ";\r\n filename*=UTF-8''" + piece;
+    if (!piece.empty()) flush();
     return out;
 }
 

@@ -213,10 +213,16 @@ TEST_F(SiteOptions, VisitorTextCannotReshapeTheMailWithAttachments) {
     std::smatch second;
     ASSERT_TRUE(std::regex_search(mails[1].Raw, second, boundaryOf)) << mails[1].Raw;
     EXPECT_NE(second[1].str(), b1);
-    EXPECT_NE(mails[1].Raw.find("attachment;\r\n filename*0*=UTF-8''K%C3%B6ln%20txt.exe;\r\n filename=\"K_ln txt.exe\"\r\n"),
+    EXPECT_NE(mails[1].Raw.find("attachment;\r\n filename*=UTF-8''K%C3%B6ln%20txt.exe;\r\n filename=\"K_ln txt.exe\"\r\n"),
               std::string::npos) << mails[1].Raw;
     // One text part and one attachment, whose name shows without the direction override.
     Check(2, {"--attachment=K\xC3\xB6ln txt.exe=" + site->Dir() + "/file.txt"});
+}
+
+static std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
 }
 
 TEST_F(SiteOptions, UploadsWithVeryLongNamesStayFiles) {
@@ -230,6 +236,8 @@ TEST_F(SiteOptions, UploadsWithVeryLongNamesStayFiles) {
         {std::string(3000, 'a') + ".txt", std::string(255, 'a')},
         {std::string(296, 'b') + ".txt", std::string(251, 'b') + ".txt"},
         {"c.txt\x01d", "c.txt"},
+        // Cut between characters, never inside one; the long UTF-8 name goes in continuation lines.
+        {Repeat("\xC3\xB6", 200) + ".txt", Repeat("\xC3\xB6", 125) + ".txt"},
     };
     int n = 0;
     for (const auto& row : table) {
