@@ -67,7 +67,7 @@ void TCGIStdEngine::DiscardUnreadBody() {
 }
 
 std::string TCGIStdEngine::GetFormField(const std::string& name, const std::string& def) {
-    return FindFormValue(name, CGIRequestState().FormData, def);
+    return FindFormValueIndexed(name, CGIRequestState().FormData, def);
 }
 
 std::unique_ptr<TStringList> TCGIStdEngine::GetFormFieldNames() {

@@ -68,7 +68,7 @@ std::string TCGIWinEngine::GetHttpCookie() {
 //   any other method               -> the profile's form sections for fields, the query string for names
 std::string TCGIWinEngine::GetFormField(const std::string& name, const std::string& def) {
     const TCGIWinRequestState& st = CGIWinRequestState();
-    if (!st.MultipartFormData.empty()) return FindFormValue(name, st.MultipartFormData, def);
+    if (!st.MultipartFormData.empty()) return FindFormValueIndexed(name, st.MultipartFormData, def);
     if (GetRequestMethod() == "GET") return FindFormValue(name, GetQueryString(), def);
     return st.IniFile ? ProfileFormField(*st.IniFile, name, def) : def;
 }

@@ -33,7 +33,7 @@ int TFastCGIEngine::ReadClient(void* buffer, int count) {
 }
 
 std::string TFastCGIEngine::GetFormField(const std::string& name, const std::string& def) {
-    return FindFormValue(name, FastCGIRequestState().FormData, def);
+    return FindFormValueIndexed(name, FastCGIRequestState().FormData, def);
 }
 
 std::unique_ptr<TStringList> TFastCGIEngine::GetFormFieldNames() {

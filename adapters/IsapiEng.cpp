@@ -168,7 +168,7 @@ std::string TISAPIEngine::GetVariable(const std::string& name) {
 std::string TISAPIEngine::GetExecutablePath() { return ScriptPathFromWindowsPath(GetVariable("SCRIPT NAME")); }
 
 std::string TISAPIEngine::GetFormField(const std::string& name, const std::string& def) {
-    return FindFormValue(name, ISAPIRequestState().FormData, def);
+    return FindFormValueIndexed(name, ISAPIRequestState().FormData, def);
 }
 
 std::unique_ptr<TStringList> TISAPIEngine::GetFormFieldNames() {

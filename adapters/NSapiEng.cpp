@@ -82,7 +82,7 @@ std::string TNSAPIEngine::ReadPostedData() {
 }
 
 std::string TNSAPIEngine::GetFormField(const std::string& name, const std::string& def) {
-    return FindFormValue(name, NsapiRequestState().FormData, def);
+    return FindFormValueIndexed(name, NsapiRequestState().FormData, def);
 }
 
 std::unique_ptr<TStringList> TNSAPIEngine::GetFormFieldNames() {

@@ -64,6 +64,15 @@ void WriteTooLargePage(int limit) {
     AdaptWrite("</BODY></HTML>");
 }
 
+void WriteTooManyFilesPage(long most) {
+    if (JsonAnswer)
+        return WriteJson("413 Payload Too Large", JsonFailure("too-many-files") + ",\"limit\":" + std::to_string(most) + "}");
+    SetRequestStatus("413 Payload Too Large");
+    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
+    AdaptWrite("The form holds too many files: at most " + std::to_string(most) + " are accepted. Nothing was sent.");
+    AdaptWrite("</BODY></HTML>");
+}
+
 void WriteErrorPage(const std::string& errorText) {
     if (JsonAnswer) return WriteJson("502 Bad Gateway", JsonFailure("send-failed") + ",\"message\":" + JsonString(errorText) + "}");
     AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");

@@ -21,6 +21,8 @@ void WriteRedirectPage(const std::string& url);
 void WriteThankYouPage();
 // The form was larger than limit bytes and was not read.
 void WriteTooLargePage(int limit);
+// The form held more than most files and was not read (status 413).
+void WriteTooManyFilesPage(long most);
 // The mail could not be delivered; errorText says why.
 void WriteErrorPage(const std::string& errorText);
 // 405: the site mails only what is posted.

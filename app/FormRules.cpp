@@ -22,6 +22,24 @@ bool Inside(const std::string& path, const std::string& dir) {
     return !dir.empty() && (path == dir || path.rfind(dir + "/", 0) == 0);
 }
 
+// The host a browser takes from what follows "http:": any run of "/" and "\" is skipped (both
+// mean "//" there), the authority ends at the next "/", "\", "?" or "#", a login before "@" and
+// a port are dropped. "" when the host holds bytes a browser would decode or map ("%", non-ASCII),
+// so that such a host is never taken for a listed one.
+std::string RedirectHost(const std::string& rest) {
+    const size_t begin = rest.find_first_not_of("/\\");
+    if (begin == std::string::npos) return {};
+    std::string host = rest.substr(begin, rest.find_first_of("/\\?#", begin) - begin);
+    if (size_t at = host.rfind('@'); at != std::string::npos) host.erase(0, at + 1);
+    const size_t bracket = host.rfind(']');
+    if (size_t colon = host.rfind(':'); colon != std::string::npos && (bracket == std::string::npos || colon > bracket))
+        host.erase(colon);
+    if (!host.empty() && host.back() == '.') host.pop_back();
+    for (char c : host)
+        if (c == '%' || static_cast<unsigned char>(c) >= 0x80) return {};
+    return host;
+}
+
 }  // namespace
 
 bool IsSafeTemplateName(const std::string& name) {
@@ -63,19 +81,34 @@ std::string FormTemplatePath(const std::string& name, const std::string& program
     return path;
 }
 
-bool IsAllowedRedirect(const std::string& url) {
+bool InWordList(const std::string& list, const std::string& word) {
+    const std::string wanted = LowerCase(word);
+    size_t pos = 0;
+    while ((pos = list.find_first_not_of(" \t,", pos)) != std::string::npos) {
+        size_t end = list.find_first_of(" \t,", pos);
+        if (LowerCase(list.substr(pos, end - pos)) == wanted) return true;
+        pos = end;
+    }
+    return false;
+}
+
+bool IsAllowedRedirect(const std::string& url, const std::string& hosts) {
     // Browsers drop tabs and line breaks anywhere in an address ("java\tscript:" is a script), so
-    // an address with a control byte is refused outright.
+    // an address with a control byte is refused outright; blanks around it they drop too.
     for (char c : url)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-    const size_t start = url.find_first_not_of(' ');
-    if (start == std::string::npos) return false;
-    // A scheme ends at the first ":" before any "/", "?" or "#"; without one the address is relative.
-    const size_t colon = url.find(':', start);
-    const size_t pathStart = url.find_first_of("/?#", start);
-    if (colon == std::string::npos || (pathStart != std::string::npos && pathStart < colon)) return true;
-    const std::string scheme = UpperCase(url.substr(start, colon - start));
-    return scheme == "HTTP" || scheme == "HTTPS";
+    const std::string u = Trim(url);
+    if (u.empty()) return false;
+    if (u[0] == '/') return u.size() == 1 || (u[1] != '/' && u[1] != '\\');
+    // Up to its first "/" (or query, or fragment) a relative address holds neither a scheme's ":"
+    // nor a "\", which browsers read as "/".
+    const size_t path = u.find_first_of("/?#");
+    const size_t mark = u.find_first_of(":\\");
+    if (mark == std::string::npos || (path != std::string::npos && path < mark)) return true;
+    if (u[mark] != ':') return false;
+    const std::string scheme = UpperCase(u.substr(0, mark));
+    if (scheme != "HTTP" && scheme != "HTTPS") return false;
+    return Trim(hosts).empty() || InWordList(hosts, RedirectHost(u.substr(mark + 1)));
 }
 
 }  // namespace velmora

@@ -16,7 +16,12 @@ bool IsSafeTemplateName(const std::string& name);
 // shown to whoever asks for it.
 std::string FormTemplatePath(const std::string& name, const std::string& programFile, std::string& why);
 
-// Whether the browser may be sent on to url: an http: or https: address, or a relative one.
-bool IsAllowedRedirect(const std::string& url);
+// Whether the browser may be sent on to url: a relative address (a path beginning with one "/"
+// not followed by "/" or "\", or a name with no ":" or "\" before its first "/"), or an http: or
+// https: address whose host is one of hosts (blank or comma separated); empty hosts: any host.
+bool IsAllowedRedirect(const std::string& url, const std::string& hosts);
+
+// Whether word is one of the list's entries (separated by blanks or commas), case ignored.
+bool InWordList(const std::string& list, const std::string& word);
 
 }  // namespace velmora

@@ -31,6 +31,9 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "mail_charset", .Kind = TConfKind::Choice, .Default = "iso-8859-1", .Choices = "iso-8859-1|utf-8|auto"},
         // The origins (scheme://host[:port]) whose pages may post with a script; blank or comma separated.
         {.Name = "cors_origins", .Kind = TConfKind::Text, .Default = ""},
+        // The hosts (blank or comma separated) whose http and https addresses a form's htmlurl may
+        // name; empty: any host. Relative addresses always redirect.
+        {.Name = "redirect_hosts", .Kind = TConfKind::Text, .Default = ""},
         // N/SECONDS: at most N posts per client address in that window; empty: no limit.
         {.Name = "rate_limit", .Kind = TConfKind::Text, .Default = ""},
         // IPv6 clients count by network: a visitor holds a whole /64 and could rotate through it.
@@ -38,6 +41,9 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.
         {.Name = "attach_uploads", .Kind = TConfKind::Flag, .Default = "no"},
         {.Name = "max_upload_bytes", .Kind = TConfKind::Number, .Default = "10485760", .Min = 1, .Max = 1073741824},
+        // Files one multipart post may carry; each is a file on disk and an attachment, and a post of
+        // thousands would hold a process for long. More are answered 413.
+        {.Name = "max_upload_files", .Kind = TConfKind::Number, .Default = "20", .Min = 1, .Max = 100000},
         // Mail the relay cannot take now (no connection, no answer in time, a 4xx reply) is kept
         // in the outbox folder and sent by later requests or `velmora-ini outbox flush`.
         {.Name = "outbox", .Kind = TConfKind::Flag, .Default = "no"},

@@ -2,8 +2,10 @@
 // handler that finds the side files beside the program file and loads the three text ones.
 #include "haupt.h"
 
+#include "AllowedList.h"
 #include "EnvPaths.h"
 #include "Files.h"
+#include "LogText.h"
 
 namespace velmora {
 
@@ -33,6 +35,9 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->CGIMode = NormalMode;
     HTTP->CgiAutoTerminate = true;
     HTTP->SetSessionName("Mail");
+    // Upload files live in the private folder of the program's transient files, where the sweep
+    // of a later request finds what a killed one left, never beside the program.
+    HTTP->SetTempDir("Temp");
     HTTP->SetNoCache(false);
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
@@ -63,12 +68,17 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
 }
 
 // With attach_uploads, a multipart post may be as large as max_upload_bytes; every other body
-// keeps the engine's limit. Asked before the body is read, so the site's file decides.
+// keeps the engine's limit. A multipart post carries at most max_upload_files files. Asked before
+// the body is read, so the site's file decides.
 void InstallFormReadLimit() {
     SetReadLimitRule([](const std::string& contentType, int autoReadLimit) {
         if (UpperCase(contentType).find("MULTIPART/FORM-DATA") == std::string::npos) return autoReadLimit;
         auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
         return site->Flag("attach_uploads") ? static_cast<int>(site->Number("max_upload_bytes")) : autoReadLimit;
+    });
+    SetUploadFileLimitRule([] {
+        auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
+        return static_cast<int>(site->Number("max_upload_files"));
     });
 }
 
@@ -83,6 +93,10 @@ void THauptmenue::HTTPFirstExecRequest(TObject*) {
     FSideFiles = f;
     // A missing file keeps the list's stored lines; one that exists but cannot be read raises.
     if (FileExists(f.All)) Allowed.LoadFromFile(f.All);
+    // Said once here rather than on every refusal: such a line never allows a recipient.
+    for (const std::string& line : Allowed)
+        if (!Trim(line).empty() && !IsAllowedListEntry(line))
+            WriteLog("Allowed list line \"" + ForLog(line) + "\" allows nothing: write one whole address or @domain");
     if (FileExists(f.Top)) Top.LoadFromFile(f.Top);
     if (FileExists(f.Bot)) Bottom.LoadFromFile(f.Bot);
 }

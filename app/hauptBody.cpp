@@ -1,6 +1,5 @@
 // zuordnen: the mail body of a form post: the top lines, one entry per posted field (name,
 // separator, value; or the value alone), the bottom lines, and the date line when switched on.
-#include <algorithm>
 #include <unordered_set>
 
 #include "HAdaptor.h"
@@ -21,9 +20,10 @@ void THauptmenue::zuordnen(bool dateLine, const std::vector<std::string>& leaveO
     // A name posted again after others is listed only at its first place: its entry already holds
     // all its values, and "a=&b=&a=&b=&..." would otherwise grow the mail with the square of the post.
     std::unordered_set<std::string> listed;
+    const std::unordered_set<std::string> left(leaveOut.begin(), leaveOut.end());
     for (const std::string& name : vars) {
         if (IsControlFieldName(name) || !listed.insert(name).second) continue;
-        if (std::find(leaveOut.begin(), leaveOut.end(), name) != leaveOut.end()) continue;
+        if (left.count(name)) continue;
         // Several values of one field come joined by CR LF: one entry over several lines.
         std::string value = AdaptGetFormField(name, "");
         if (valuesOnly) body.Add(value);

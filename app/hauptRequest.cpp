@@ -2,6 +2,7 @@
 // override the record's fields, test the recipients against the allowed list, send, and answer.
 #include <cstdint>
 
+#include "AllowedList.h"
 #include "AnswerPages.h"
 #include "EnvPaths.h"
 #include "FormRules.h"
@@ -25,13 +26,6 @@ constexpr TMailField OverriddenFields[] = {TMailField::mailfrom, TMailField::mai
                                            TMailField::htmlfile};
 
 std::string FormField(const std::string& name, const std::string& def = "") { return AdaptGetFormField(name, def); }
-
-// Only a to z are capitalised: the allowed list is compared the way it always has been.
-std::string UpperAZ(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 // The counter wraps as a 32-bit register does instead of overflowing.
 int32_t NextCounter(int32_t c) { return static_cast<int32_t>(static_cast<uint32_t>(c) + 1u); }
@@ -63,9 +57,8 @@ bool IsControlFieldName(const std::string& name) {
 }
 
 bool THauptmenue::InAllowedList(const std::string& address) const {
-    std::string wanted = UpperAZ(address);
     for (const std::string& line : Allowed)
-        if (Contains(UpperAZ(line), wanted)) return true;
+        if (AllowedByLine(line, address)) return true;
     return false;
 }
 
@@ -139,9 +132,11 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
     if (CaughtByHoneypot(*r.Site) || SendOrKeep(sender, r, configuredRelay)) {
         std::string url = FormField("htmlurl");
-        if (!url.empty() && !IsAllowedRedirect(url)) {
-            // A javascript: or data: address would run the visitor's text in the site's name.
-            WriteLog("Form field htmlurl \"" + ForLog(url) + "\" ignored: only http, https and relative addresses redirect");
+        if (!url.empty() && !IsAllowedRedirect(url, r.Site->Text("redirect_hosts"))) {
+            // A javascript: or data: address would run the visitor's text in the site's name, and
+            // "//host" or "\\host" would send the visitor to a stranger's site in the site's name.
+            WriteLog("Form field htmlurl \"" + ForLog(url) +
+                     "\" ignored: only relative addresses and http(s) addresses of the site's redirect_hosts redirect");
             url.clear();
         }
         if (!url.empty()) WriteRedirectPage(url);
@@ -167,6 +162,13 @@ void THauptmenue::HTTPExecRequest(TObject*) {
                  IntToStr(limit) + ": nothing sent");
         SetRequestStatus("413 Payload Too Large");
         WriteTooLargePage(limit);
+        return;
+    }
+    if (RequestState().TooManyUploads) {
+        // The decoder stopped at the first file beyond the limit: what it read is not the form.
+        const long most = site->Number("max_upload_files");
+        WriteLog("Form with more than " + IntToStr(most) + " files not read: nothing sent");
+        WriteTooManyFilesPage(most);
         return;
     }
     if (!WithinRateLimit(*site)) return;

@@ -5,6 +5,7 @@
 
 #include "AnswerPages.h"
 #include "ControlChars.h"
+#include "FormRules.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
@@ -16,24 +17,6 @@
 namespace velmora {
 
 namespace {
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-// Whether origin is one of the list's entries (separated by blanks or commas), case ignored.
-bool OriginListed(const std::string& list, const std::string& origin) {
-    std::string wanted = LowerAscii(origin);
-    size_t pos = 0;
-    while ((pos = list.find_first_not_of(" \t,", pos)) != std::string::npos) {
-        size_t end = list.find_first_of(" \t,", pos);
-        if (LowerAscii(list.substr(pos, end - pos)) == wanted) return true;
-        pos = end;
-    }
-    return false;
-}
 
 // The form's names and values as posted: what tells the browser's encoding, unlike the site's own
 // top and bottom lines of the mail.
@@ -57,7 +40,7 @@ bool THauptmenue::AdmitRequest(const TSiteConfig& site) {
     const std::string& origins = site.Text("cors_origins");
     std::string origin = AdaptGetVariable("HTTP_ORIGIN");
     // Only a listed origin is echoed, so the header holds the site's own text, never a stranger's.
-    bool allowed = !origin.empty() && !origins.empty() && OriginListed(origins, origin);
+    bool allowed = !origin.empty() && !origins.empty() && InWordList(origins, origin);
     if (allowed) {
         AddRequestHeader("Access-Control-Allow-Origin", origin);
         AddRequestHeader("Vary", "Origin");

@@ -5,6 +5,7 @@
 #include "EndSignalCleanup.h"
 #include "EngineAdaptors.h"
 #include "Files.h"
+#include "FormData.h"
 #include "Sync.h"
 #include "System.h"
 
@@ -116,6 +117,8 @@ bool THttpEngine::IsDirectOutput() const noexcept { return RequestState().Direct
 void THttpEngine::HandleRequest() {
     TRequestState& st = RequestState();
     st.UploadFiles.reset();
+    st.TooManyUploads = false;
+    ForgetFormIndex();  // this request's form data may lie where the last one's did
     if (BufferedOutput) {
         st.OutputBuffer = std::make_unique<TMemoryStream>();
         st.DirectOutput = false;

@@ -58,6 +58,7 @@ struct TRequestState {
     std::vector<std::pair<std::string, std::string>> ExtraHeaders;  // sent with the automatic header
     long long BodyBytesCounted = 0;             // body bytes ReadCounted has handed out
     bool BodyOverLimit = false;                 // the engine left a body above its read limit unread
+    bool TooManyUploads = false;                // its multipart body held more files than allowed
 };
 TRequestState& RequestState() noexcept;
 
@@ -214,6 +215,10 @@ using TReadLimitRule = std::function<int(const std::string& contentType, int aut
 void SetReadLimitRule(TReadLimitRule rule);
 // The largest body of the content type that is read under the rule, or autoReadLimit without one.
 int ReadLimitFor(const std::string& contentType, int autoReadLimit);
+// A program's bound on the upload files of one multipart body, asked when such a body is decoded
+// (0: none, also without a rule). A body with more file parts makes no more files than that,
+// leaves no form data and sets the request's TooManyUploads. Set once at start, like the above.
+void SetUploadFileLimitRule(std::function<int()> rule);
 constexpr int kDefaultAutoReadLimit = 10000;
 
 // Appends one line to the program's log file; never raises.

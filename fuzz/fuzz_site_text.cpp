@@ -1,13 +1,18 @@
 // Fuzz target for the text a hostile client hands the site options: whatever the bytes, a JSON
 // string stays one valid JSON string, a Reply-To is one harmless address or nothing, an encoded
-// subject is printable ASCII, and a client address one blank-free field of the rate counts.
+// subject is printable ASCII, a client address one blank-free field of the rate counts, a recipient
+// passes the allowed list only as a listed address or domain, and a redirect never leaves for a
+// host a browser would read from "//" or "\\".
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "AllowedList.h"
+#include "FormRules.h"
 #include "JsonText.h"
 #include "MailHeaders.h"
 #include "RateLimit.h"
+#include "SysUtils.h"
 
 using namespace velmora;
 
@@ -59,6 +64,31 @@ void CheckRateKey(const std::string& in) {
     }
 }
 
+// A recipient is allowed only as one bare address, and only by a line naming it or its domain.
+void CheckAllowedList(const std::string& in) {
+    const size_t split = in.find('\n');
+    const std::string line = in.substr(0, split), address = split == std::string::npos ? "" : in.substr(split + 1);
+    if (!AllowedByLine(line, address)) return;
+    Check(IsAllowedListEntry(line));
+    const std::string a = LowerCase(Trim(address));
+    const size_t at = a.find('@');
+    Check(at != std::string::npos && at > 0 && a.find('@', at + 1) == std::string::npos);
+    for (char c : a) Check(static_cast<unsigned char>(c) > 0x20 && std::string(",;<>\"()[]\\:").find(c) == std::string::npos);
+    const std::string l = LowerCase(Trim(line));
+    Check(l == a || (l[0] == '@' && a.compare(at, std::string::npos, l) == 0));
+}
+
+// No redirect the form names may leave the site's hosts through a path a browser reads as
+// another host ("//", "\\", "/\"), and a list of hosts only ever narrows what is followed.
+void CheckRedirect(const std::string& in) {
+    const bool any = IsAllowedRedirect(in, "");
+    if (IsAllowedRedirect(in, "shop.example")) Check(any);
+    if (!any) return;
+    const std::string u = Trim(in);
+    Check(u.rfind("//", 0) != 0 && u.rfind("\\", 0) != 0 && u.rfind("/\\", 0) != 0);
+    for (char c : in) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -67,5 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckHeaders(in);
     AcceptPrefersJson(in);
     CheckRateKey(in);
+    CheckAllowedList(in);
+    CheckRedirect(in);
     return 0;
 }

@@ -1,12 +1,15 @@
 // Fuzz target for the mail sender's handling of outside text: a relay's reply stream and its EHLO
-// capabilities, and form values that become address lists, header text and the encoded body.
+// capabilities, and form values that become address lists, header text, attachment names and the
+// encoded body.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "MailDecode.h"
 #include "MailEncoding.h"
+#include "JsonText.h"
 #include "MailText.h"
+#include "MimeParts.h"
 #include "SmtpCapabilities.h"
 #include "SmtpReply.h"
 #include "SysUtils.h"
@@ -80,6 +83,24 @@ void CheckBody(const std::string& in) {
     Check(unstuffed == text);
 }
 
+// A visitor's file name becomes header lines of printable ASCII, each short enough for any
+// relay, and the name a reader shows holds no control that could reorder or hide its text.
+void CheckAttachmentName(const std::string& in) {
+    const std::string header = AttachmentPartHeader(in);
+    Check(header.size() >= 4 && header.compare(header.size() - 4, 4, "\r\n\r\n") == 0);
+    size_t start = 0;
+    for (size_t end; (end = header.find("\r\n", start)) != std::string::npos && end + 2 < header.size(); start = end + 2) {
+        Check(end - start <= 998);
+        for (size_t i = start; i < end; ++i)
+            Check(static_cast<unsigned char>(header[i]) >= 0x20 && static_cast<unsigned char>(header[i]) < 0x7F);
+    }
+    const std::string shown = CleanAttachmentName(in);
+    Check(!shown.empty() && IsValidUtf8(shown));
+    for (const char* hidden : {"\xE2\x80\xAE", "\xE2\x80\xAA", "\xE2\x81\xA6", "\xE2\x81\xA9", "\xC2\x85"})
+        Check(shown.find(hidden) == std::string::npos);
+    for (char c : shown) Check(!IsControl(c));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -88,5 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckCapabilities(in);
     CheckValues(in);
     CheckBody(in);
+    CheckAttachmentName(in.substr(0, 4096));
     return 0;
 }

@@ -49,9 +49,6 @@ using TDataSink = std::function<void(const std::string& bytes)>;
 // The body text that Send is preparing on the calling thread (one per thread, not per component).
 std::string& MessageBuffer();
 
-// The MIME boundary of messages with attachments.
-inline constexpr const char* kMimeBoundary = "64fd12hzzZ146r703k319Ap";
-
 // Use an instance from the thread that created it, and one Send at a time.
 class TSmtpSendMail : public TTCPClient {
 public:
@@ -145,7 +142,8 @@ private:
     // The DATA text of the fields, or of a composed message, through Emit.
     void EmitMessage();
     void EmitComposed(TStream& data);
-    void SendBody(const std::string& text);
+    // The body's DATA text: placeholders filled, transfer-encoded and dot-stuffed.
+    std::string BodyText(const std::string& text);
     void SendBase64File(const std::string& path);
     // The DATA text goes out in large pieces, so that a message is a few segments and never
     // a train of small writes waiting on delayed acknowledgements.

@@ -6,6 +6,7 @@
 
 #include "MailEncoding.h"
 #include "MailText.h"
+#include "MimeParts.h"
 #include "Streams.h"
 #include "SysUtils.h"
 #include "System.h"
@@ -16,16 +17,6 @@ namespace {
 
 constexpr size_t kFlushSize = 64 * 1024;
 constexpr long kFileChunk = 48 * 1024;  // the encoder carries partial groups from read to read
-
-// A file name as a quoted MIME parameter value: one line, quotes and backslashes escaped.
-std::string QuotedParameter(const std::string& name) {
-    std::string out;
-    for (char c : BlankControlChars(name)) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
 
 // A placeholder name never holds a blank or a line break; "50%" and "60%" on two lines are text.
 bool IsPlaceholderName(const std::string& s) {
@@ -105,34 +96,47 @@ void TSmtpSendMail::EmitComposed(TStream& data) {
 }
 
 void TSmtpSendMail::EmitMessage() {
-    const std::string boundary = kMimeBoundary;
     std::string partHeader;
     Emit(DotStuff(HeaderText(partHeader), true));
-    if (FAttachments.Count() > 0) {
-        Emit("Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary +
-             "\"\r\n\r\nThis is a multipart message in MIME format\r\n\r\n--" + boundary + "\r\n");
-        Emit(DotStuff(partHeader, true));
+    if (FAttachments.Count() == 0) {
+        Emit("\r\n");
+        Emit(BodyText(FMailBody.Text()));
+        // Every line of the text already ends with CR LF, so the mark's own CR LF leaves one empty
+        // line before the ".": receivers and stored mails expect exactly these bytes.
+        Emit("\r\n.\r\n");
+        return;
     }
-    Emit("\r\n");
-    SendBody(FMailBody.Text());
+    // Everything but the files is text a visitor wrote: the boundary is drawn until it occurs in
+    // none of it, so no form value can end a part or open one of its own. (The files go as
+    // base64, which cannot hold the boundary's "=_".)
+    std::vector<TAttachmentLine> files;
+    std::string partHeaders;
     for (const std::string& line : FAttachments) {
+        files.push_back(SplitAttachmentLine(line));
+        partHeaders += AttachmentPartHeader(AttachmentName(files.back().DisplayName));
+    }
+    const std::string body = BodyText(FMailBody.Text());
+    const std::string dotted = DotStuff(partHeader, true);
+    std::string boundary = NewMimeBoundary();
+    while (Contains(body, boundary) || Contains(dotted, boundary) || Contains(partHeaders, boundary))
+        boundary = NewMimeBoundary();
+    Emit("Mime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary +
+         "\"\r\n\r\nThis is a multipart message in MIME format\r\n\r\n--" + boundary + "\r\n");
+    Emit(dotted);
+    Emit("\r\n");
+    Emit(body);
+    for (const TAttachmentLine& file : files) {
         if (FSendFailed) break;
-        TAttachmentLine attachment = SplitAttachmentLine(line);
-        std::string name = QuotedParameter(AttachmentName(attachment.DisplayName));
         Emit("--" + boundary + "\r\n");
-        Emit("Content-Type: application/octet-stream; name=\"" + name + "\"\r\n" +
-             "Content-Transfer-Encoding: Base64\r\n" +
-             "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n");
-        SendBase64File(attachment.Path);
+        Emit(AttachmentPartHeader(AttachmentName(file.DisplayName)));
+        SendBase64File(file.Path);
         Emit("\r\n");
     }
-    if (FAttachments.Count() > 0) Emit("\r\n--" + boundary + "--\r\n");
-    // Every line of the text already ends with CR LF, so the mark's own CR LF leaves one empty
-    // line before the ".": receivers and stored mails expect exactly these bytes.
+    Emit("\r\n--" + boundary + "--\r\n");
     Emit("\r\n.\r\n");
 }
 
-void TSmtpSendMail::SendBody(const std::string& text) {
+std::string TSmtpSendMail::BodyText(const std::string& text) {
     if (!OnBodyEntry) {
         AddBodyText(text);
     } else {
@@ -155,10 +159,11 @@ void TSmtpSendMail::SendBody(const std::string& text) {
     // Dot-stuffing comes after the transfer encoding: it is the encoded text that travels.
     const std::string& body = MessageBuffer();
     switch (DeclaredBodyEncoding(FMailHeader)) {
-        case TBodyEncoding::QuotedPrintable: Emit(DotStuff(EncodeQuotedPrintable(body), true)); break;
-        case TBodyEncoding::Base64: Emit(EncodeBase64Lines(body)); break;
-        case TBodyEncoding::None: Emit(DotStuff(NormalizeLineBreaks(body), true)); break;
+        case TBodyEncoding::QuotedPrintable: return DotStuff(EncodeQuotedPrintable(body), true);
+        case TBodyEncoding::Base64: return EncodeBase64Lines(body);
+        case TBodyEncoding::None: break;
     }
+    return DotStuff(NormalizeLineBreaks(body), true);
 }
 
 void TSmtpSendMail::SendBase64File(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <langinfo.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <ctime>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 extern char** environ;
@@ -281,6 +283,19 @@ int Random(int range) {
     if (range <= 0) return 0;
     std::lock_guard<std::mutex> lock(gRandomLock);
     return std::uniform_int_distribution<int>(0, range - 1)(Generator());
+}
+
+void RandomBytes(void* out, size_t n) {
+    auto* p = static_cast<unsigned char*>(out);
+    while (n > 0) {
+        ssize_t got = ::getrandom(p, n, 0);
+        if (got < 0 && errno == EINTR) continue;
+        // Without the kernel's source nothing else here is unpredictable: better no mail than a
+        // guessable one.
+        if (got <= 0) throw std::runtime_error("no random bytes from the system");
+        p += got;
+        n -= static_cast<size_t>(got);
+    }
 }
 
 }  // namespace velmora

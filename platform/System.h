@@ -2,6 +2,7 @@
 // process start, exit, sleep, time and locale formats, and random numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,5 +54,8 @@ std::string FormatLongTime(TDateTime t);
 // Thread-safe random numbers; Randomize seeds from the clock.
 void Randomize();
 int Random(int range);  // 0 .. range-1
+// n bytes from the system's unpredictable source, for what an outsider must not guess; throws
+// std::runtime_error when the system gives none.
+void RandomBytes(void* out, size_t n);
 
 }  // namespace velmora

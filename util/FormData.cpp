@@ -2,8 +2,10 @@
 // look-up in a large form copies only the names it compares and the values it returns.
 #include "FormData.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "HAdaptor.h"
@@ -66,6 +68,53 @@ std::string_view UpToZero(const std::string& data) noexcept {
     return std::string_view(data.data(), n);
 }
 
+// Calls f(raw name, raw value) for every pair of the text in order. Only the first "=" of a pair
+// separates; a piece without "=" is read together with the next pair as one name.
+template <class F>
+void ForEachPair(std::string_view text, F&& f) {
+    size_t pos = 0;
+    for (;;) {
+        size_t eq = text.find('=', pos);
+        if (eq == std::string_view::npos) return;
+        size_t amp = text.find('&', eq + 1);
+        if (amp == std::string_view::npos) amp = text.size();  // the "&" the data is read with
+        f(text.substr(pos, eq - pos), text.substr(eq + 1, amp - eq - 1));
+        if (amp >= text.size()) return;
+        pos = amp + 1;
+    }
+}
+
+// The values of one field as a look-up returns them: joined by CR LF, def when there are none.
+std::string JoinValues(std::vector<std::string>& values, const std::string& def) {
+    if (values.empty()) return def;
+    // Each later value was looked up with the marker as its default, so trailing values equal to
+    // the marker read as "nothing more found".
+    while (values.size() > 1 && values.back() == NotAvailable) values.pop_back();
+    std::string result = values[0];
+    for (size_t i = 1; i < values.size(); ++i) result += "\r\n" + values[i];
+    return result;
+}
+
+// Forms up to this size are compared whole before their index is used again: cheap next to
+// building it, and safe against a caller that rewrites its string in place within a request.
+constexpr size_t kComparedForm = 65536;
+
+// The calling thread's index of one form data string: its fields' raw values by key (decoded,
+// upper-cased, trimmed name). Valid for the string it was built from, in the request it was built in.
+struct TFormIndex {
+    std::string Copy;  // of a small form: a form changed in place is then never misread
+    const char* Data = nullptr;
+    size_t Size = 0;
+    uint64_t Generation = 1;
+    uint64_t BuiltIn = 0;
+    std::unordered_map<std::string, std::vector<std::string_view>> Values;
+};
+
+TFormIndex& FormIndex() noexcept {
+    thread_local TFormIndex index;
+    return index;
+}
+
 }  // namespace
 
 std::string URLDecode(const std::string& s) {
@@ -97,27 +146,39 @@ std::string URLEncode(const std::string& s) {
 
 std::string FindFormValue(const std::string& name, const std::string& data, const std::string& def) {
     const std::string key = Trim(UpperCase(name));
-    const std::string_view text = UpToZero(data);
     std::vector<std::string> values;
     std::string scratch;
-    size_t pos = 0;
-    for (;;) {
-        size_t eq = text.find('=', pos);
-        if (eq == std::string_view::npos) break;
-        size_t amp = text.find('&', eq + 1);
-        if (amp == std::string_view::npos) amp = text.size();  // the "&" the data is read with
-        if (NameMatches(text.substr(pos, eq - pos), key, scratch))
-            values.push_back(URLDecode(std::string(text.substr(eq + 1, amp - eq - 1))));
-        if (amp >= text.size()) break;
-        pos = amp + 1;
+    ForEachPair(UpToZero(data), [&](std::string_view rawName, std::string_view rawValue) {
+        if (NameMatches(rawName, key, scratch)) values.push_back(URLDecode(std::string(rawValue)));
+    });
+    return JoinValues(values, def);
+}
+
+void ForgetFormIndex() noexcept { ++FormIndex().Generation; }
+
+std::string FindFormValueIndexed(const std::string& name, const std::string& data, const std::string& def) {
+    TFormIndex& index = FormIndex();
+    const bool same = index.Data == data.data() && index.Size == data.size() && index.BuiltIn == index.Generation &&
+                      (data.size() > kComparedForm || index.Copy == data);
+    if (!same) {
+        index.Values.clear();
+        std::string key;
+        ForEachPair(UpToZero(data), [&](std::string_view rawName, std::string_view rawValue) {
+            key.clear();
+            AppendDecoded(rawName, key);
+            key = UpperCase(std::string(TrimView(key)));
+            index.Values[key].push_back(rawValue);
+        });
+        index.Data = data.data();
+        index.Size = data.size();
+        index.Copy = data.size() > kComparedForm ? std::string() : data;
+        index.BuiltIn = index.Generation;
     }
-    if (values.empty()) return def;
-    // Each later value was looked up with the marker as its default, so trailing values equal to
-    // the marker read as "nothing more found".
-    while (values.size() > 1 && values.back() == NotAvailable) values.pop_back();
-    std::string result = values[0];
-    for (size_t i = 1; i < values.size(); ++i) result += "\r\n" + values[i];
-    return result;
+    auto found = index.Values.find(Trim(UpperCase(name)));
+    if (found == index.Values.end()) return def;
+    std::vector<std::string> values;
+    for (std::string_view raw : found->second) values.push_back(URLDecode(std::string(raw)));
+    return JoinValues(values, def);
 }
 
 std::unique_ptr<TStringList> ParseFormFieldNames(const std::string& data) {

@@ -22,6 +22,13 @@ std::string URLEncode(const std::string& s);
 // together with the next pair as one name, and the data is read only up to a zero byte.
 std::string FindFormValue(const std::string& name, const std::string& data, const std::string& def);
 
+// FindFormValue in time independent of the form's size: the first look-up in data builds an index
+// of all its fields, later ones use it. For the form data a request keeps until it ends (the
+// index is known by the string's place and size): each request starts with ForgetFormIndex, so
+// a later request's data in the same place is never answered from an old index.
+std::string FindFormValueIndexed(const std::string& name, const std::string& data, const std::string& def);
+void ForgetFormIndex() noexcept;
+
 // The decoded field names of data in order; a name equal to the one listed just before it is
 // listed once. Pieces without "=" are skipped.
 std::unique_ptr<TStringList> ParseFormFieldNames(const std::string& data);

@@ -75,15 +75,17 @@ std::string BoundaryOf(const std::string& contentType) {
 class TMultipartDecoder {
 public:
     TMultipartDecoder(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
-                      int ringSize, int64_t bodyLength)
-        : FData(data), FTempDir(tempDir), FUploadFiles(uploadFiles), FRing(ringSize, bodyLength) {}
+                      int ringSize, int64_t bodyLength, int maxFiles)
+        : FData(data), FTempDir(tempDir), FUploadFiles(uploadFiles), FRing(ringSize, bodyLength), FMaxFiles(maxFiles) {}
 
-    void Run() {
+    bool Run() {
         FRing.Fill();
         SkipPreamble(BoundaryOf(AdaptGetVariable("CONTENT_TYPE")));
         if (ReadBoundary()) Scan();
-        else Drain();
+        if (!FBoundaryRead || FTooManyFiles) Drain();
         Finish();
+        if (FTooManyFiles) FData.clear();
+        return !FTooManyFiles;
     }
 
 private:
@@ -109,6 +111,9 @@ private:
     const std::string& FTempDir;
     TStringList& FUploadFiles;
     TMultipartRing FRing;
+    const int FMaxFiles;          // above 0: the most file parts decoded
+    bool FTooManyFiles = false;   // a file part beyond FMaxFiles came
+    bool FBoundaryRead = false;
     std::string FBoundary;
     int FMinEnd = 0;  // the smallest offset at which a boundary can end
     int FKeep = kKeep;
@@ -123,6 +128,7 @@ private:
     bool FAligned = false;                   // the ring's index 0 is a block start of the file
     bool FValuePart = false;                 // a named part without a file name
     bool FOverflow = false;                  // its value did not fit in the ring
+    bool FUnclosedFileName = false;          // its file name ran to the end of the line
 };
 
 // Text before the first boundary line (a preamble, which RFC 2046 allows) is dropped, line by
@@ -160,6 +166,7 @@ bool TMultipartDecoder::ReadBoundary() {
     FRing.CopyTo(0, len, FBoundary);
     FKeep = std::max(kKeep, len);
     if (len < kMinBoundary) return false;
+    FBoundaryRead = true;
     // Every byte the tests look at lies at or after Start.
     FMinEnd = len < kQuickTestBoundary ? len - 1 : std::max(5, len - 3);
     return true;
@@ -177,7 +184,7 @@ void TMultipartDecoder::Drain() {
 void TMultipartDecoder::Scan() {
     // Offsets up to lastExamined are scanned before a slice must make room.
     const int lastExamined = FRing.Size() - FKeep + 1;
-    while (!FEnded && !FRing.Failed()) {
+    while (!FEnded && !FTooManyFiles && !FRing.Failed()) {
         if (FRing.Offset >= FRing.Avail()) {
             if (FRing.BodyDone()) return;
             FRing.Fill();
@@ -299,12 +306,18 @@ bool TMultipartDecoder::ReadHeaders() {
 }
 
 // Searches are case-sensitive. The first "name=\"" may be the tail of "filename=\"" when that
-// comes first in the line; then the part is named after the file.
+// comes first in the line; then the part is named after the file. A file name whose quote does
+// not close within the line (a name longer than the line's parsed bytes, or one holding a
+// control byte) still makes the part a file: its content must never become a text field.
 void TMultipartDecoder::ParseHeaderLine(const std::string& line) {
     size_t p = line.find("name=\"");
     if (p != std::string::npos) FName = QuotedFrom(line, p + 6);
     p = line.find("filename=\"");
-    if (p != std::string::npos) FFileName = QuotedFrom(line, p + 10);
+    if (p != std::string::npos) {
+        const bool closed = line.find('"', p + 10) != std::string::npos;
+        FFileName = ShortClientFileName(closed ? QuotedFrom(line, p + 10) : Trim(line.substr(p + 10)));
+        FUnclosedFileName = !closed;
+    }
     p = line.find("Content-Type:");
     if (p != std::string::npos) {
         std::string type = line.substr(p + 13);
@@ -320,8 +333,14 @@ void TMultipartDecoder::StartPart() {
     const std::string name = NameInData(FName);
     for (const std::string& type : FContentTypes)
         FPending += name + "_CONTENT_TYPE=" + URLEncode(type) + "&";
-    if (FFileName.empty()) {
+    if (FFileName.empty() && !FUnclosedFileName) {
         FValuePart = true;
+        return;
+    }
+    if (FMaxFiles > 0 && FUploadFiles.Count() >= FMaxFiles) {
+        // Each file costs a file in TempDir and an attachment: a post of thousands is refused
+        // before any more are made.
+        FTooManyFiles = true;
         return;
     }
     TUploadFile upload = CreateUploadFile(FTempDir, FFileName);
@@ -370,18 +389,19 @@ void TMultipartDecoder::ClearPart() {
     FAligned = false;
     FValuePart = false;
     FOverflow = false;
+    FUnclosedFileName = false;
 }
 
 }  // namespace
 
-void ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
-                            int ringSize) {
+bool ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                            int ringSize, int maxFiles) {
     const int64_t length = std::max(0, StrToIntDef(AdaptGetVariable("CONTENT_LENGTH"), 0));
-    TMultipartDecoder(data, tempDir, uploadFiles, ringSize, length).Run();
+    return TMultipartDecoder(data, tempDir, uploadFiles, ringSize, length, maxFiles).Run();
 }
 
-void ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles) {
-    ParseMultipartWithRing(data, tempDir, uploadFiles, MultipartRingSize);
+bool ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles, int maxFiles) {
+    return ParseMultipartWithRing(data, tempDir, uploadFiles, MultipartRingSize, maxFiles);
 }
 
 }  // namespace velmora

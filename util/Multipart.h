@@ -20,11 +20,13 @@ constexpr int MultipartRingSize = 131072;
 // dropped; a part without a name is skipped; a first line under 3 bytes is no boundary, and the
 // body is read but not decoded. A failed read (negative count) empties data. An upload file that
 // cannot be created or written raises EFCreateError / EWriteError.
-void ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles);
+// maxFiles above 0 bounds the file parts: at the first one beyond it the rest of the body is read
+// and dropped, data is emptied and the result is false (the post is refused as too large).
+bool ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles, int maxFiles = 0);
 
 // The same with a smaller ring (a power of two, at least 1024), so that tests and the fuzzer can
 // drive the wrap-around and slicing paths with small bodies.
-void ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
-                            int ringSize);
+bool ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                            int ringSize, int maxFiles = 0);
 
 }  // namespace velmora

@@ -30,7 +30,7 @@ protected:
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{RefusedAtRelay});
         WriteSettingsFile(Ini(), Settings());
         WriteWholeFile(site->CgiFile("VELMORA.ALL"),
-                       "webmaster@example.org\r\nSales@Example.org, support@example.org\r\ncopy@example.org\r\n");
+                       "webmaster@example.org\r\nSales@Example.org\r\n support@example.org \r\ncopy@example.org\r\n");
     }
     void TearDown() override {
         // Sanitizer reports of the CGI program land in the web server's error log.
@@ -140,10 +140,10 @@ TEST_F(VelmoraEndToEnd, AllowedListDecidesTheRecipients) {
     const std::string refusal =
         "<HTML><HEAD><TITLE>Message from Brevanto - VELMORA</TITLE></HEAD><BODY>"
         "<center>Destination EMail-Adress not allowed.<br>webmaster@example.org<p><br>Allowed EMail-Adresses :<br>"
-        "webmaster@example.org<br>Sales@Example.org, support@example.org<br>copy@example.org<br>"
+        "webmaster@example.org<br>Sales@Example.org<br> support@example.org <br>copy@example.org<br>"
         "</center></BODY></HTML>";
-    // 1: no recipient posted: the stored one. 2: posted partly in capitals, found in a line of
-    // several addresses in other case: mailed as posted.
+    // 1: no recipient posted: the stored one. 2: posted partly in capitals, allowed by its line
+    // in other case: mailed as posted.
     EXPECT_EQ(site->Post("A=1").Body, ThankYouPage);
     EXPECT_EQ(site->Post("mailto=SALES%40example.org&A=2").Body, ThankYouPage);
     // A stranger: refused, nothing sent, still counted; the page names the stored recipient.

@@ -104,13 +104,63 @@ TEST_F(HostileClient, FormAboveTheReadLimitIsRefusedNotLost) {
     EXPECT_EQ(site->Mails(1).size(), 1u);
 }
 
-TEST_F(HostileClient, RedirectsOnlyToWebAddresses) {
-    for (const std::string url : {"javascript:alert(1)", "java%09script:alert(1)", "data:text/html,x", "+JavaScript:x"}) {
-        SCOPED_TRACE(url);
-        EXPECT_EQ(site->Post("A=1&htmlurl=" + url).Body, ThankYouPage);
+TEST_F(HostileClient, RedirectsOnlyToWebAddressesOfTheSite) {
+    // Each address a form names, and whether the browser is sent there (else the thank-you page).
+    const struct {
+        std::string url;
+        bool followed;
+    } table[] = {
+        {"javascript:alert(1)", false}, {"java%09script:alert(1)", false}, {"data:text/html,x", false},
+        {"+JavaScript:x", false},       {"%5C%5Cevil.example%2Fx", false}, {"%2F%5Cevil.example", false},
+        {"%2F%2Fevil.example", false},  {"+%2F%2Fevil.example", false},  {"evil.example%5Cx", false},
+        {"%2Fthanks.html", true},       {"thanks.html%3Fa%3D1", true},     {"sub%2Fpage.html", true},
+        {"http%3A%2F%2Fshop.example%2Fok", true}, {"https%3A%2F%2Fevil.example%2F", false},
+        {"http%3A%5C%5Cevil.example", false},     {"HTTPS%3A%2F%2Fuser%40SHOP.example.%3A8443%2F", true},
+        {"http%3A%2F%2Fshop.example%40evil.example%2F", false},
+    };
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "redirect_hosts = shop.example, www.shop.example\n");
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.url);
+        HttpAnswer a = site->Post("A=1&htmlurl=" + row.url);
+        EXPECT_EQ(a.Body.find("REFRESH") != std::string::npos, row.followed) << a.Body;
     }
-    EXPECT_TRUE(Logged("Form field htmlurl \"data:text/html,x\" ignored")) << site->Log();
-    EXPECT_NE(site->Post("A=1&htmlurl=%2Fthanks.html").Body.find("URL=/thanks.html\""), std::string::npos);
+    EXPECT_TRUE(Logged("Form field htmlurl \"\\\\evil.example/x\" ignored")) << site->Log();
+    // Without the key any web address is followed, as before; "//host" still is not.
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "");
+    EXPECT_NE(site->Post("A=1&htmlurl=https%3A%2F%2Fevil.example%2F").Body.find("URL=https://evil.example/\""),
+              std::string::npos);
+    EXPECT_EQ(site->Post("A=1&htmlurl=%2F%2Fevil.example").Body, ThankYouPage);
+}
+
+TEST_F(HostileClient, AllowedListMatchesWholeAddressesOrDomains) {
+    WriteWholeFile(site->CgiFile("VELMORA.ALL"),
+                   "sales@example.com\r\n@example.org\r\ninfo@example.net, team@example.net\r\n\r\n");
+    const struct {
+        std::string mailto;  // URL-encoded
+        bool mailed;
+    } table[] = {
+        {"sales%40example.com", true},   {"+SALES%40Example.COM+", true}, {"sales%40example.co", false},
+        {"s%40example.com", false},      {"ales%40example.com", false},   {"anyone%40example.org", true},
+        {"x%40sub.example.org", false},  {"x%40example.org.evil", false}, {"a%40example.org%2Cb%40evil.example", false},
+        {"%40example.org", false},       {"info%40example.net", false},   {"example.org", false},
+    };
+    size_t mails = 0;
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.mailto);
+        HttpAnswer a = site->Post("A=1&mailto=" + row.mailto);
+        if (row.mailed) ++mails;
+        EXPECT_EQ(a.Body == ThankYouPage, row.mailed) << a.Body;
+        ASSERT_EQ(site->Mails(mails).size(), mails);
+        if (!row.mailed) {
+            EXPECT_NE(a.Body.find("Destination EMail-Adress not allowed."), std::string::npos) << a.Body;
+        }
+    }
+    EXPECT_EQ(site->Mails()[0].Recipients, std::vector<std::string>{"sales@example.com"});
+    EXPECT_EQ(site->Mails()[2].Recipients, std::vector<std::string>{"anyone@example.org"});
+    // The line with two addresses allows neither; each program start says so once.
+    const std::string log = site->Log();
+    const std::string said = "Allowed list line \"info@example.net, team@example.net\" allows nothing";
+    EXPECT_NE(log.find(said), std::string::npos) << log;
 }
 
 TEST_F(HostileClient, LogLinesHoldACutOfLongValues) {
@@ -132,10 +182,8 @@ TEST_F(HostileClient, RepeatedFieldNamesAreListedOnce) {
 }
 
 TEST_F(HostileClient, MultipartPreambleIsSkipped) {
-    HttpAnswer a = site->Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary",
-                               "This is a preamble.\r\n--XyZ\r\nContent-Disposition: form-data; name=\"Name\"\r\n\r\n"
-                               "Anna\r\n--XyZ--\r\n"},
-                              site->ProgramUrl());
+    HttpAnswer a = site->PostMultipartBody("This is a preamble.\r\n--XyZ\r\nContent-Disposition: form-data; name=\"Name\"\r\n\r\n"
+                                           "Anna\r\n--XyZ--\r\n");
     EXPECT_EQ(a.Body, ThankYouPage);
     auto mails = site->Mails(1);
     ASSERT_EQ(mails.size(), 1u);
@@ -144,7 +192,8 @@ TEST_F(HostileClient, MultipartPreambleIsSkipped) {
 
 TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     // Left by a killed request two hours ago, and one of a request still running.
-    const std::string stale = site->CgiFile("1234567old.tmp"), fresh = site->CgiFile("7654321new.tmp");
+    std::filesystem::create_directory(site->CgiFile("Temp"));
+    const std::string stale = site->CgiFile("Temp/1234567old.tmp"), fresh = site->CgiFile("Temp/7654321new.tmp");
     WriteWholeFile(stale, "old");
     WriteWholeFile(fresh, "new");
     timeval twoHoursAgo[2] = {{::time(nullptr) - 7200, 0}, {::time(nullptr) - 7200, 0}};
@@ -161,10 +210,12 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     WriteWholeFile(site->CgiFile("VELMORA.CONF"), "form_relay = allow\n");
     WriteWholeFile(site->Dir() + "/upload.txt", "uploaded text");
+    // Upload files live in Temp/, never beside the program.
     auto uploads = [&] {
         std::vector<std::string> found;
-        for (const auto& e : std::filesystem::directory_iterator(site->CgiFile("")))
-            if (IsUploadFileName(e.path().filename().string())) found.push_back(e.path().filename().string());
+        for (const std::string dir : {"", "Temp"})
+            for (const auto& e : std::filesystem::directory_iterator(site->CgiFile(dir)))
+                if (IsUploadFileName(e.path().filename().string())) found.push_back(dir + e.path().filename().string());
         return found;
     };
     std::thread post([&] {
@@ -174,7 +225,7 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
     });
     auto madeByPost = [&] {
         for (const std::string& name : uploads())
-            if (name != "1234567old.tmp" && name != "7654321new.tmp") return true;
+            if (name != "Temp1234567old.tmp" && name != "Temp7654321new.tmp") return true;
         return false;
     };
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -189,5 +240,34 @@ TEST_F(HostileClient, UploadFilesDoNotOutliveTheirRequest) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     post.join();
     ::close(silent);
-    EXPECT_EQ(uploads(), std::vector<std::string>{"7654321new.tmp"});
+    EXPECT_EQ(uploads(), std::vector<std::string>{"Temp7654321new.tmp"});
+}
+
+TEST_F(HostileClient, UploadsByTheThousandAreRefusedBeforeTheyCost) {
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\n");
+    auto post = [&](int files) {
+        std::string body;
+        for (int i = 0; i < files; ++i)
+            body += "--XyZ\r\nContent-Disposition: form-data; name=\"f" + std::to_string(i) + "\"; filename=\"a" +
+                    std::to_string(i) + ".txt\"\r\n\r\nx\r\n";
+        body += "--XyZ--\r\n";
+        return site->PostMultipartBody(body);
+    };
+    // The default allows 20 files; 21, or thousands, get 413 and send nothing.
+    for (int files : {21, 5000}) {
+        SCOPED_TRACE(files);
+        HttpAnswer a = post(files);
+        EXPECT_EQ(a.Status, 413);
+        EXPECT_NE(a.Body.find("too many files: at most 20"), std::string::npos) << a.Body;
+    }
+    EXPECT_TRUE(Logged("Form with more than 20 files not read: nothing sent")) << site->Log();
+    EXPECT_EQ(post(20).Body, ThankYouPage);
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\nmax_upload_files = 25\n");
+    EXPECT_EQ(post(21).Body, ThankYouPage);
+    auto mails = site->Mails(2);
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_NE(mails[1].Raw.find("filename=\"a20.txt\""), std::string::npos);
+    EXPECT_EQ(site->Post("A=1").Body, ThankYouPage);  // a plain form is no business of the limit
+    // Each request took its files with it.
+    EXPECT_TRUE(std::filesystem::is_empty(site->CgiFile("Temp")));
 }

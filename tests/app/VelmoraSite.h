@@ -177,6 +177,13 @@ public:
         return Curl(args, ProgramUrl());
     }
 
+    // A multipart post of a body written by hand (boundary "XyZ"), for parts curl's -F will not make.
+    HttpAnswer PostMultipartBody(const std::string& body) const {
+        WriteWholeFile(Dir() + "/multipart-body", body);
+        return Curl({"-H", "Content-Type: multipart/form-data; boundary=XyZ", "--data-binary", "@" + Dir() + "/multipart-body"},
+                    ProgramUrl());
+    }
+
     // The mails delivered so far, in order of arrival; waits up to timeoutMs for at least `count`.
     std::vector<DeliveredMail> Mails(size_t count = 0, int timeoutMs = 15000) const {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -70,8 +70,22 @@ TEST(FindFormValue, FindsEveryValueOfAField) {
         {"a", "a=1&a=%231NOT_AVAILABLE%231", "1"},      // a trailing value equal to the marker
         {"a", "a=%231NOT_AVAILABLE%231&a=2", "#1NOT_AVAILABLE#1\r\n2"},
     };
-    for (const auto& c : cases)
+    // The indexed look-up the engines use must answer exactly as the scan.
+    for (const auto& c : cases) {
         EXPECT_EQ(FindFormValue(c.Name, c.Data, def), c.Want) << "name [" << c.Name << "] in [" << c.Data << "]";
+        EXPECT_EQ(FindFormValueIndexed(c.Name, c.Data, def), c.Want) << "indexed: [" << c.Name << "] in [" << c.Data << "]";
+    }
+    // A form rewritten in place (same string, same size) is indexed anew, and so is the next
+    // request's form in the same place.
+    std::string data = "a=1&b=2";
+    EXPECT_EQ(FindFormValueIndexed("b", data, def), "2");
+    data[6] = '3';
+    EXPECT_EQ(FindFormValueIndexed("b", data, def), "3");
+    data = "x=" + std::string(70000, 'x') + "&b=4";
+    EXPECT_EQ(FindFormValueIndexed("b", data, def), "4");
+    data.replace(data.size() - 1, 1, "5");
+    ForgetFormIndex();
+    EXPECT_EQ(FindFormValueIndexed("b", data, def), "5");
 }
 
 TEST(FindFormValue, FindsTheLastFieldOfALargeForm) {

@@ -143,10 +143,11 @@ TEST(MultipartHostile, OverlongHeaderLinesAreCutNotFatal) {
                               Part(B, Disposition("b"), "2") + B + "--\r\n",
                           dir.Path());
     EXPECT_EQ(late.Normal, "b=2&");
-    // A file name whose closing quote lies beyond them: no file name, so the content is a value.
+    // A file name whose closing quote lies beyond them: still a file, its name shortened; the
+    // content never becomes a value.
     Decoded longName = Decode(Part(B, FileDisposition("f", std::string(3000, 'n')), "v") + B + "--\r\n", dir.Path());
-    EXPECT_EQ(longName.Normal, "f=v&");
-    EXPECT_TRUE(longName.Paths.empty());
+    EXPECT_EQ(longName.Normal, "f=" + std::string(255, 'n') + "&f_FILENAME=<upload 0>&");
+    EXPECT_EQ(longName.Paths.size(), 1u);
 }
 
 TEST(MultipartHostile, ValuePartLargerThanTheRingIsDropped) {
