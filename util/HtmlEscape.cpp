@@ -26,59 +26,57 @@ struct TEscapeTable {
 };
 constexpr TEscapeTable Escapes;
 
-constexpr uint64_t Ones = 0x0101010101010101ull;
-constexpr uint64_t Highs = 0x8080808080808080ull;
-
-// High bit set in each zero byte of x. Bytes above the lowest zero byte may be flagged falsely
-// (by the borrow), but the lowest flag is always exact, which is all the search below reads.
-uint64_t ZeroBytes(uint64_t x) noexcept { return (x - Ones) & ~x & Highs; }
-
-// Flags the five bytes in a little-endian word: "&" and "'" differ in the lowest bit, "<" and
-// ">" in the second, so three tests cover them. Zero bytes are not flagged.
-uint64_t SpecialIn(uint64_t word) noexcept {
-    return ZeroBytes((word | Ones) ^ (Ones * 0x27)) | ZeroBytes((word | (Ones * 0x02)) ^ (Ones * 0x3E)) |
-           ZeroBytes(word ^ (Ones * 0x22));
-}
-
-uint64_t Load64(const char* p) noexcept {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return w;
-}
-
 #if defined(__SSE2__)
-// One bit per byte of the sixteen at p, set for the five bytes; the same three tests as SpecialIn.
-unsigned SpecialMask16(const char* p) noexcept {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// One bit per byte of v, set for the five bytes: "&" and "'" differ in the lowest bit, "<" and
+// ">" in the second, so three tests cover them. Zero bytes are not special.
+unsigned SpecialMask(__m128i v) noexcept {
     __m128i ampOrQuote = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x27));
     __m128i angle = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x3E));
     __m128i doubleQuote = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x22));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ampOrQuote, angle), doubleQuote)));
 }
+
+unsigned SpecialMask16(const char* p) noexcept {
+    return SpecialMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// The mask of width bytes at the start of p[0, n) in its low half and of the width bytes at its
+// end in the high half (8 apart); together they cover all n bytes when width <= n <= 2 * width.
+// The width is a constant, so the loads are single moves instead of calls.
+template <size_t Width>
+unsigned SpecialMaskEnds(const char* p, size_t n) noexcept {
+    uint64_t first = 0, last = 0;
+    std::memcpy(&first, p, Width);
+    std::memcpy(&last, p + n - Width, Width);
+    return SpecialMask(_mm_set_epi64x(static_cast<long long>(last), static_cast<long long>(first)));
+}
+
+size_t LowestBit(unsigned mask) noexcept { return static_cast<size_t>(__builtin_ctz(mask)); }
 #endif
 
-// Every value of every answer page passes through here, so many bytes are tested at a time
-// without a branch per byte. A rest shorter than a round is tested as the last round's worth of
-// s with the bytes before from shifted out; only a value shorter than a word takes the byte loop.
+// Every value of every answer page passes through here, so sixteen bytes are tested at a time
+// without a branch per byte. A rest shorter than that is tested as the last sixteen bytes of s
+// with the bytes before k shifted out; a value shorter than sixteen bytes as its two ends in one
+// round; only one of three bytes or less takes the byte loop.
 inline size_t FindSpecial(const char* p, size_t n, size_t k) noexcept {
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the lowest flag must be the first byte");
+    if (k >= n) return std::string_view::npos;
 #if defined(__SSE2__)
-    for (; k + 16 <= n; k += 16)
-        if (unsigned mask = SpecialMask16(p + k)) return k + static_cast<size_t>(__builtin_ctz(mask));
     if (n >= 16) {
+        for (; k + 16 <= n; k += 16)
+            if (unsigned mask = SpecialMask16(p + k)) return k + LowestBit(mask);
         if (k >= n) return std::string_view::npos;
         unsigned mask = SpecialMask16(p + n - 16) >> (k - (n - 16));
-        return mask ? k + static_cast<size_t>(__builtin_ctz(mask)) : std::string_view::npos;
+        return mask ? k + LowestBit(mask) : std::string_view::npos;
+    }
+    if (n >= 4) {
+        size_t width = n >= 8 ? 8 : 4;
+        unsigned mask = n >= 8 ? SpecialMaskEnds<8>(p, n) : SpecialMaskEnds<4>(p, n);
+        if (unsigned head = mask & 0xFFu & (0xFFu << k)) return LowestBit(head);
+        size_t tail = n - width;  // where the high half starts in s
+        unsigned high = (mask >> 8) & (0xFFu << (k > tail ? k - tail : 0));
+        return high ? tail + LowestBit(high) : std::string_view::npos;
     }
 #endif
-    for (; k + 8 <= n; k += 8)
-        if (uint64_t flags = SpecialIn(Load64(p + k))) return k + static_cast<size_t>(__builtin_ctzll(flags)) / 8;
-    if (k >= n) return std::string_view::npos;
-    if (n >= 8) {
-        // The zero bytes shifted in are not flagged.
-        uint64_t flags = SpecialIn(Load64(p + n - 8) >> (8 * (k - (n - 8))));
-        return flags ? k + static_cast<size_t>(__builtin_ctzll(flags)) / 8 : std::string_view::npos;
-    }
     for (; k < n; ++k)
         if (!Escapes[p[k]].empty()) return k;
     return std::string_view::npos;
