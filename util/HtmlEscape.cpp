@@ -57,7 +57,7 @@ size_t LowestBit(unsigned mask) noexcept { return static_cast<size_t>(__builtin_
 // Every value of every answer page passes through here, so sixteen bytes are tested at a time
 // without a branch per byte. A rest shorter than that is tested as the last sixteen bytes of s
 // with the bytes before k shifted out; a value shorter than sixteen bytes as its two ends in one
-// round; only one of three bytes or less takes the byte loop.
+// round; only a value of three bytes or less takes the byte loop.
 inline size_t FindSpecial(const char* p, size_t n, size_t k) noexcept {
     if (k >= n) return std::string_view::npos;
 #if defined(__SSE2__)
