@@ -51,8 +51,7 @@ void TFilterOutput::WriteEscapedOut(std::string_view s) {
         FGathering = true;
     }
     size_t mark = FBuffer.size();
-    if (NeedsHtmlEscape(s)) AppendHtmlEscaped(FBuffer, s);
-    else FBuffer.append(s);
+    AppendHtmlEscaped(FBuffer, s);
     Settle(mark);
 }
 

@@ -31,8 +31,13 @@ public:
     // Writes s with & < > " ' replaced as HtmlEscape does; s is request text, so the automatic
     // header goes out before it when nothing has started it yet.
     void WriteEscaped(std::string_view s) {
-        if (FGathering && FBuffer.size() + s.size() < FlushSize && !NeedsHtmlEscape(s)) FBuffer.append(s);
-        else WriteEscapedOut(s);
+        // Inline for the common case: escaped straight into the gathering string in one pass.
+        if (FGathering && FBuffer.size() + s.size() < FlushSize) {
+            AppendHtmlEscaped(FBuffer, s);
+            if (FBuffer.size() >= FlushSize) Flush();
+        } else {
+            WriteEscapedOut(s);
+        }
     }
     // Hands everything gathered to the adaptor; also when AdaptWrite throws, nothing stays gathered.
     void Flush();

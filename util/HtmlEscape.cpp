@@ -4,80 +4,87 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velmora {
 
 namespace {
 
-// One flag per byte value, for the rare value that does need escaping.
-struct TSpecialBytes {
-    bool Flag[256] = {};
-    constexpr TSpecialBytes() {
-        for (unsigned char c : {'&', '<', '>', '"', '\''}) Flag[c] = true;
+// The replacement of each byte value: empty for every byte that is copied as it is.
+struct TEscapeTable {
+    std::string_view Text[256] = {};
+    constexpr TEscapeTable() {
+        Text[static_cast<unsigned char>('&')] = "&amp;";
+        Text[static_cast<unsigned char>('<')] = "&lt;";
+        Text[static_cast<unsigned char>('>')] = "&gt;";
+        Text[static_cast<unsigned char>('"')] = "&quot;";
+        Text[static_cast<unsigned char>('\'')] = "&#39;";
     }
+    std::string_view operator[](char c) const noexcept { return Text[static_cast<unsigned char>(c)]; }
 };
-constexpr TSpecialBytes Special;
+constexpr TEscapeTable Escapes;
 
-bool IsSpecial(char c) noexcept { return Special.Flag[static_cast<unsigned char>(c)]; }
+#if defined(__SSE2__)
+// One bit per byte of v, set for the five bytes: "&" and "'" differ in the lowest bit, "<" and
+// ">" in the second, so three tests cover them. Zero bytes are not special.
+unsigned SpecialMask(__m128i v) noexcept {
+    __m128i ampOrQuote = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x01)), _mm_set1_epi8(0x27));
+    __m128i angle = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(0x02)), _mm_set1_epi8(0x3E));
+    __m128i doubleQuote = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x22));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ampOrQuote, angle), doubleQuote)));
+}
 
-std::string_view Replacement(char c) noexcept {
-    switch (c) {
-        case '&': return "&amp;";
-        case '<': return "&lt;";
-        case '>': return "&gt;";
-        case '"': return "&quot;";
-        default: return "&#39;";
+unsigned SpecialMask16(const char* p) noexcept {
+    return SpecialMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// The mask of width bytes at the start of p[0, n) in its low half and of the width bytes at its
+// end in the high half (8 apart); together they cover all n bytes when width <= n <= 2 * width.
+// The width is a constant, so the loads are single moves instead of calls.
+template <size_t Width>
+unsigned SpecialMaskEnds(const char* p, size_t n) noexcept {
+    uint64_t first = 0, last = 0;
+    std::memcpy(&first, p, Width);
+    std::memcpy(&last, p + n - Width, Width);
+    return SpecialMask(_mm_set_epi64x(static_cast<long long>(last), static_cast<long long>(first)));
+}
+
+size_t LowestBit(unsigned mask) noexcept { return static_cast<size_t>(__builtin_ctz(mask)); }
+#endif
+
+// Every value of every answer page passes through here, so sixteen bytes are tested at a time
+// without a branch per byte. A rest shorter than that is tested as the last sixteen bytes of s
+// with the bytes before k shifted out; a value shorter than sixteen bytes as its two ends in one
+// round; only a value of three bytes or less takes the byte loop.
+inline size_t FindSpecial(const char* p, size_t n, size_t k) noexcept {
+    if (k >= n) return std::string_view::npos;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        for (; k + 16 <= n; k += 16)
+            if (unsigned mask = SpecialMask16(p + k)) return k + LowestBit(mask);
+        if (k >= n) return std::string_view::npos;
+        unsigned mask = SpecialMask16(p + n - 16) >> (k - (n - 16));
+        return mask ? k + LowestBit(mask) : std::string_view::npos;
     }
-}
-
-constexpr uint64_t Ones = 0x0101010101010101ull;
-constexpr uint64_t Highs = 0x8080808080808080ull;
-
-// Nonzero when a byte of x is zero (exact for the word as a whole; which byte is not told).
-uint64_t AnyZeroByte(uint64_t x) noexcept { return (x - Ones) & ~x & Highs; }
-
-// Nonzero when a byte of word is one of the five: "&" and "'" differ in the lowest bit, "<" and
-// ">" in the second, so three tests cover them.
-uint64_t SpecialIn(uint64_t word) noexcept {
-    return AnyZeroByte((word | Ones) ^ (Ones * 0x27)) | AnyZeroByte((word | (Ones * 0x02)) ^ (Ones * 0x3E)) |
-           AnyZeroByte(word ^ (Ones * 0x22));
-}
-
-uint64_t Load64(const char* p) noexcept {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return w;
-}
-
-uint64_t Load32(const char* p) noexcept {
-    uint32_t w;
-    std::memcpy(&w, p, 4);
-    return w;
+    if (n >= 4) {
+        size_t width = n >= 8 ? 8 : 4;
+        unsigned mask = n >= 8 ? SpecialMaskEnds<8>(p, n) : SpecialMaskEnds<4>(p, n);
+        if (unsigned head = mask & 0xFFu & (0xFFu << k)) return LowestBit(head);
+        size_t tail = n - width;  // where the high half starts in s
+        unsigned high = (mask >> 8) & (0xFFu << (k > tail ? k - tail : 0));
+        return high ? tail + LowestBit(high) : std::string_view::npos;
+    }
+#endif
+    for (; k < n; ++k)
+        if (!Escapes[p[k]].empty()) return k;
+    return std::string_view::npos;
 }
 
 }  // namespace
 
-// Every value of every answer page passes through here. Eight bytes are tested at a time without
-// a branch per byte (values are short and of varying length, so a loop per byte mostly pays for
-// mispredicting its end); the last word overlaps the one before, short values are gathered
-// into one word from overlapping loads, and the zero bytes that fill it are not special.
-bool NeedsHtmlEscape(std::string_view s) noexcept {
-    const char* p = s.data();
-    size_t n = s.size();
-    uint64_t found;
-    if (n >= 8) {
-        found = SpecialIn(Load64(p + n - 8));
-        for (size_t k = 0; k + 8 < n; k += 8) found |= SpecialIn(Load64(p + k));
-    } else if (n >= 4) {
-        found = SpecialIn(Load32(p) | Load32(p + n - 4) << 32);
-    } else if (n > 0) {
-        auto byte = [p](size_t k) { return static_cast<uint64_t>(static_cast<unsigned char>(p[k])); };
-        found = SpecialIn(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
-    } else {
-        return false;
-    }
-    return found != 0;
-}
+size_t FindHtmlSpecial(std::string_view s, size_t from) noexcept { return FindSpecial(s.data(), s.size(), from); }
 
 std::string HtmlEscape(std::string_view s) {
     std::string out;
@@ -89,10 +96,10 @@ std::string HtmlEscape(std::string_view s) {
 // Copies the stretches between special bytes whole: most values have none or few.
 void AppendHtmlEscaped(std::string& out, std::string_view s) {
     size_t from = 0;
-    for (size_t k = 0; k < s.size(); ++k) {
-        if (!IsSpecial(s[k])) continue;
+    for (size_t k = FindSpecial(s.data(), s.size(), 0); k != std::string_view::npos;
+         k = FindSpecial(s.data(), s.size(), from)) {
         out.append(s.data() + from, k - from);
-        out.append(Replacement(s[k]));
+        out.append(Escapes[s[k]]);
         from = k + 1;
     }
     out.append(s.data() + from, s.size() - from);

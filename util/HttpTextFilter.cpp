@@ -5,7 +5,6 @@
 #include "FilterConditions.h"
 #include "FilterOutput.h"
 #include "FilterScanner.h"
-#include "SysUtils.h"
 
 namespace velmora {
 
@@ -15,11 +14,23 @@ void WriteText(TFilterOutput& out, std::string_view text, size_t from, size_t to
     if (to > from) out.Write(text.substr(from, to - from));
 }
 
+// The keywords are ASCII capitals and blanks, and the 8-bit upper-casing of names maps no byte
+// but the small letter onto a capital, so the test needs no call per byte.
 bool StartsWithUpper(std::string_view name, std::string_view upperPrefix) noexcept {
     if (name.size() < upperPrefix.size()) return false;
-    for (size_t k = 0; k < upperPrefix.size(); ++k)
-        if (UpCaseChar(name[k]) != upperPrefix[k]) return false;
+    for (size_t k = 0; k < upperPrefix.size(); ++k) {
+        char c = name[k];
+        char upper = upperPrefix[k];
+        if (c != upper && !(upper >= 'A' && upper <= 'Z' && c == upper + ('a' - 'A'))) return false;
+    }
     return true;
+}
+
+// Holds name in buffer for the lookups and handlers, which take a std::string: the buffer keeps
+// its room from entry to entry, so a name costs a copy and never an allocation of its own.
+const std::string& NameIn(std::string& buffer, std::string_view name) {
+    buffer.clear();  // then append: the plain copy, where assign would allow for overlap
+    return buffer.append(name);
 }
 
 std::string_view TrimView(std::string_view s) noexcept {
@@ -50,6 +61,7 @@ size_t THttpTextFilterComponent::FilterBlock(std::string_view text, bool complet
 size_t THttpTextFilterComponent::ScanBlock(std::string_view text, bool complete, TFilterOutput& out) {
     TFilterConditions& state = FilterConditions();
     TDelimiterFinder finder(text);
+    std::string nameBuffer;  // this call's own: a handler may filter another text meanwhile
     size_t pos = 0;     // where the scan for the next delimiter starts
     size_t unwritten = 0;  // start of literal text not yet written (while the level writes)
     for (;;) {
@@ -77,7 +89,7 @@ size_t THttpTextFilterComponent::ScanBlock(std::string_view text, bool complete,
         }
         std::string_view candidate = text.substr(open + 1, close - open - 1);
         if (state.Writing()) WriteText(out, text, unwritten, open);
-        HandleEntry(state, TrimView(candidate), out);
+        HandleEntry(state, TrimView(candidate), nameBuffer, out);
         pos = unwritten = close + 1;
     }
     // Everything after the last entry is copied whole, however long: text is never dropped.
@@ -86,23 +98,23 @@ size_t THttpTextFilterComponent::ScanBlock(std::string_view text, bool complete,
 }
 
 void THttpTextFilterComponent::HandleEntry(TFilterConditions& state, std::string_view name,
-                                           TFilterOutput& out) {
+                                           std::string& nameBuffer, TFilterOutput& out) {
     auto condition = [this, &out](const std::string& n) { return Condition(n, out); };
     // Only a name beginning with I or E (either case) can be a directive.
     char first = name.empty() ? '\0' : static_cast<char>(name[0] | 0x20);
     if (first != 'i' && first != 'e') {
         // Not a directive: the usual entry, so it skips the keyword comparisons.
-        if (state.Writing()) WriteValueEntry(std::string(name), out);
+        if (state.Writing()) WriteValueEntry(NameIn(nameBuffer, name), out);
     } else if (StartsWithUpper(name, "IF ")) {
-        state.If(std::string(TrimView(name.substr(2))), condition);
+        state.If(NameIn(nameBuffer, TrimView(name.substr(2))), condition);
     } else if (name.substr(0, 7) == "ELSEIF ") {
-        state.ElseIf(std::string(TrimView(name.substr(6))), condition);
+        state.ElseIf(NameIn(nameBuffer, TrimView(name.substr(6))), condition);
     } else if (StartsWithUpper(name, "ELSE")) {
         state.Else();
     } else if (name.size() == 5 && StartsWithUpper(name, "ENDIF")) {
         state.EndIf();
     } else if (state.Writing()) {
-        WriteValueEntry(std::string(name), out);
+        WriteValueEntry(NameIn(nameBuffer, name), out);
     }
 }
 

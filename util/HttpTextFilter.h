@@ -55,7 +55,7 @@ protected:
 
 private:
     size_t ScanBlock(std::string_view text, bool complete, TFilterOutput& out);
-    void HandleEntry(TFilterConditions& state, std::string_view name, TFilterOutput& out);
+    void HandleEntry(TFilterConditions& state, std::string_view name, std::string& nameBuffer, TFilterOutput& out);
     bool Condition(const std::string& name, TFilterOutput& out);
     void WriteValueEntry(const std::string& name, TFilterOutput& out);
 

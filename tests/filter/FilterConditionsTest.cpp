@@ -33,6 +33,9 @@ TEST_F(FilterTest, BranchesAndAskedConditions) {
         {"%IF A%%ELSE%x%IF B%y%ENDIF%%ENDIF%", "A,B", "", "A"},
         // Condition names keep their case; ELSE is any word starting with else, in any case.
         {"%IF Show%a%elsewhere%b%endif%c", "Show", "ac", "Show"},
+        {"%IF A%a%eLsE%b%EnDiF%c", "", "bc", "A"},
+        // An 8-bit capital or small letter is no keyword letter: these are value entries.
+        {"%IF A%a%\xC9LSE%b%\xE9lse%c%ENDIF%d", "", "d", "A"},
         {"%IF A%a%ELSEIF%b%ENDIF%", "", "b", "A"},
         {"%IF A%a%ELSE%b%ELSE%c%ENDIF%", "", "b", "A"},
         {"#IF A#a#ELSE#b#ENDIF#", "A", "a", "A"},

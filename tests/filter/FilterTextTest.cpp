@@ -122,6 +122,45 @@ TEST(HtmlEscapeTest, EveryByteAtEveryPlace) {
     EXPECT_EQ(HtmlEscape("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
 }
 
+// The escaping searches whole words and sixteen-byte rounds and resumes after each replaced
+// byte, so two special bytes are put at every pair of places in values of every length around
+// those sizes; the page and each search must match a byte-by-byte reading.
+TEST(HtmlEscapeTest, TwoSpecialsAtEveryPairOfPlaces) {
+    auto byByte = [](const std::string& s) {
+        std::string out;
+        for (char c : s) {
+            switch (c) {
+                case '&': out += "&amp;"; break;
+                case '<': out += "&lt;"; break;
+                case '>': out += "&gt;"; break;
+                case '"': out += "&quot;"; break;
+                case '\'': out += "&#39;"; break;
+                default: out += c;
+            }
+        }
+        return out;
+    };
+    const std::string specials = "&<>\"'";
+    for (size_t length = 0; length <= 40; ++length) {
+        for (size_t first = 0; first < length; ++first) {
+            for (size_t second = first; second < length; ++second) {
+                // Fillers one above a special after the word tests' changes ("#", "=", "?"),
+                // where a borrow could flag a byte falsely, and a high byte.
+                std::string value;
+                for (size_t k = 0; k < length; ++k) value += "#=?a\x80"[k % 5];
+                value[first] = specials[(first + second) % 5];
+                value[second] = specials[second % 5];
+                ASSERT_EQ(HtmlEscape(value), byByte(value)) << length << " / " << first << " / " << second;
+                for (size_t from = 0; from <= length; ++from) {
+                    size_t want = from <= first ? first : from <= second ? second : std::string::npos;
+                    ASSERT_EQ(FindHtmlSpecial(value, from), want) << length << " / " << first << " / " << second
+                                                                   << " from " << from;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(FilterTest, GeneratedValues) {
     // 01:00:05 is 3605 seconds after midnight, also when the form has a field of that name.
     Request.Fields = {{"RANDOM_HIDDEN_INPUT", "posted"}};
