@@ -7,6 +7,7 @@
 #include "CgiResident.h"
 #include "EnvPaths.h"
 #include "Files.h"
+#include "GatheredStream.h"
 #include "StdHandles.h"
 #include "System.h"
 #include "WindowTitle.h"
@@ -59,7 +60,9 @@ void RunStartup(bool withExchange) {
         return;
     }
     TCGIRequestState& st = CGIRequestState();
-    st.OutputStream = OpenStdOutput();
+    // The answer is written a header and a line at a time; gathered, it leaves in one write when
+    // the request ends and the stream is freed.
+    st.OutputStream = std::make_unique<TGatheredStream>(OpenStdOutput());
     st.InputStream = OpenStdInput();
     st.BodyBytesRead = 0;
     IgnoreBrokenPipe();

@@ -4,6 +4,7 @@
 
 #include "AllowedList.h"
 #include "EnvPaths.h"
+#include "FastCgiEng.h"
 #include "Files.h"
 #include "LogText.h"
 
@@ -42,12 +43,15 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
     // Read only when the engine is made (a FastCGI server's pool and limits); a file it cannot use
-    // is logged and leaves the defaults.
-    auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
-    HTTP->FastCgiThreads = static_cast<int>(site->Number("fastcgi_threads"));
-    HTTP->FastCgiLimits.MaxConnections = static_cast<int>(site->Number("fastcgi_max_connections"));
-    HTTP->FastCgiLimits.RequestSeconds = static_cast<int>(site->Number("fastcgi_request_seconds"));
-    HTTP->FastCgiLimits.IdleSeconds = static_cast<int>(site->Number("fastcgi_idle_seconds"));
+    // is logged and leaves the defaults. Other starts need none of it here, and a CGI start then
+    // looks at the file once, for its request.
+    if (!RunsAsLibrary() && FastCGIStart().Active) {
+        auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
+        HTTP->FastCgiThreads = static_cast<int>(site->Number("fastcgi_threads"));
+        HTTP->FastCgiLimits.MaxConnections = static_cast<int>(site->Number("fastcgi_max_connections"));
+        HTTP->FastCgiLimits.RequestSeconds = static_cast<int>(site->Number("fastcgi_request_seconds"));
+        HTTP->FastCgiLimits.IdleSeconds = static_cast<int>(site->Number("fastcgi_idle_seconds"));
+    }
     InstallFormReadLimit();  // the program did so before its start; the libraries do it here
 
     Nachricht = new TSmtpSendMail(this);

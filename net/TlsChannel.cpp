@@ -1,82 +1,55 @@
-// The TLS client session on two memory buffers: OpenSSL reads records from one and writes to the
-// other, so the socket layer keeps its own non-blocking sockets and queue notifications.
+// The TLS client session as the socket layer sees it: a thin owner of one session of the TLS
+// module, which is loaded on the first session of the process so that starts without TLS never
+// pay for OpenSSL's libraries.
 #include "TlsChannel.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+#include "Library.h"
+#include "System.h"
+#include "TlsModule.h"
 
-#include <map>
 #include <mutex>
-#include <utility>
 
 namespace velmora {
 
 namespace {
 
-// One context per way of checking certificates, shared by every session of the process: loading
-// the system's certificate store for each message would cost more than the handshake itself.
-class TContextCache {
-public:
-    // Sessions still open hold their own reference to their context.
-    ~TContextCache() {
-        for (auto& entry : FContexts) SSL_CTX_free(entry.second);
-    }
-    SSL_CTX* Get(const TTlsSettings& settings, std::string& error) {
-        std::lock_guard<std::mutex> hold(FLock);
-        auto key = std::make_pair(settings.CaFile, settings.Verify);
-        auto it = FContexts.find(key);
-        if (it != FContexts.end()) return it->second;
-        SSL_CTX* ctx = Make(settings, error);
-        if (ctx) FContexts.emplace(key, ctx);
-        return ctx;
-    }
+constexpr const char* kModuleName = "velmora-tls.so";
 
-private:
-    static SSL_CTX* Make(const TTlsSettings& settings, std::string& error) {
-        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-        if (!ctx) {
-            error = "cannot make a TLS context";
-            return nullptr;
-        }
-        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-        SSL_CTX_set_verify(ctx, settings.Verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
-        bool loaded = settings.CaFile.empty()
-                          ? SSL_CTX_set_default_verify_paths(ctx) == 1
-                          : SSL_CTX_load_verify_locations(ctx, settings.CaFile.c_str(), nullptr) == 1;
-        if (!loaded && settings.Verify) {
-            error = settings.CaFile.empty() ? "cannot load the system's certificate store"
-                                            : "cannot load the CA file " + settings.CaFile;
-            SSL_CTX_free(ctx);
-            return nullptr;
-        }
-        return ctx;
-    }
-
-    std::mutex FLock;
-    std::map<std::pair<std::string, bool>, SSL_CTX*> FContexts;
-};
-
-TContextCache& Contexts() {
-    static TContextCache cache;
-    return cache;
+// The module of the right version at path, or null.
+const TVelmoraTlsModule* TryModule(const std::string& path) {
+    TLibraryHandle library = LoadLibrary(path);
+    auto entry = reinterpret_cast<TVelmoraTlsEntry>(GetProcAddress(library, VELMORA_TLS_ENTRY));
+    const TVelmoraTlsModule* module = entry ? entry() : nullptr;
+    return module && module->Abi == VELMORA_TLS_ABI ? module : nullptr;
 }
 
-// The reason of the newest OpenSSL error of this thread, then the queue emptied.
-std::string LastSslError(const char* fallback) {
-    unsigned long code = ERR_peek_last_error();
-    const char* reason = code ? ERR_reason_error_string(code) : nullptr;
-    ERR_clear_error();
-    return reason ? reason : fallback;
+// Beside the program or the server library first, so an installed copy always takes its own
+// module; then where the build put it, for programs run from the build tree.
+const TVelmoraTlsModule* FindModule() {
+    std::string own = GetModuleFileName();
+    own.erase(own.find_last_of('/') + 1);
+    if (const TVelmoraTlsModule* module = TryModule(own + kModuleName)) return module;
+#ifdef VELMORA_TLS_MODULE_BUILT
+    return TryModule(VELMORA_TLS_MODULE_BUILT);
+#else
+    return nullptr;
+#endif
+}
+
+const TVelmoraTlsModule* Module() {
+    static const TVelmoraTlsModule* module = FindModule();
+    return module;
 }
 
 }  // namespace
 
 struct TTlsChannel::TState {
-    SSL* Ssl = nullptr;
-    BIO* In = nullptr;   // records received, owned by Ssl
-    BIO* Out = nullptr;  // records to send, owned by Ssl
-    ~TState() { SSL_free(Ssl); }
+    const TVelmoraTlsModule* Api = nullptr;
+    void* Session = nullptr;
+    char Why[256] = {};
+    ~TState() {
+        if (Session) Api->Free(Session);
+    }
 };
 
 TTlsChannel::TTlsChannel() = default;
@@ -90,80 +63,52 @@ bool TTlsChannel::Begin(const std::string& host, const TTlsSettings& settings) {
     FHost = host;
     FError.clear();
     FPeerClosed = false;
-    ERR_clear_error();
-    std::string why;
-    SSL_CTX* ctx = Contexts().Get(settings, why);
-    if (!ctx) {
-        Fail(why);
+    F.reset();
+    const TVelmoraTlsModule* api = Module();
+    if (!api) {
+        Fail(std::string("the TLS module ") + kModuleName + " cannot be loaded");
         return false;
     }
-    F = std::make_unique<TState>();
-    F->Ssl = SSL_new(ctx);
-    F->In = BIO_new(BIO_s_mem());
-    F->Out = BIO_new(BIO_s_mem());
-    if (!F->Ssl || !F->In || !F->Out) {
-        BIO_free(F->In);
-        BIO_free(F->Out);
-        F.reset();
-        Fail("out of memory");
+    auto state = std::make_unique<TState>();
+    state->Api = api;
+    state->Session = api->Open(host.c_str(), settings.CaFile.c_str(), settings.Verify ? 1 : 0, state->Why,
+                               sizeof state->Why);
+    if (!state->Session) {
+        Fail(state->Why);
         return false;
     }
-    BIO_set_mem_eof_return(F->In, -1);  // an empty input buffer means "more to come", not the end
-    SSL_set_bio(F->Ssl, F->In, F->Out);
-    SSL_set_connect_state(F->Ssl);
-    // An address is checked against the certificate's IP entries; a name is sent as SNI and
-    // checked against its DNS entries (wildcards in the leftmost label only).
-    X509_VERIFY_PARAM* param = SSL_get0_param(F->Ssl);
-    if (X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1) {
-        ERR_clear_error();
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (SSL_set1_host(F->Ssl, host.c_str()) != 1 || SSL_set_tlsext_host_name(F->Ssl, host.c_str()) != 1) {
-            Fail("cannot use the host name");
-            return false;
-        }
-    }
+    F = std::move(state);
     return true;
 }
 
 TTlsStep TTlsChannel::Handshake() {
     if (!F || Failed()) return TTlsStep::Failed;
-    ERR_clear_error();
-    int rc = SSL_do_handshake(F->Ssl);
-    if (rc == 1) return TTlsStep::Done;
-    int error = SSL_get_error(F->Ssl, rc);
-    if (error == SSL_ERROR_WANT_READ) return TTlsStep::WantRead;
-    long verify = SSL_get_verify_result(F->Ssl);
-    if (verify != X509_V_OK)
-        Fail(std::string("certificate not accepted: ") + X509_verify_cert_error_string(verify));
-    else
-        Fail("handshake failed: " + LastSslError("the relay ended the handshake"));
-    return TTlsStep::Failed;
+    switch (F->Api->Handshake(F->Session, F->Why, sizeof F->Why)) {
+        case VELMORA_TLS_DONE: return TTlsStep::Done;
+        case VELMORA_TLS_WANT_READ: return TTlsStep::WantRead;
+        default: Fail(F->Why); return TTlsStep::Failed;
+    }
 }
 
 void TTlsChannel::Feed(const std::string& records) {
-    if (F && !records.empty()) BIO_write(F->In, records.data(), static_cast<int>(records.size()));
+    if (F && !records.empty()) F->Api->Feed(F->Session, records.data(), records.size());
 }
 
 std::string TTlsChannel::TakeOutput() {
     std::string out;
     if (!F) return out;
-    char* data = nullptr;
-    long size = BIO_get_mem_data(F->Out, &data);
-    if (size > 0) out.assign(data, static_cast<size_t>(size));
-    (void)BIO_reset(F->Out);
+    const char* data = nullptr;
+    size_t size = F->Api->Output(F->Session, &data);
+    if (size) out.assign(data, size);
+    F->Api->DropOutput(F->Session);
     return out;
 }
 
 bool TTlsChannel::Write(const std::string& plain) {
     if (!F || Failed()) return false;
-    ERR_clear_error();
-    size_t written = 0;
-    // The output buffer grows as needed, so a write never waits for the peer.
-    if (!plain.empty() && SSL_write_ex(F->Ssl, plain.data(), plain.size(), &written) != 1) {
-        Fail("write failed: " + LastSslError("session broken"));
-        return false;
-    }
-    return true;
+    if (F->Api->Write(F->Session, plain.data(), plain.size(), F->Why, sizeof F->Why)) return true;
+    Fail(F->Why);
+    return false;
 }
 
 std::string TTlsChannel::Read() {
@@ -171,26 +116,21 @@ std::string TTlsChannel::Read() {
     if (!F || Failed()) return plain;
     char buffer[16384];
     for (;;) {
-        ERR_clear_error();
-        size_t n = 0;
-        if (SSL_read_ex(F->Ssl, buffer, sizeof buffer, &n) == 1) {
-            plain.append(buffer, n);
+        long n = F->Api->Read(F->Session, buffer, sizeof buffer, F->Why, sizeof F->Why);
+        if (n > 0) {
+            plain.append(buffer, static_cast<size_t>(n));
             continue;
         }
-        int error = SSL_get_error(F->Ssl, 0);
-        if (error == SSL_ERROR_ZERO_RETURN)
+        if (n == VELMORA_TLS_PEER_CLOSED)
             FPeerClosed = true;
-        else if (error != SSL_ERROR_WANT_READ)
-            Fail("read failed: " + LastSslError("session broken"));
+        else if (n == VELMORA_TLS_BROKEN)
+            Fail(F->Why);
         return plain;
     }
 }
 
 void TTlsChannel::Close() {
-    if (!F || Failed()) return;
-    ERR_clear_error();
-    SSL_shutdown(F->Ssl);
-    ERR_clear_error();
+    if (F && !Failed()) F->Api->Close(F->Session);
 }
 
 }  // namespace velmora

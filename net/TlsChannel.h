@@ -1,5 +1,5 @@
-// TTlsChannel: one TLS client session (OpenSSL) that turns plaintext into records and back, over
-// bytes its owner carries on its own socket; the only unit that sees OpenSSL.
+// TTlsChannel: one TLS client session that turns plaintext into records and back, over
+// bytes its owner carries on its own socket; OpenSSL itself is in a module loaded on first use.
 #pragma once
 
 #include <cstddef>

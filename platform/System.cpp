@@ -89,10 +89,15 @@ bool RunsAsLibrary() noexcept {
     return v == 1;
 }
 
+// Read once: the program's path is asked for by several parts of every start (settings, log,
+// side files), and a process does not move its own executable.
 static std::string ExecutablePath() {
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    static const std::string path = [] {
+        char buf[PATH_MAX];
+        ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }();
+    return path;
 }
 
 // The whole of a file that stat cannot size (a /proc file), read to its end; empty on failure.
