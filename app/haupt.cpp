@@ -2,6 +2,7 @@
 // handler that finds the side files beside the program file and loads the three text ones.
 #include "haupt.h"
 
+#include "BackgroundSender.h"
 #include "EnvPaths.h"
 #include "Files.h"
 
@@ -36,6 +37,8 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->SetNoCache(false);
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
+    // A web server unloading the library ends the sender thread first: its code goes with it.
+    HTTP->SetOnLastExecRequest([](TObject*) { StopOutboxSender(); });
     // Read only when the engine is made (a FastCGI server's pool and limits); a file it cannot use
     // is logged and leaves the defaults.
     auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
