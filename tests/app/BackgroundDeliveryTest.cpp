@@ -62,13 +62,7 @@ protected:
         while (relay.MessageCount() < count && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a copy too many would show now
-        std::map<int, int> seen;
-        for (int m = 1; m <= relay.MessageCount(); ++m) {
-            std::string raw = ReadWholeFile(relay.Message(m));
-            size_t p = raw.find("\r\nn:");
-            if (p != std::string::npos) ++seen[std::atoi(raw.c_str() + p + 4)];
-        }
-        return seen;
+        return NumbersArrived(relay);
     }
     void ExpectEachOnce(const std::map<int, int>& seen, int count) {
         EXPECT_EQ(seen.size(), static_cast<size_t>(count)) << site->Log();

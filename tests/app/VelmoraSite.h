@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -69,6 +70,17 @@ struct FastCgiSetup {
     TServerKind Server;
     int Threads = 4;
 };
+
+// How often each number of the field n ("n=<number>" posts) arrived at the relay so far.
+inline std::map<int, int> NumbersArrived(const SmtpSink& relay) {
+    std::map<int, int> seen;
+    for (int m = 1; m <= relay.MessageCount(); ++m) {
+        std::string raw = ReadFileBytes(relay.Message(m));
+        size_t p = raw.find("\r\nn:");
+        if (p != std::string::npos) ++seen[std::atoi(raw.c_str() + p + 4)];
+    }
+    return seen;
+}
 
 class VelmoraSite {
 public:
