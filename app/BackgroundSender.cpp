@@ -88,6 +88,9 @@ private:
             run.MessageBudgetMs = kMessageBudgetMs;
             run.FinalReplyWaitMs = 0;  // unanswered data waits for the flush command, as after a post
             run.Stop = &FStopping;
+            // One disk write of the folder per run, not per message: at the relay's pace a sync
+            // per removal would set the thread's pace instead.
+            run.SyncEachRemoval = false;
             run.Log = [](const std::string& line) { WriteLog(line); };
             try {
                 TFlushResult result = FlushOutbox(folder, run);

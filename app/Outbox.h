@@ -94,6 +94,9 @@ struct TFlushRun {
     // The sender thread's own connection (KeepConnection on), for messages to the configured
     // relay; null: each message opens its own.
     TSmtpSendMail* Kept = nullptr;
+    // False: the folder is written to disk once after the run instead of after each removal (a
+    // machine crash in between may bring back a delivered message, as it may anyway in that window).
+    bool SyncEachRemoval = true;
     // Set: no further message is begun (the process is ending).
     const std::atomic<bool>* Stop = nullptr;
 };

@@ -70,7 +70,7 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     // send it twice, and one before it costs at most this one round trip.
     sender.OnAccepted = [&] {
         removed = DeleteFile(path);
-        if (removed) SyncFolder(folder);
+        if (removed && run.SyncEachRemoval) SyncFolder(folder);
     };
     std::string error;
     try {
@@ -175,6 +175,7 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
                 break;
         }
     }
+    if (!run.SyncEachRemoval && result.Delivered > 0) SyncFolder(folder);
     return result;
 }
 
