@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "VelmoraSite.h"
+#include "ServerFigures.h"
 #include "WrkLoad.h"
 
 using namespace velmora;
@@ -18,29 +19,6 @@ using namespace velmora::test;
 using namespace velmora::bench;
 
 namespace {
-
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
-// User and system CPU time of process pid so far, in microseconds.
-double CpuMicros(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t p = stat.rfind(')');
-    if (p == std::string::npos) return 0;
-    std::istringstream rest(stat.substr(p + 2));
-    std::string field;
-    double utime = 0, stime = 0;
-    for (int i = 1; i <= 13 && rest >> field; ++i) {
-        if (i == 12) utime = std::atof(field.c_str());
-        if (i == 13) stime = std::atof(field.c_str());
-    }
-    return (utime + stime) * 1e6 / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
 
 double Ceiling(int port, int count) {
     TChildRun run;
