@@ -2,6 +2,7 @@
 // the program's user may read, tried again by later requests and by `velmora-ini outbox flush`.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -90,6 +91,14 @@ struct TFlushRun {
     uint64_t FinalReplyWaitMs = kFinalReplyWaitMs;  // 0: the message's budget decides
     bool IgnoreRetryTimes = false;
     TConfLog Log;
+    // The sender thread's own connection (KeepConnection on), for messages to the configured
+    // relay; null: each message opens its own.
+    TSmtpSendMail* Kept = nullptr;
+    // False: the folder is written to disk once after the run instead of after each removal (a
+    // machine crash in between may bring back a delivered message, as it may anyway in that window).
+    bool SyncEachRemoval = true;
+    // Set: no further message is begun (the process is ending).
+    const std::atomic<bool>* Stop = nullptr;
 };
 // The run's settings from the site's files; the limits are those of the flush command.
 TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, const std::string& programDir);
@@ -104,5 +113,9 @@ struct TFlushResult {
 // permanent one, or a message older than GiveUpDays, moves it to the undeliverable folder. No
 // connection to a relay ends the run: the others wait for the next one.
 TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run);
+
+// VELMORA.CONF's delivery = background: a post's mail goes to the outbox and the visitor is
+// answered at once; the outbox's folder and limits hold whether or not `outbox` is switched on.
+bool BackgroundDelivery(const TSiteConfig& site);
 
 }  // namespace velmora

@@ -57,7 +57,9 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     if (!ReadQueuedMail(*file, mail, why))
         return MoveAside(folder, e, why, run) ? TOutcome::MovedAside : TOutcome::Failed;
 
-    TSmtpSendMail sender(nullptr);
+    TSmtpSendMail own(nullptr);
+    // A form's relay never shares the kept connection, which belongs to the configured one.
+    TSmtpSendMail& sender = run.Kept && mail.Relay.Configured ? *run.Kept : own;
     sender.RemoteHost = mail.Relay.Configured ? run.ConfiguredHost : mail.Relay.Host;
     sender.RemotePort = mail.Relay.Configured ? run.ConfiguredPort : mail.Relay.Port;
     sender.Security = mail.Relay.Configured ? run.ConfiguredSecurity : run.FormRelaySecurity;
@@ -68,7 +70,7 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     // send it twice, and one before it costs at most this one round trip.
     sender.OnAccepted = [&] {
         removed = DeleteFile(path);
-        if (removed) SyncFolder(folder);
+        if (removed && run.SyncEachRemoval) SyncFolder(folder);
     };
     std::string error;
     try {
@@ -121,6 +123,8 @@ TOutboxSettings OutboxSettings(const TSiteConfig& site, const std::string& progr
     return s;
 }
 
+bool BackgroundDelivery(const TSiteConfig& site) { return site.Text("delivery") == "background"; }
+
 TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, const std::string& programDir) {
     TFlushRun run;
     run.ConfiguredHost = stored.Get(TMailField::mailhost);
@@ -154,6 +158,7 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
         // A relay that left this message's data unanswered may be one that answers late: only a
         // run that waits as long as the relay may take tries it again.
         bool waitable = e.Unanswered == 0 || run.FinalReplyWaitMs >= kFinalReplyWaitMs;
+        if (run.Stop && *run.Stop) stopped = true;
         if (!due || !waitable || stopped || begun >= run.MaxMessages || TickCount() - start >= run.StartWithinMs) {
             ++result.Waiting;
             continue;
@@ -170,6 +175,7 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
                 break;
         }
     }
+    if (!run.SyncEachRemoval && result.Delivered > 0) SyncFolder(folder);
     return result;
 }
 

@@ -57,6 +57,10 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // fill the disk. A full outbox gives the error page.
         {.Name = "outbox_max_mails", .Kind = TConfKind::Number, .Default = "1000", .Min = 1, .Max = 1000000},
         {.Name = "outbox_max_megabytes", .Kind = TConfKind::Number, .Default = "100", .Min = 1, .Max = 1000000},
+        // now: a post waits for the relay. background: the post's mail goes to the outbox and the
+        // visitor is answered at once; a resident engine's sender thread delivers it over one kept
+        // connection, a CGI start as it delivers kept mail.
+        {.Name = "delivery", .Kind = TConfKind::Choice, .Default = "now", .Choices = "now|background"},
         // Requests a FastCGI server runs at the same time (its pool of threads); --threads wins.
         {.Name = "fastcgi_threads", .Kind = TConfKind::Number, .Default = "4", .Min = 1, .Max = 256},
         // Connections a FastCGI server keeps open (idle ones cost a descriptor and no thread);

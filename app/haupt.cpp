@@ -3,6 +3,7 @@
 #include "haupt.h"
 
 #include "AllowedList.h"
+#include "BackgroundSender.h"
 #include "EnvPaths.h"
 #include "FastCgiEng.h"
 #include "Files.h"
@@ -42,6 +43,8 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->SetNoCache(false);
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
+    // A web server unloading the library ends the sender thread first: its code goes with it.
+    HTTP->SetOnLastExecRequest([](TObject*) { StopOutboxSender(); });
     // Read only when the engine is made (a FastCGI server's pool and limits); a file it cannot use
     // is logged and leaves the defaults. Other starts need none of it here, and a CGI start then
     // looks at the file once, for its request.

@@ -78,6 +78,10 @@ private:
     // keeps this one when the relay cannot take it now (hauptOutbox.cpp). True when the mail was
     // sent or kept.
     bool SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool configuredRelay);
+    // delivery = background: keeps the mail in the outbox and hands it to the sender thread (a
+    // resident engine) or delivers kept mail as a post does (a CGI start). False: not kept.
+    bool KeepForSender(TSmtpSendMail& sender, const TMailRequest& r, const TOutboxSettings& outbox,
+                       bool configuredRelay);
 
     TSideFiles FSideFiles;
     // Held for a whole request: the components and lists above are shared by every thread that

@@ -2,6 +2,7 @@
 // most a fraction of a second's work), and a mail the relay cannot take now is kept for later.
 #include "HttpEng.h"
 #include "LogText.h"
+#include "BackgroundSender.h"
 #include "SysUtils.h"
 #include "haupt.h"
 
@@ -29,8 +30,8 @@ void DeliverKeptMail(const TOutboxSettings& outbox, TFlushRun run) {
     }
 }
 
-bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay) {
-    std::string why = Trim(sender.GetErrorText());
+// why: the reason the mail is kept ("" for a background post, which is kept by design).
+bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay, const std::string& why) {
     TQueuedRelay relay;
     relay.Configured = configuredRelay;
     relay.Host = sender.RemoteHost;
@@ -39,10 +40,11 @@ bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configu
         std::string full = OutboxFull(outbox);
         if (!full.empty()) throw Exception(full);
         std::string name = QueueMail(outbox.Folder, sender, relay);
-        WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
+        if (!why.empty()) WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
         return true;
     } catch (const std::exception& e) {
-        WriteLog("Mail not delivered (" + ForLog(why) + ") and not kept in the outbox: " + e.what());
+        WriteLog("Mail not delivered (" + ForLog(why.empty() ? "background delivery" : why) +
+                 ") and not kept in the outbox: " + e.what());
         return false;
     }
 }
@@ -51,13 +53,24 @@ bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configu
 
 bool THauptmenue::SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool configuredRelay) {
     TOutboxSettings outbox = OutboxSettings(*r.Site, FSideFiles.ProgramDir);
+    if (BackgroundDelivery(*r.Site)) return KeepForSender(sender, r, outbox, configuredRelay);
     if (!outbox.Enabled) return sender.Send(20);
     DeliverKeptMail(outbox, OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir));
     if (sender.Send(20)) return true;
     // A relay that took the data but fumbled QUIT has the message: keeping it for another try
     // would send it twice.
     if (sender.DataAccepted()) return true;
-    return !sender.PermanentFailure() && KeepMail(sender, outbox, configuredRelay);
+    return !sender.PermanentFailure() && KeepMail(sender, outbox, configuredRelay, Trim(sender.GetErrorText()));
+}
+
+bool THauptmenue::KeepForSender(TSmtpSendMail& sender, const TMailRequest& r, const TOutboxSettings& outbox,
+                                bool configuredRelay) {
+    // On disk before the visitor is thanked: the answer promises what a crash cannot take back.
+    if (!KeepMail(sender, outbox, configuredRelay, "")) return false;
+    TFlushRun run = OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir);
+    if (HTTP->ServesManyRequests()) WakeOutboxSender(outbox.Folder, run);
+    else DeliverKeptMail(outbox, run);
+    return true;
 }
 
 }  // namespace velmora

@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint64_t kConnectWaitMs = 20000;
 constexpr const char* kDefaultRelayHost = "localhost";
+// Closing a kept connection waits this long for the relay's goodbye.
+constexpr uint64_t kQuitWaitMs = 2000;
 
 thread_local std::string tMessageBuffer;
 
@@ -55,6 +57,9 @@ bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
     // The budget covers sending too: a relay that stops reading must not hold the request longer.
     SendDeadline = FDeadline;
     if (!FComposed) FEnvelope = Envelope();
+    // Text the relay sent between messages is nothing we asked for: such a connection is not reused.
+    bool kept = FKeptMessages > 0 && FInput.empty() && FKeptFor == KeptKey() && State() == ssConnected && !PeerClosed();
+    if (!kept) FKeptMessages = 0;
     FDataAccepted = false;
     FDataUnanswered = false;
     FNoConnection = false;
@@ -66,15 +71,17 @@ bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
     if (Security.Tls != TTlsMode::Off && !Security.Certificates.Verify && OnLog)
         OnLog("The certificate of the relay " + RemoteHost + ":" + RemotePort + " is not checked (switched off)");
     // Never continue an earlier dialogue: its relay would take our commands as its message text.
-    if (State() != ssReady) Disconnect();
+    if (!kept && State() != ssReady) Disconnect();
     bool ok = false;
     try {
-        ok = RunDialogue();
+        ok = RunDialogue(kept);
     } catch (...) {
+        FKeptMessages = 0;
         Disconnect();
         throw;
     }
     if (!ok) {
+        FKeptMessages = 0;
         // Closing a broken connection may fail too; the explanation stays the original failure.
         int code = FErrorCode;
         Disconnect();
@@ -83,12 +90,48 @@ bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
     return ok;
 }
 
-bool TSmtpSendMail::RunDialogue() {
-    if (!SayHello() || !SendMailFrom() || !SendRecipients() || !StartData() || !SendContent())
-        return false;
+bool TSmtpSendMail::RunDialogue(bool kept) {
+    bool reused = kept && ReuseKept();
+    if (!reused && !SayHello()) return false;
+    if (!SendEnvelope() || !SendContent()) return false;
+    int sent = (reused ? FKeptMessages : 0) + 1;
+    if (KeepConnection && sent < kKeptMessages) {
+        FKeptMessages = sent;
+        FKeptFor = KeptKey();
+        return true;
+    }
+    FKeptMessages = 0;
     bool ok = SendQuit();
     Disconnect();
     return ok;
+}
+
+bool TSmtpSendMail::ReuseKept() {
+    if (Command("RSET", 250)) return true;
+    // A relay that closed the idle connection meanwhile has seen nothing of this message: a new
+    // connection cannot deliver it twice.
+    FKeptMessages = 0;
+    Disconnect();
+    ClearError();
+    FInput.clear();
+    FReplyCode = -1;
+    FLastReply.clear();
+    return false;
+}
+
+void TSmtpSendMail::CloseKept() {
+    if (FKeptMessages == 0) return;
+    FKeptMessages = 0;
+    FDeadline = TickCount() + kQuitWaitMs;
+    SendDeadline = FDeadline;
+    if (State() == ssConnected && !PeerClosed()) Command("QUIT", 221);
+    Disconnect();
+}
+
+std::string TSmtpSendMail::KeptKey() const {
+    return RemoteHost + "\n" + RemotePort + "\n" + std::to_string(static_cast<int>(Security.Tls)) + "\n" +
+           (Security.Certificates.Verify ? "verify" : "any") + "\n" + Security.Certificates.CaFile + "\n" + Security.User + "\n" + Security.Password +
+           (Security.LoginWithoutTls ? "\nplain" : "");
 }
 
 std::string TSmtpSendMail::GetErrorText() const {
@@ -168,7 +211,9 @@ bool TSmtpSendMail::SayHello() {
         ReportError(WSAGetLastError());
         return false;
     }
-    bool extended = Security.Tls != TTlsMode::Off || !Security.User.empty();
+    FPipelining = false;
+    // A kept connection is worth the EHLO: it learns whether the relay takes commands in one batch.
+    bool extended = Security.Tls != TTlsMode::Off || !Security.User.empty() || KeepConnection;
     return extended ? ExtendedHello(host) : PlainHello(host);
 }
 
@@ -188,6 +233,37 @@ TMailEnvelope TSmtpSendMail::Envelope() const {
         if (!piece.empty()) e.Recipients.push_back(piece);
     }
     return e;
+}
+
+bool TSmtpSendMail::SendEnvelope() {
+    if (!FPipelining) return SendMailFrom() && SendRecipients() && StartData();
+    std::string batch = BlankControlChars("MAIL FROM:" + FEnvelope.MailFrom) + "\r\n";
+    for (const std::string& recipient : FEnvelope.Recipients) batch += BlankControlChars("RCPT TO:" + recipient) + "\r\n";
+    batch += "DATA\r\n";
+    if (!SendText(batch)) {
+        if (FErrorCode == 0) ReportError(WSAETIMEDOUT);
+        FReplyCode = -1;
+        return false;
+    }
+    // Every reply is read in order; the first refusal is the one reported. A relay that still
+    // answered DATA with 354 waits for text that never comes: the failed Send closes the connection,
+    // and an unfinished message is never delivered.
+    int failedCode = 0;
+    std::string failedReply;
+    size_t replies = FEnvelope.Recipients.size() + 2;
+    for (size_t i = 0; i < replies; ++i) {
+        if (!ReadReply()) return false;
+        bool last = i + 1 == replies;
+        bool good = last ? FReplyCode == 354 : FReplyCode == 250 || (i > 0 && FReplyCode == 251);
+        if (!good && failedCode == 0) {
+            failedCode = FReplyCode;
+            failedReply = FLastReply;
+        }
+    }
+    if (failedCode == 0) return true;
+    FReplyCode = failedCode;
+    FLastReply = failedReply;
+    return false;
 }
 
 bool TSmtpSendMail::SendMailFrom() { return Command("MAIL FROM:" + FEnvelope.MailFrom, 250); }

@@ -87,6 +87,13 @@ public:
     // gets the text in pieces; an attachment that cannot be opened raises, as in Send.
     TMailEnvelope Envelope() const;
     void ComposeData(const TDataSink& sink);
+    // Keeps the connection open after a message the relay took, for the next one to the same relay
+    // and security (announced by RSET), up to kKeptMessages; an error or CloseKept ends it.
+    bool KeepConnection = false;
+    static constexpr int kKeptMessages = 100;
+    // Says QUIT on a kept connection and closes it.
+    void CloseKept();
+    bool HoldsKeptConnection() const noexcept { return FKeptMessages > 0; }
     // After Send: the relay took the message (250 after the data), whatever QUIT brought.
     bool DataAccepted() const noexcept { return FDataAccepted; }
     // After a failed Send: the whole DATA text went out and no reply to it came. The relay may
@@ -131,7 +138,12 @@ protected:
     bool Login(const TSmtpCapabilities& capabilities);
 
 private:
-    bool RunDialogue();
+    bool RunDialogue(bool kept);
+    // MAIL FROM, RCPT TO and DATA; in one write when the relay offers PIPELINING.
+    bool SendEnvelope();
+    std::string KeptKey() const;
+    // RSET on the kept connection of an earlier message: true when the relay is ready for the next.
+    bool ReuseKept();
     bool WaitForConnection();
     bool PlainHello(const std::string& host);
     bool BeginTls();
@@ -165,6 +177,9 @@ private:
     TMailEnvelope FEnvelope;       // of the running Send
     TStream* FComposed = nullptr;  // the DATA text of SendComposed
     TDataSink FDataSink;           // set while ComposeData runs: Emit's text goes there
+    int FKeptMessages = 0;         // messages sent over the open connection it keeps; 0: none kept
+    bool FPipelining = false;      // the relay offered PIPELINING in its answer to EHLO
+    std::string FKeptFor;          // the relay and security the kept connection was made for
 };
 
 }  // namespace velmora

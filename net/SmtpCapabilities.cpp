@@ -19,6 +19,7 @@ void ReadLine(const std::string& line, TSmtpCapabilities& caps) {
     size_t end = text.find(' ', start);
     std::string keyword = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (keyword == "STARTTLS") caps.StartTls = true;
+    if (keyword == "PIPELINING") caps.Pipelining = true;
     if (keyword != "AUTH") return;
     while (end != std::string::npos) {
         start = text.find_first_not_of(' ', end);

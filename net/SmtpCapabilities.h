@@ -10,6 +10,7 @@ struct TSmtpCapabilities {
     bool StartTls = false;
     bool AuthPlain = false;
     bool AuthLogin = false;
+    bool Pipelining = false;  // RFC 2920: commands may go out in one batch
 };
 
 // Reads a complete EHLO reply. Keywords and mechanisms are compared without regard to case; the

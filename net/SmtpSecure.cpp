@@ -44,6 +44,9 @@ bool TSmtpSendMail::ExtendedHello(const std::string& host) {
             return caps.StartTls ? false : Refuse("The relay " + RemoteHost + " offers no STARTTLS: mail not sent without TLS");
         }
     }
+    // Batched commands only where the mail is the point of the connection: a login's steps stay
+    // one at a time.
+    FPipelining = caps.Pipelining && KeepConnection;
     return !login || Login(caps);
 }
 

@@ -161,4 +161,9 @@ void TGeneralHttpEngine::ApplyLibrarySettings(THttpEngine& engine) const {
     engine.OnFirstExecRequest = FOnFirstExecRequest;
 }
 
+bool TGeneralHttpEngine::ServesManyRequests() const noexcept {
+    // Asked of the start, not of the engines made: a FastCGI engine serves from its constructor on.
+    return FastCGIStart().Active || RunsAsLibrary() || StdServerProcess || WinServerProcess;
+}
+
 }  // namespace velmora

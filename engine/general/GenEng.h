@@ -70,6 +70,10 @@ public:
     THttpEngine* ISAPIEngine() const noexcept { return FISAPIEngine; }
     THttpEngine* NSAPIEngine() const noexcept { return FNSAPIEngine; }
 
+    // The process outlives the request it serves: a FastCGI server, a library in the web server,
+    // or the resident CGI server (a CGI start ends with its one request).
+    bool ServesManyRequests() const noexcept;
+
     // Forwarding operations, in their slot order (WriteHeader comes before ReadClient here).
     virtual std::string GetServerName();                                          // 1
     virtual std::string GetServerSoftware();                                      // 2

@@ -61,15 +61,7 @@ protected:
         }
     }
     // How often each number arrived at the relay.
-    static std::map<int, int> Arrived(const SmtpSink& relay) {
-        std::map<int, int> seen;
-        for (int m = 1; m <= relay.MessageCount(); ++m) {
-            std::string raw = ReadFileBytes(relay.Message(m));
-            size_t p = raw.find("\r\nn:");
-            if (p != std::string::npos) ++seen[std::atoi(raw.c_str() + p + 4)];
-        }
-        return seen;
-    }
+    static std::map<int, int> Arrived(const SmtpSink& relay) { return NumbersArrived(relay); }
     TChildResult Ini(const std::string& action, const std::vector<std::string>& more = {}) const {
         TChildRun run;
         run.Args = {VELMORA_INI, "outbox", action, site->CgiFile("")};

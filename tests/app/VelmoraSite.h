@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -70,6 +71,17 @@ struct FastCgiSetup {
     int Threads = 4;
 };
 
+// How often each number of the field n ("n=<number>" posts) arrived at the relay so far.
+inline std::map<int, int> NumbersArrived(const SmtpSink& relay) {
+    std::map<int, int> seen;
+    for (int m = 1; m <= relay.MessageCount(); ++m) {
+        std::string raw = ReadFileBytes(relay.Message(m));
+        size_t p = raw.find("\r\nn:");
+        if (p != std::string::npos) ++seen[std::atoi(raw.c_str() + p + 4)];
+    }
+    return seen;
+}
+
 class VelmoraSite {
 public:
     // Starts the relay (answering RCPT TO for the refused addresses with 550) and lighttpd with a
@@ -121,6 +133,12 @@ public:
     // Stops velmora the FastCGI server with SIGTERM; its exit code (0: a clean end), -1 when it
     // had to be killed or was none.
     int StopFastCgiServer() { return FFastCgi ? FFastCgi->Stop() : -1; }
+    // Starts the FastCGI server again as it was first started (after StopFastCgiServer).
+    void RestartFastCgiServer() {
+        FFastCgi.reset();
+        FFastCgi = std::make_unique<TBackground>(FFastCgiArgs, FWeb->OutputLog());
+        if (!WaitForListener(FFastCgiAddress)) throw std::runtime_error("velmora did not listen again: " + ServerErrors());
+    }
     // The FastCGI server this site started (nginx, Apache), for the benchmarks to measure; -1 if none.
     int FastCgiPid() const { return FFastCgi ? static_cast<int>(FFastCgi->Pid()) : -1; }
 
@@ -234,9 +252,9 @@ private:
         FProgramDir = FWeb->CgiBin();
         if (address.empty()) return;  // lighttpd runs it
         if (address[0] == '@') address = FWeb->Folder() + address.substr(5);
-        FFastCgi = std::make_unique<TBackground>(
-            std::vector<std::string>{FProgramDir + "/" + FProgramName, "--fastcgi=" + address, threads},
-            FWeb->OutputLog());
+        FFastCgiArgs = {FProgramDir + "/" + FProgramName, "--fastcgi=" + address, threads};
+        FFastCgiAddress = address;
+        FFastCgi = std::make_unique<TBackground>(FFastCgiArgs, FWeb->OutputLog());
         if (!WaitForListener(address)) throw std::runtime_error("velmora did not listen on " + address + ": " + ServerErrors());
     }
 
@@ -270,6 +288,8 @@ private:
     std::unique_ptr<TWebServer> FWeb;
     std::unique_ptr<TBackground> FFastCgi;
     std::string why_;
+    std::vector<std::string> FFastCgiArgs;
+    std::string FFastCgiAddress;
     std::string FProgramDir, FProgramPath, FProgramName;
 };
 

@@ -1,0 +1,135 @@
+// The sender thread: waits for a post's wake-up or its own timer, then delivers each outbox folder
+// it knows under that folder's lock, keeping its connection to the relay between messages.
+#include "BackgroundSender.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "HttpEng.h"
+
+namespace velmora {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Kept mail whose retry time has come is looked at this often when no post wakes the thread.
+constexpr std::chrono::milliseconds kPollInterval = 30s;
+// A relay that could not be reached is asked again after 2 s, then less often while it stays
+// away: every attempt writes a line to the log.
+constexpr std::chrono::milliseconds kFirstRetry = 2s;
+// Another deliverer (a CGI start, the flush command) holds a folder's lock: not for long.
+constexpr std::chrono::milliseconds kBusyRetry = 200ms;
+// A relay drops an idle client after a few minutes; ours goes well before it.
+constexpr std::chrono::milliseconds kIdleClose = 10s;
+// A message's time: the same as a post's own mail. No visitor waits, but the thread must come to
+// an end when the process does.
+constexpr uint64_t kMessageBudgetMs = 20000;
+
+class TSender {
+public:
+    void Wake(const std::string& folder, const TFlushRun& run) {
+        std::lock_guard hold(FLock);
+        if (FStopping) return;
+        FFolders[folder] = run;
+        FPending = true;
+        if (!FThread.joinable()) {
+            FThread = std::thread([this] { Run(); });
+            std::atexit(StopOutboxSender);
+        }
+        FWake.notify_one();
+    }
+
+    void Stop() {
+        {
+            std::lock_guard hold(FLock);
+            FStopping = true;
+            FWake.notify_one();
+        }
+        if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+    }
+
+private:
+    void Run() {
+        TSmtpSendMail kept(nullptr);
+        kept.KeepConnection = true;
+        std::chrono::milliseconds wait = kPollInterval, retry = kFirstRetry;
+        std::unique_lock hold(FLock);
+        for (;;) {
+            FWake.wait_for(hold, wait, [this] { return FPending || FStopping.load(); });
+            if (FStopping) break;
+            bool woken = FPending;
+            FPending = false;
+            auto folders = FFolders;
+            hold.unlock();
+            // The timer came first: the connection has been idle since the last run.
+            if (!woken) kept.CloseKept();
+            wait = DeliverAll(folders, kept, retry, !woken);
+            if (kept.HoldsKeptConnection()) wait = std::min(wait, kIdleClose);
+            hold.lock();
+        }
+        hold.unlock();
+        kept.CloseKept();
+    }
+
+    std::chrono::milliseconds DeliverAll(const std::map<std::string, TFlushRun>& folders, TSmtpSendMail& kept,
+                                         std::chrono::milliseconds& retry, bool timed) {
+        std::chrono::milliseconds wait = kPollInterval;
+        bool failed = false;
+        for (const auto& [folder, settings] : folders) {
+            TFlushRun run = settings;
+            run.Kept = &kept;
+            run.MessageBudgetMs = kMessageBudgetMs;
+            run.FinalReplyWaitMs = 0;  // unanswered data waits for the flush command, as after a post
+            run.Stop = &FStopping;
+            // One disk write of the folder per run, not per message: at the relay's pace a sync
+            // per removal would set the thread's pace instead.
+            run.SyncEachRemoval = false;
+            run.Log = [](const std::string& line) { WriteLog(line); };
+            try {
+                TFlushResult result = FlushOutbox(folder, run);
+                if (result.Busy) wait = std::min(wait, kBusyRetry);
+                failed = failed || result.Failed > 0;
+            } catch (const std::exception& e) {
+                WriteLog("Outbox " + folder + " not delivered: " + e.what());
+                failed = true;
+            }
+        }
+        if (!failed) {
+            retry = kFirstRetry;
+            return wait;
+        }
+        wait = std::min(wait, retry);
+        // Only the timer's own tries lengthen the pause: a burst of posts must not push the next
+        // look at a returning relay out to the longest one.
+        if (timed) retry = std::min(retry * 2, kPollInterval);
+        return wait;
+    }
+
+    std::mutex FLock;
+    std::condition_variable FWake;
+    bool FPending = false;
+    std::atomic<bool> FStopping{false};
+    std::map<std::string, TFlushRun> FFolders;  // folder -> its delivery as the latest post found it
+    std::thread FThread;
+};
+
+// Never destroyed: the thread may still run while the program's other statics go.
+TSender& Sender() {
+    static TSender* sender = new TSender;
+    return *sender;
+}
+
+}  // namespace
+
+void WakeOutboxSender(const std::string& folder, const TFlushRun& run) { Sender().Wake(folder, run); }
+
+void StopOutboxSender() { Sender().Stop(); }
+
+}  // namespace velmora
