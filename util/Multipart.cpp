@@ -12,6 +12,7 @@
 #include "FormData.h"
 #include "HAdaptor.h"
 #include "MultipartRing.h"
+#include "PairSkipSearch.h"
 #include "Streams.h"
 #include "SysUtils.h"
 #include "UploadFileName.h"
@@ -115,6 +116,7 @@ private:
     bool FTooManyFiles = false;   // a file part beyond FMaxFiles came
     bool FBoundaryRead = false;
     std::string FBoundary;
+    std::unique_ptr<TPairSkipSearch> FSearch;  // finds the bytes every boundary ends with
     int FMinEnd = 0;  // the smallest offset at which a boundary can end
     int FKeep = kKeep;
     bool FEnded = false;  // the body ended inside a boundary or header line
@@ -169,6 +171,7 @@ bool TMultipartDecoder::ReadBoundary() {
     FBoundaryRead = true;
     // Every byte the tests look at lies at or after Start.
     FMinEnd = len < kQuickTestBoundary ? len - 1 : std::max(5, len - 3);
+    FSearch = std::make_unique<TPairSkipSearch>(FBoundary.substr(len < kQuickTestBoundary ? 0 : 2));
     return true;
 }
 
@@ -201,21 +204,25 @@ void TMultipartDecoder::Scan() {
     }
 }
 
-// The first offset in [from, to) where a boundary ends, or to. Offsets holding the boundary's
-// last byte are found with memchr; each gets the quick test and then the full comparison.
+// The first offset in [from, to) where a boundary ends, or to. Every boundary ends with the same
+// bytes (the line less its two dashes, or the whole of a short one): FSearch finds where they
+// stand, skipping over binary content, and each place then gets the quick test and the full
+// comparison as before. A boundary across the ring's wrap is looked for byte by byte at the few
+// offsets it can end on.
 int TMultipartDecoder::FindBoundary(int from, int to) const {
-    const char last = FBoundary.back();
-    for (int o = std::max(from, FMinEnd); o < to;) {
+    from = std::max(from, FMinEnd);
+    const int n = static_cast<int>(FSearch->Length());
+    // FMinEnd keeps every start at 0 or after.
+    for (int s = from - n + 1; s + n - 1 < to;) {
         int count = 0;
-        const char* piece = FRing.Contiguous(o, to, count);
-        const void* hit = std::memchr(piece, last, static_cast<size_t>(count));
-        if (!hit) {
-            o += count;
-            continue;
-        }
-        o += static_cast<int>(static_cast<const char*>(hit) - piece);
-        if (IsBoundaryAt(o)) return o;
-        ++o;
+        const char* piece = FRing.Contiguous(s, to, count);
+        const int t = FSearch->Find(piece, count, [&](int at) { return IsBoundaryAt(s + at + n - 1); });
+        if (t >= 0) return s + t + n - 1;
+        s += count;
+        if (s >= to) break;
+        // The piece ended at the wrap: the ends whose start lies before it.
+        for (int o = std::max(from, s); o < std::min(to, s + n - 1); ++o)
+            if (FRing.At(o) == FBoundary.back() && IsBoundaryAt(o)) return o;
     }
     return to;
 }

@@ -152,14 +152,13 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-void MultipartBench(const std::string& dir) {
-    constexpr int kRuns = 7;
+void MultipartBench(const std::string& dir, const std::vector<int64_t>& sizes, int kRuns) {
     AdaptorTable().ReadClient = &ReadClient;
     AdaptorTable().GetVariable = &GetVariable;
     std::printf("multipart: one file part, %d KiB reads, files in %s; %d runs each, copy and decoder\n"
                 "alternating; MB/s from the median wall-clock time, and the median processor time per run\n",
                 kReadSize / 1024, dir.c_str(), kRuns);
-    for (int64_t mib : {16, 256}) {
+    for (int64_t mib : sizes) {
         BodySource src(mib << 20);
         gSource = &src;
         long copyPeak = 0, decPeak = 0;
@@ -237,12 +236,14 @@ void EveryFieldBench() {
 
 }  // namespace
 
-// formdata_bench [multipart|findformvalue|everyfield] [folder for the files]
+// formdata_bench [multipart|findformvalue|everyfield] [folder for the files] [MiB of one upload]
+// A size given runs the multipart case once at that size (for callgrind).
 int main(int argc, char** argv) {
     const std::string only = argc > 1 ? argv[1] : "";
     std::string dir = argc > 2 ? argv[2] : fs::temp_directory_path().string() + "/formdata-bench";
     fs::create_directories(dir);
-    if (only.empty() || only == "multipart") MultipartBench(dir);
+    if (argc > 3) MultipartBench(dir, {std::stoll(argv[3])}, 1);
+    else if (only.empty() || only == "multipart") MultipartBench(dir, {16, 256}, 7);
     if (only.empty() || only == "findformvalue") FindFormValueBench();
     if (only.empty() || only == "everyfield") EveryFieldBench();
     fs::remove_all(dir);
