@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "HttpEng.h"
 
@@ -32,12 +33,26 @@ constexpr std::chrono::milliseconds kIdleClose = 10s;
 // an end when the process does.
 constexpr uint64_t kMessageBudgetMs = 20000;
 
+// Handed names beyond this wait for a listing of the folder instead (a relay away for long).
+constexpr size_t kMostNames = 10000;
+
+// What the thread has to do for one folder: the mail posts have handed it since its last run, or
+// a listing of the whole folder (at its first run, on the timer, after a failure).
+struct TFolderWork {
+    TFlushRun Run;
+    std::vector<std::string> Names;
+    bool ListingDue = true;
+};
+
 class TSender {
 public:
-    void Wake(const std::string& folder, const TFlushRun& run) {
+    void Wake(const std::string& folder, const TFlushRun& run, const std::string& name) {
         std::lock_guard hold(FLock);
         if (FStopping) return;
-        FFolders[folder] = run;
+        TFolderWork& work = FFolders[folder];
+        work.Run = run;
+        if (work.Names.size() >= kMostNames) work.ListingDue = true;
+        else if (!name.empty()) work.Names.push_back(name);
         FPending = true;
         if (!FThread.joinable()) {
             FThread = std::thread([this] { Run(); });
@@ -66,7 +81,7 @@ private:
             if (FStopping) break;
             bool woken = FPending;
             FPending = false;
-            auto folders = FFolders;
+            auto folders = TakeWork(!woken);
             hold.unlock();
             // The timer came first: the connection has been idle since the last run.
             if (!woken) kept.CloseKept();
@@ -78,12 +93,32 @@ private:
         kept.CloseKept();
     }
 
-    std::chrono::milliseconds DeliverAll(const std::map<std::string, TFlushRun>& folders, TSmtpSendMail& kept,
+    // The folders' work as it stands, leaving each empty; on the timer every folder is listed (kept
+    // mail whose retry time has come, mail another process left).
+    std::map<std::string, TFolderWork> TakeWork(bool listAll) {
+        std::map<std::string, TFolderWork> taken;
+        for (auto& [folder, work] : FFolders) {
+            TFolderWork& t = taken[folder] = work;
+            t.ListingDue = t.ListingDue || listAll;
+            work.Names.clear();
+            work.ListingDue = false;
+        }
+        return taken;
+    }
+
+    // A run that failed or found the folder busy leaves its messages where a listing finds them.
+    void ListNextTime(const std::string& folder) {
+        std::lock_guard hold(FLock);
+        FFolders[folder].ListingDue = true;
+    }
+
+    std::chrono::milliseconds DeliverAll(const std::map<std::string, TFolderWork>& folders, TSmtpSendMail& kept,
                                          std::chrono::milliseconds& retry, bool timed) {
         std::chrono::milliseconds wait = kPollInterval;
         bool failed = false;
-        for (const auto& [folder, settings] : folders) {
-            TFlushRun run = settings;
+        for (const auto& [folder, work] : folders) {
+            if (!work.ListingDue && work.Names.empty()) continue;
+            TFlushRun run = work.Run;
             run.Kept = &kept;
             run.MessageBudgetMs = kMessageBudgetMs;
             run.FinalReplyWaitMs = 0;  // unanswered data waits for the flush command, as after a post
@@ -92,14 +127,17 @@ private:
             // per removal would set the thread's pace instead.
             run.SyncEachRemoval = false;
             run.Log = [](const std::string& line) { WriteLog(line); };
+            bool done = false;
             try {
-                TFlushResult result = FlushOutbox(folder, run);
+                TFlushResult result = work.ListingDue ? FlushOutbox(folder, run) : FlushNamed(folder, work.Names, run);
                 if (result.Busy) wait = std::min(wait, kBusyRetry);
                 failed = failed || result.Failed > 0;
+                done = !result.Busy && result.Failed == 0;
             } catch (const std::exception& e) {
                 WriteLog("Outbox " + folder + " not delivered: " + e.what());
                 failed = true;
             }
+            if (!done) ListNextTime(folder);
         }
         if (!failed) {
             retry = kFirstRetry;
@@ -116,7 +154,7 @@ private:
     std::condition_variable FWake;
     bool FPending = false;
     std::atomic<bool> FStopping{false};
-    std::map<std::string, TFlushRun> FFolders;  // folder -> its delivery as the latest post found it
+    std::map<std::string, TFolderWork> FFolders;  // folder -> its delivery as the latest post found it
     std::thread FThread;
 };
 
@@ -128,7 +166,9 @@ TSender& Sender() {
 
 }  // namespace
 
-void WakeOutboxSender(const std::string& folder, const TFlushRun& run) { Sender().Wake(folder, run); }
+void WakeOutboxSender(const std::string& folder, const TFlushRun& run, const std::string& name) {
+    Sender().Wake(folder, run, name);
+}
 
 void StopOutboxSender() { Sender().Stop(); }
 

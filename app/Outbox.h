@@ -53,8 +53,13 @@ constexpr int kMostUnanswered = 3;
 // The messages in folder, oldest first.
 std::vector<TOutboxEntry> ListOutbox(const std::string& folder);
 // Why no further message may be kept ("" when it may): the folder holds the most messages or
-// bytes the site allows.
+// bytes the site allows, as a listing at most a second old (a tenth of one when the count is at
+// the limit) and this process's own mail kept and removed since count them.
 std::string OutboxFull(const TOutboxSettings& outbox);
+// A message this process has just kept in folder, counted until the next listing.
+void CountKeptMail(const std::string& folder, int64_t bytes);
+// A message delivered or moved aside by this process.
+void CountRemovedMail(const std::string& folder, int64_t bytes);
 // Where messages that cannot be delivered are moved (never deleted): a subfolder of this name,
 // which a symbolic link never stands in for.
 inline constexpr const char* kUndeliverable = "undeliverable";
@@ -113,6 +118,9 @@ struct TFlushResult {
 // permanent one, or a message older than GiveUpDays, moves it to the undeliverable folder. No
 // connection to a relay ends the run: the others wait for the next one.
 TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run);
+// The same for the named messages only, in the order given (names this process has just kept):
+// no listing of the folder, no clean-up of unfinished files. A name no longer there is skipped.
+TFlushResult FlushNamed(const std::string& folder, const std::vector<std::string>& names, const TFlushRun& run);
 
 // VELMORA.CONF's delivery = background: a post's mail goes to the outbox and the visitor is
 // answered at once; the outbox's folder and limits hold whether or not `outbox` is switched on.

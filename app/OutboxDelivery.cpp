@@ -24,10 +24,12 @@ void Log(const TFlushRun& run, const std::string& line) {
 
 bool MoveAside(const std::string& folder, const TOutboxEntry& e, const std::string& why, const TFlushRun& run) {
     std::string aside = UndeliverableFolder(folder);
+    int64_t bytes = GetFileStamp(folder + "/" + e.Name).Size;
     if (!MoveIntoSubfolder(folder, e.Name, kUndeliverable)) {
         Log(run, "Queued mail " + e.Name + " is undeliverable (" + why + ") but cannot be moved to " + aside);
         return false;
     }
+    CountRemovedMail(folder, bytes);
     Log(run, "Queued mail " + e.Name + " moved to " + aside + ": " + why);
     return true;
 }
@@ -68,8 +70,10 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     bool removed = false;
     // Removed before QUIT, the moment the relay has the message: a crash after this point cannot
     // send it twice, and one before it costs at most this one round trip.
+    const int64_t bytes = file->Size();
     sender.OnAccepted = [&] {
         removed = DeleteFile(path);
+        if (removed) CountRemovedMail(folder, bytes);
         if (removed && run.SyncEachRemoval) SyncFolder(folder);
     };
     std::string error;
@@ -135,19 +139,15 @@ TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, c
     return run;
 }
 
-TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
+namespace {
+
+// Delivers entries, oldest first, with the folder's lock held.
+TFlushResult FlushEntries(const std::string& folder, const std::vector<TOutboxEntry>& entries, const TFlushRun& run) {
     TFlushResult result;
-    if (!DirectoryExists(folder)) return result;
-    TExclusiveFile lock;
-    if (lock.Open(folder + "/.lock", true, true) != TExclusiveOpen::Opened) {
-        result.Busy = true;
-        return result;
-    }
-    RemoveAbandoned(folder, run);
     uint64_t start = TickCount();
     size_t begun = 0;
     bool stopped = false;
-    for (const TOutboxEntry& e : ListOutbox(folder)) {
+    for (const TOutboxEntry& e : entries) {
         int64_t now = UnixNow();
         if (now - e.Queued > static_cast<int64_t>(run.GiveUpDays) * 86400) {
             bool moved = MoveAside(folder, e, "not delivered within " + IntToStr(run.GiveUpDays) + " days", run);
@@ -177,6 +177,40 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
     }
     if (!run.SyncEachRemoval && result.Delivered > 0) SyncFolder(folder);
     return result;
+}
+
+bool LockOutbox(const std::string& folder, TExclusiveFile& lock) {
+    return lock.Open(folder + "/.lock", true, true) == TExclusiveOpen::Opened;
+}
+
+}  // namespace
+
+TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run) {
+    TFlushResult result;
+    if (!DirectoryExists(folder)) return result;
+    TExclusiveFile lock;
+    if (!LockOutbox(folder, lock)) {
+        result.Busy = true;
+        return result;
+    }
+    RemoveAbandoned(folder, run);
+    return FlushEntries(folder, ListOutbox(folder), run);
+}
+
+TFlushResult FlushNamed(const std::string& folder, const std::vector<std::string>& names, const TFlushRun& run) {
+    TFlushResult result;
+    TExclusiveFile lock;
+    if (!LockOutbox(folder, lock)) {
+        result.Busy = true;
+        return result;
+    }
+    std::vector<TOutboxEntry> entries;
+    for (const std::string& name : names) {
+        TOutboxEntry e;
+        // Gone: another deliverer (the flush command, a CGI start) has sent it already.
+        if (ParseOutboxName(name, e) && FileExists(folder + "/" + name)) entries.push_back(e);
+    }
+    return FlushEntries(folder, entries, run);
 }
 
 }  // namespace velmora

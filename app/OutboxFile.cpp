@@ -51,6 +51,17 @@ std::string HeaderText(const TMailEnvelope& envelope, const TQueuedRelay& relay)
     return text + "\n";
 }
 
+// The folder is made by the first mail kept, not looked for before every one.
+std::unique_ptr<THandleStream> CreateInFolder(const std::string& folder, const std::string& temp) {
+    try {
+        return CreatePrivateFile(temp, true);
+    } catch (const EFCreateError&) {
+        if (DirectoryExists(folder)) throw;
+    }
+    if (!CreatePrivateDir(folder)) throw EFCreateError("Cannot create the outbox folder \"" + folder + "\"");
+    return CreatePrivateFile(temp, true);
+}
+
 }  // namespace
 
 int64_t UnixNow() {
@@ -103,35 +114,28 @@ std::vector<TOutboxEntry> ListOutbox(const std::string& folder) {
     return entries;
 }
 
-std::string OutboxFull(const TOutboxSettings& outbox) {
-    auto entries = ListOutbox(outbox.Folder);
-    if (entries.size() >= static_cast<size_t>(outbox.MaxMails))
-        return "the outbox holds " + IntToStr(outbox.MaxMails) + " mails (outbox_max_mails)";
-    int64_t bytes = 0;
-    for (const TOutboxEntry& e : entries) bytes += GetFileStamp(outbox.Folder + "/" + e.Name).Size;
-    if (bytes >= static_cast<int64_t>(outbox.MaxMegabytes) * 1024 * 1024)
-        return "the outbox holds " + IntToStr(outbox.MaxMegabytes) + " MB (outbox_max_megabytes)";
-    return "";
-}
-
 std::string UndeliverableFolder(const std::string& folder) { return folder + "/" + kUndeliverable; }
 
 std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQueuedRelay& relay) {
-    if (!CreatePrivateDir(folder)) throw EFCreateError("Cannot create the outbox folder \"" + folder + "\"");
     int64_t now = UnixNow();
     std::string id, temp;
     std::unique_ptr<THandleStream> file;
     for (int attempt = 0; attempt < 10 && !file; ++attempt) {
         id = NewId(now);
         temp = folder + "/" + id + ".tmp";
-        file = CreatePrivateFile(temp, true);
+        file = attempt == 0 ? CreateInFolder(folder, temp) : CreatePrivateFile(temp, true);
     }
     if (!file) throw EFCreateError("Cannot find a free name in the outbox \"" + folder + "\"");
     // A relay that got the data without answering may deliver it: that copy counts.
     std::string path = folder + "/" + OutboxName(id, 0, now, sender.DataUnanswered() ? 1 : 0);
     try {
-        file->WriteString(HeaderText(sender.Envelope(), relay));
-        sender.ComposeData([&](const std::string& bytes) { file->WriteString(bytes); });
+        std::string header = HeaderText(sender.Envelope(), relay);
+        int64_t bytes = static_cast<int64_t>(header.size());
+        file->WriteString(header);
+        sender.ComposeData([&](const std::string& text) {
+            file->WriteString(text);
+            bytes += static_cast<int64_t>(text.size());
+        });
         // On disk before the rename makes it a message, and the rename on disk before the visitor
         // is told the message is taken: a crash of the machine must not lose what was promised.
         if (!SyncToDisk(*file) || !file->Close()) throw EWriteError("Cannot write \"" + temp + "\" to the disk");
@@ -140,6 +144,7 @@ std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQ
             DeleteFile(path);
             throw EWriteError("Cannot write the outbox folder \"" + folder + "\" to the disk");
         }
+        CountKeptMail(folder, bytes);
     } catch (...) {
         file.reset();
         DeleteFile(temp);

@@ -30,8 +30,10 @@ void DeliverKeptMail(const TOutboxSettings& outbox, TFlushRun run) {
     }
 }
 
-// why: the reason the mail is kept ("" for a background post, which is kept by design).
-bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay, const std::string& why) {
+// why: the reason the mail is kept ("" for a background post, which is kept by design); name: the
+// kept message's file name.
+bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configuredRelay, const std::string& why,
+              std::string* kept = nullptr) {
     TQueuedRelay relay;
     relay.Configured = configuredRelay;
     relay.Host = sender.RemoteHost;
@@ -40,6 +42,7 @@ bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configu
         std::string full = OutboxFull(outbox);
         if (!full.empty()) throw Exception(full);
         std::string name = QueueMail(outbox.Folder, sender, relay);
+        if (kept) *kept = name;
         if (!why.empty()) WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
         return true;
     } catch (const std::exception& e) {
@@ -66,9 +69,10 @@ bool THauptmenue::SendOrKeep(TSmtpSendMail& sender, const TMailRequest& r, bool 
 bool THauptmenue::KeepForSender(TSmtpSendMail& sender, const TMailRequest& r, const TOutboxSettings& outbox,
                                 bool configuredRelay) {
     // On disk before the visitor is thanked: the answer promises what a crash cannot take back.
-    if (!KeepMail(sender, outbox, configuredRelay, "")) return false;
+    std::string name;
+    if (!KeepMail(sender, outbox, configuredRelay, "", &name)) return false;
     TFlushRun run = OutboxFlushRun(*r.Site, r.Stored, FSideFiles.ProgramDir);
-    if (HTTP->ServesManyRequests()) WakeOutboxSender(outbox.Folder, run);
+    if (HTTP->ServesManyRequests()) WakeOutboxSender(outbox.Folder, run, name);
     else DeliverKeptMail(outbox, run);
     return true;
 }

@@ -17,6 +17,7 @@ namespace velmora::bench {
 
 struct WrkFigures {
     double RequestsPerSecond = 0;
+    long Requests = 0;  // answered in all
     std::string P90;
     std::string Failures;  // wrk's count of errors and non-2xx answers, when any
 };
@@ -38,6 +39,8 @@ inline WrkFigures Wrk(const std::string& url, const std::string& script, int sec
     std::string out = test::RunChild(run).Out;
     WrkFigures f;
     f.RequestsPerSecond = std::atof(LineAfter(out, "Requests/sec:").c_str());
+    size_t done = out.find(" requests in ");
+    if (done != std::string::npos) f.Requests = std::atol(out.c_str() + out.rfind('\n', done) + 1);
     std::string p90 = LineAfter(out, "     90%");
     f.P90 = p90.substr(p90.find_first_not_of(' ') == std::string::npos ? 0 : p90.find_first_not_of(' '));
     f.Failures = LineAfter(out, "Non-2xx or 3xx responses:") + LineAfter(out, "Socket errors:");
