@@ -1,0 +1,89 @@
+// The outbox's count of kept mail and the delivery of named messages: the count a post checks
+// without listing the folder, corrected by a listing, and a run that sends only the names it is
+// given (to a real relay on loopback).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "Files.h"
+#include "Outbox.h"
+#include "SmtpSink.h"
+#include "TempDir.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// A whole message file as the outbox writes it, for the configured relay.
+void PlantMessage(const std::string& folder, const std::string& name) {
+    std::ofstream(folder + "/" + name, std::ios::binary)
+        << "Velmora outbox 1\nrelay: configured\nmail-from: form@example.org\nrcpt-to: webmaster@example.org\n\n"
+        << "Subject: " << name << "\r\n\r\nText\r\n.\r\n";
+}
+
+// Queued now (within the give-up days), due at once.
+std::string Name(int n) {
+    static const int64_t queued = UnixNow();
+    return OutboxName(std::to_string(queued) + "-" + std::to_string(1000 + n), 0, 0);
+}
+
+}  // namespace
+
+TEST(OutboxTally, CountsKeptAndRemovedMailAndALaterListingCorrectsIt) {
+    TempDir dir;
+    TOutboxSettings box;
+    box.Folder = dir.Path() + "/box";
+    box.MaxMails = 2;
+    CreateDir(box.Folder);
+    PlantMessage(box.Folder, Name(1));
+    struct Step {
+        const char* what;
+        int kept, removed, pauseMs;
+        bool full;
+    } steps[] = {
+        {"one message listed, the limit two", 0, 0, 0, false},
+        {"a mail kept by this process counts at once", 1, 0, 0, true},
+        {"a mail delivered by this process counts at once", 0, 1, 0, false},
+        {"kept again: full without a listing", 1, 0, 0, true},
+        // The folder still holds one message: a full count is listed again after a tenth of a second.
+        {"the listing of a full count finds one message", 0, 0, 150, false},
+    };
+    for (const Step& s : steps) {
+        if (s.pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(s.pauseMs));
+        for (int i = 0; i < s.kept; ++i) CountKeptMail(box.Folder, 100);
+        for (int i = 0; i < s.removed; ++i) CountRemovedMail(box.Folder, 100);
+        std::string why = OutboxFull(box);
+        EXPECT_EQ(!why.empty(), s.full) << s.what << ": " << why;
+        if (s.full) {
+            EXPECT_NE(why.find("outbox_max_mails"), std::string::npos) << s.what;
+        }
+    }
+}
+
+TEST(OutboxTally, NamedRunSendsOnlyTheNamesStillThere) {
+    TempDir dir;
+    SmtpSink relay;
+    const std::string folder = dir.Path() + "/box";
+    CreateDir(folder);
+    PlantMessage(folder, Name(1));
+    PlantMessage(folder, Name(2));
+    PlantMessage(folder, Name(3));  // not named: waits for a listing
+    TFlushRun run;
+    run.ConfiguredHost = "127.0.0.1";
+    run.ConfiguredPort = std::to_string(relay.Port());
+    // Name 9 was delivered by someone else already: skipped, no failure.
+    TFlushResult r = FlushNamed(folder, {Name(1), Name(9), Name(2)}, run);
+    EXPECT_EQ(r.Delivered, 2);
+    EXPECT_EQ(r.Failed, 0);
+    EXPECT_FALSE(r.Busy);
+    EXPECT_EQ(relay.MessageCount(), 2);
+    EXPECT_FALSE(FileExists(folder + "/" + Name(1)));
+    EXPECT_FALSE(FileExists(folder + "/" + Name(2)));
+    EXPECT_TRUE(FileExists(folder + "/" + Name(3)));
+    r = FlushOutbox(folder, run);
+    EXPECT_EQ(r.Delivered, 1);
+    EXPECT_EQ(relay.MessageCount(), 3);
+}
