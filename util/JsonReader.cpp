@@ -72,7 +72,7 @@ private:
             SkipBlanks();
             TJsonValue member;
             if (!Value(member, depth + 1)) return false;
-            v.Members.emplace_back(std::move(name), std::move(member));
+            v.Members.push_back({std::move(name), std::move(member)});
             SkipBlanks();
             if (Peek() == '}') return ++FPos, true;
             if (Peek() != ',') return Fail("',' or '}' expected");

@@ -5,10 +5,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace velmora {
+
+struct TJsonMember;
 
 struct TJsonValue {
     enum class TKind { Null, Bool, Number, String, Array, Object };
@@ -17,11 +18,16 @@ struct TJsonValue {
     double Number = 0;
     std::string Text;  // a string's value (UTF-8), or a number as it was written
     std::vector<TJsonValue> Items;                              // an array's elements
-    std::vector<std::pair<std::string, TJsonValue>> Members;   // an object's members, in order
+    std::vector<TJsonMember> Members;  // an object's members, in order
 
     // The object's member called name; null when there is none or this is no object.
     const TJsonValue* Member(std::string_view name) const;
     bool IsTrue() const noexcept { return Kind == TKind::Bool && Bool; }
+};
+
+struct TJsonMember {
+    std::string Name;
+    TJsonValue Value;
 };
 
 // Nesting deeper than this is refused: a peer's "[[[[..." must not exhaust the stack.
