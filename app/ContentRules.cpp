@@ -48,10 +48,17 @@ std::string ReadWordsFile(const std::string& path, std::string& why) {
         why = "cannot be opened";
         return "";
     }
-    std::string text(kMaxWordsFile + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxWordsFile) why = "is larger than 1 MiB";
+    // Read in blocks as big as the file needs: a buffer of the whole limit would cost every post
+    // its page faults.
+    std::string text;
+    char block[8192];
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        text.append(block, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxWordsFile) {
+            why = "is larger than 1 MiB";
+            return "";
+        }
+    }
     return text;
 }
 
