@@ -7,8 +7,7 @@
 #include <chrono>
 
 #include "ContentRules.h"
-#include "TempDir.h"
-#include "VelmoraSite.h"
+#include "SiteFixture.h"
 #include "VerifyStub.h"
 
 using namespace velmora;
@@ -55,28 +54,11 @@ TEST(ContentRules, EachRuleRefusesWhatItShould) {
     EXPECT_EQ(CountLinks("https://www.a http://www.b www.c hTTps:// http:/x"), 4u);
 }
 
-class SpamRules : public ::testing::Test {
+class SpamRules : public SiteFixture {
 protected:
-    void SetUp() override {
-        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{});
-        site->WriteStandardSettings("nn");
-    }
-    void TearDown() override {
-        std::string errors = site->ServerErrors();
-        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
-    }
-    void Conf(const std::string& text) { WriteWholeFile(site->CgiFile("VELMORA.CONF"), text); }
-    size_t Logged(const std::string& text) const {
-        std::string log = site->Log();
-        size_t n = 0;
-        for (size_t p = log.find(text); p != std::string::npos; p = log.find(text, p + 1)) ++n;
-        return n;
-    }
     HttpAnswer Json(const std::string& data) const {
         return site->Curl({"-H", "Accept: application/json", "--data-binary", data}, site->ProgramUrl());
     }
-
-    std::unique_ptr<VelmoraSite> site;
 };
 
 TEST_F(SpamRules, RobotsAreRefusedLoggedAndNotCounted) {
@@ -103,7 +85,7 @@ TEST_F(SpamRules, RobotsAreRefusedLoggedAndNotCounted) {
         EXPECT_EQ(a.Status, c.status) << c.data;
         EXPECT_EQ(a.Body, c.json) << c.data;
         if (!c.log.empty()) {
-            EXPECT_EQ(Logged(c.log), 1u) << c.log << "\n" << site->Log();
+            EXPECT_EQ(LoggedTimes(c.log), 1u) << c.log << "\n" << site->Log();
         }
     }
     // The page names the fields for a person, escaped; a spam refusal tells a robot nothing.
@@ -122,7 +104,7 @@ TEST_F(SpamRules, RobotsAreRefusedLoggedAndNotCounted) {
     EXPECT_EQ(thanked.Status, 200);
     EXPECT_EQ(thanked.Body, R"({"ok":true})");
     EXPECT_EQ(site->Post("T=www.x.example").Body.find("We received your message.") != std::string::npos, true);
-    EXPECT_EQ(Logged("spam: links 1 > 0"), 3u) << site->Log();
+    EXPECT_EQ(LoggedTimes("spam: links 1 > 0"), 3u) << site->Log();
 
     auto mails = site->Mails(1);
     EXPECT_EQ(mails.size(), 1u);
@@ -161,7 +143,7 @@ TEST_F(SpamRules, HostedCaptchaTokensAreVerifiedWithTheService) {
                 ++mailed;
             } else {
                 EXPECT_EQ(a.Body, R"({"ok":false,"error":"spam"})") << what;
-                EXPECT_EQ(Logged("spam: captcha " + p.name + " " + o.log), 1u) << what << "\n" << site->Log();
+                EXPECT_EQ(LoggedTimes("spam: captcha " + p.name + " " + o.log), 1u) << what << "\n" << site->Log();
             }
             if (o.mode == "silence") {
                 EXPECT_GE(seconds, 4.5) << what;
@@ -188,7 +170,7 @@ TEST_F(SpamRules, CaptchaServiceOutOfReachOrUntrusted) {
     Conf(base + "captcha_verify_url = " + stub.Url("hcaptcha", "success") + "\n");
     ::chmod(site->CgiFile("VELMORA.CONF").c_str(), 0600);
     EXPECT_EQ(Json("h-captcha-response=t").Status, 403);
-    EXPECT_EQ(Logged("spam: captcha hcaptcha not asked"), 1u) << site->Log();
+    EXPECT_EQ(LoggedTimes("spam: captcha hcaptcha not asked"), 1u) << site->Log();
     // A certificate of the right authority must also name the host asked: for localhost only, an
     // address of 127.0.0.1 is refused, the name localhost taken.
     VerifyStub named("s3cret", "DNS:localhost");
@@ -200,7 +182,7 @@ TEST_F(SpamRules, CaptchaServiceOutOfReachOrUntrusted) {
     // No token: refused without asking.
     Conf(base + "captcha_ca_file = " + stub.CaFile() + "\ncaptcha_verify_url = " + stub.Url("hcaptcha", "success") + "\n");
     EXPECT_EQ(Json("Name=Anna").Status, 403);
-    EXPECT_EQ(Logged("spam: captcha hcaptcha token missing"), 1u) << site->Log();
+    EXPECT_EQ(LoggedTimes("spam: captcha hcaptcha token missing"), 1u) << site->Log();
     EXPECT_EQ(stub.Requests().size(), 0u) << stub.Requests();
     // Nobody listening: refused, unless the site lets such posts through.
     const std::string closed = base + "captcha_verify_url = https://127.0.0.1:" + std::to_string(UnusedPort()) + "/\n";
@@ -208,13 +190,13 @@ TEST_F(SpamRules, CaptchaServiceOutOfReachOrUntrusted) {
     EXPECT_EQ(Json("h-captcha-response=t").Status, 403);
     Conf(closed + "captcha_fail_open = yes\n");
     EXPECT_EQ(Json("Name=Open&h-captcha-response=t").Status, 200);
-    EXPECT_EQ(Logged("CAPTCHA not verified, post let through (captcha_fail_open): hcaptcha not asked"), 1u) << site->Log();
+    EXPECT_EQ(LoggedTimes("CAPTCHA not verified, post let through (captcha_fail_open): hcaptcha not asked"), 1u) << site->Log();
     EXPECT_EQ(site->Mails(2).size(), 2u);
     // The secret never reaches the log; and a file others can read is not sent with.
     EXPECT_EQ(site->Log().find("s3cret"), std::string::npos);
     ::chmod(site->CgiFile("VELMORA.CONF").c_str(), 0644);
     Json("Name=Open&h-captcha-response=t");
-    EXPECT_EQ(Logged("holds a password that other users can read (captcha_secret"), 1u) << site->Log();
+    EXPECT_EQ(LoggedTimes("holds a password that other users can read (captcha_secret"), 1u) << site->Log();
     EXPECT_EQ(site->Mails().size(), 2u);
 }
 

@@ -24,15 +24,7 @@ public:
         if (!san.empty()) FCerts->MakeServer(name, san);
         FPid = SpawnPython({std::string(VELMORA_SOURCE_DIR) + "/tests/support/verify_stub.py", FDir, FCerts->Cert(name),
                             FCerts->Key(name), secret});
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!std::filesystem::exists(FDir + "/port")) {
-            if (std::chrono::steady_clock::now() > until || waitpid(FPid, nullptr, WNOHANG) != 0) {
-                Stop();
-                throw std::runtime_error("the verification stub did not start");
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        FPort = std::stoi(ReadFileBytes(FDir + "/port"));
+        FPort = WaitForPortFile(FPid, FDir + "/port", "the verification stub", [this] { Stop(); });
     }
     ~VerifyStub() {
         Stop();
@@ -50,12 +42,7 @@ public:
     // The forms posted so far, one JSON line each.
     std::string Requests() const { return ReadFileBytes(FDir + "/requests"); }
 
-    void Stop() {
-        if (FPid <= 0) return;
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
-        FPid = 0;
-    }
+    void Stop() { StopChild(FPid); }
 
 private:
     std::string FDir;
