@@ -99,6 +99,27 @@ void WriteTooManyPostsPage(long retryAfter) {
     AdaptWrite("</BODY></HTML>");
 }
 
+void WriteSpamRefusalPage(int status, const std::string& error, const std::vector<std::string>& fields) {
+    const bool named = status == 400;
+    const std::string line = named ? "400 Bad Request" : "403 Forbidden";
+    if (JsonAnswer) {
+        std::string list;
+        for (const std::string& f : fields) list += (list.empty() ? "" : ",") + JsonString(f);
+        return WriteJson(line, JsonFailure(named ? error : "spam") + (named ? ",\"fields\":[" + list + "]" : "") + "}");
+    }
+    SetRequestStatus(line);
+    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
+    if (!named) {
+        AdaptWrite("The message was not accepted. Nothing was sent.");
+    } else {
+        std::string names;
+        for (const std::string& f : fields) names += (names.empty() ? "" : ", ") + HtmlEscape(f);
+        AdaptWrite((error == "invalid-email" ? "Please give one e-mail address in: " : "Please fill in: ") + names +
+                   ". Nothing was sent.");
+    }
+    AdaptWrite("</BODY></HTML>");
+}
+
 void WriteNotConfiguredAnswer() {
     if (JsonAnswer) WriteJson("503 Service Unavailable", JsonFailure("not-configured") + "}");
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "StringList.h"
 
@@ -29,6 +30,9 @@ void WriteErrorPage(const std::string& errorText);
 void WriteMethodNotAllowedPage();
 // 429: this address posted too often; it may try again after retryAfter seconds.
 void WriteTooManyPostsPage(long retryAfter);
+// A post refused by a spam or content rule: 403 ("spam"), or 400 naming the fields to mend under
+// the JSON error code error ("required-fields", "invalid-email").
+void WriteSpamRefusalPage(int status, const std::string& error, const std::vector<std::string>& fields);
 // A JSON caller learns that the site has no settings (a page request gets no answer, as always).
 void WriteNotConfiguredAnswer();
 

@@ -81,14 +81,21 @@ std::string FormTemplatePath(const std::string& name, const std::string& program
     return path;
 }
 
-bool InWordList(const std::string& list, const std::string& word) {
-    const std::string wanted = LowerCase(word);
+std::vector<std::string> WordListItems(const std::string& list) {
+    std::vector<std::string> items;
     size_t pos = 0;
     while ((pos = list.find_first_not_of(" \t,", pos)) != std::string::npos) {
         size_t end = list.find_first_of(" \t,", pos);
-        if (LowerCase(list.substr(pos, end - pos)) == wanted) return true;
+        items.push_back(list.substr(pos, end - pos));
         pos = end;
     }
+    return items;
+}
+
+bool InWordList(const std::string& list, const std::string& word) {
+    const std::string wanted = LowerCase(word);
+    for (const std::string& item : WordListItems(list))
+        if (LowerCase(item) == wanted) return true;
     return false;
 }
 

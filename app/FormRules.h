@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -20,6 +21,9 @@ std::string FormTemplatePath(const std::string& name, const std::string& program
 // not followed by "/" or "\", or a name with no ":" or "\" before its first "/"), or an http: or
 // https: address whose host is one of hosts (blank or comma separated); empty hosts: any host.
 bool IsAllowedRedirect(const std::string& url, const std::string& hosts);
+
+// The entries of a list separated by blanks or commas, as written.
+std::vector<std::string> WordListItems(const std::string& list);
 
 // Whether word is one of the list's entries (separated by blanks or commas), case ignored.
 bool InWordList(const std::string& list, const std::string& word);

@@ -43,7 +43,9 @@ std::string LowerAscii(std::string s) {
 std::string ReplyToAddress(const std::string& value) {
     std::string v = Trim(value);
     size_t at = v.rfind('@');
-    if (v.empty() || v.size() > 254 || at == 0 || at == std::string::npos || at + 1 == v.size()) return "";
+    // One "@" only: "a@b@example.org" is no address, whichever "@" a mail program splits at.
+    if (v.empty() || v.size() > 254 || at == 0 || at == std::string::npos || at + 1 == v.size() || v.find('@') != at)
+        return "";
     for (char c : v)
         if (!IsAddressChar(c)) return "";
     for (size_t i = at + 1; i < v.size(); ++i)

@@ -8,7 +8,7 @@
 
 namespace velmora {
 
-// The address a Reply-To may name: one plain address local@domain of printable ASCII without
+// The address a Reply-To may name: one plain address local@domain (one "@") of printable ASCII without
 // blanks, quotes, brackets, separators or "%" (nothing that could end the line, add an address or
 // look like a header placeholder), at most 254 bytes. "" when the value is no such address.
 std::string ReplyToAddress(const std::string& value);

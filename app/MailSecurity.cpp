@@ -33,8 +33,12 @@ TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const 
 
 std::string MailSecurityRefusal(const TSiteConfig& site) {
     if (site.Unreadable()) return "VELMORA.CONF cannot be read: no mail sent";
-    if (site.IsSet("smtp_password") && site.ReadableByOthers())
-        return "VELMORA.CONF holds a password that other users can read (make it chmod 600): no mail sent";
+    // Every secret key (the relay's password, a CAPTCHA service's secret) is a password to someone.
+    if (site.ReadableByOthers())
+        for (const TConfKey& key : SiteConfigKeys())
+            if (key.Secret && site.IsSet(key.Name))
+                return "VELMORA.CONF holds a password that other users can read (" + std::string(key.Name) +
+                       ": make the file chmod 600): no mail sent";
     return "";
 }
 

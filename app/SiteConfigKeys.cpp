@@ -61,6 +61,24 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         // visitor is answered at once; a resident engine's sender thread delivers it over one kept
         // connection, a CGI start as it delivers kept mail.
         {.Name = "delivery", .Kind = TConfKind::Choice, .Default = "now", .Choices = "now|background"},
+        // Content rules: fields that must be filled (400 naming them), fields that must hold one
+        // plain address (the test Reply-To uses), the most links a post may carry, and a file of
+        // words and phrases (one a line) no post may contain. Unset: no rule.
+        {.Name = "required_fields", .Kind = TConfKind::Text, .Default = ""},
+        {.Name = "email_fields", .Kind = TConfKind::Text, .Default = ""},
+        {.Name = "max_links", .Kind = TConfKind::Number, .Default = "0", .Min = 0, .Max = 1000000},
+        {.Name = "blocked_words_file", .Kind = TConfKind::Text, .Default = ""},
+        // A hosted CAPTCHA whose token every post must carry, verified with the service over HTTPS.
+        {.Name = "captcha_provider", .Kind = TConfKind::Choice, .Default = "off", .Choices = "off|turnstile|hcaptcha|recaptcha"},
+        {.Name = "captcha_secret", .Kind = TConfKind::Text, .Default = "", .Secret = true},
+        // Empty: the service's published address. The authorities for its certificate; empty: the system's.
+        {.Name = "captcha_verify_url", .Kind = TConfKind::Text, .Default = ""},
+        {.Name = "captcha_ca_file", .Kind = TConfKind::Text, .Default = ""},
+        // yes: a post is let through (and logged) when the service cannot be asked; no: refused.
+        {.Name = "captcha_fail_open", .Kind = TConfKind::Flag, .Default = "no"},
+        // How a post refused by a spam rule is answered: the refusal (403 or 400), or the
+        // thank-you answer, so that a robot cannot tell it was caught.
+        {.Name = "spam_answer", .Kind = TConfKind::Choice, .Default = "error", .Choices = "error|thanks"},
         // Requests a FastCGI server runs at the same time (its pool of threads); --threads wins.
         {.Name = "fastcgi_threads", .Kind = TConfKind::Number, .Default = "4", .Min = 1, .Max = 256},
         // Connections a FastCGI server keeps open (idle ones cost a descriptor and no thread);

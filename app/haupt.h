@@ -70,6 +70,9 @@ private:
     // post_only and rate_limit. False when the request has been answered here.
     bool AdmitRequest(const TSiteConfig& site);
     bool WithinRateLimit(const TSiteConfig& site);
+    // The content rules and the hosted CAPTCHA (hauptSpamRules.cpp); false when the post has been
+    // refused. hold is let go while the CAPTCHA service is asked.
+    bool PassesSpamRules(const TSiteConfig& site, std::unique_lock<std::mutex>& hold);
     // A filled honeypot field: the post is thanked but not mailed.
     bool CaughtByHoneypot(const TSiteConfig& site) const;
     // The site's header lines, character set and attachments on the request's own sender.
@@ -91,6 +94,8 @@ private:
 
 // The eleven field names, as posted (case counts), that never go into the body.
 bool IsControlFieldName(const std::string& name);
+// The form fields that carry a spam defence's token rather than the visitor's text: never mailed.
+std::vector<std::string> SpamTokenFields(const TSiteConfig& site);
 // The form's read limits (uploads up to the site's max_upload_bytes); before the framework's
 // start-up in the program, so that a CGI start handing its post over already knows them.
 void InstallFormReadLimit();

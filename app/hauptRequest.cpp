@@ -172,6 +172,8 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     if (!WithinRateLimit(*site)) return;
+    // Before the count: a robot's posts neither bump the counter nor reach the settings file.
+    if (!PassesSpamRules(*site, hold)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
@@ -198,11 +200,12 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     // Built only for a mail that goes out: a refused post needs no body.
-    std::vector<std::string> leaveOut;
+    std::vector<std::string> leaveOut = SpamTokenFields(*site);
     if (site->Flag("attach_uploads")) {
         TUploadAttachments uploads = RequestUploads();
         r.Attachments.Assign(uploads.Lines);
-        leaveOut = uploads.Fields;  // the server's paths of the files are no business of the mail
+        // the server's paths of the files are no business of the mail
+        leaveOut.insert(leaveOut.end(), uploads.Fields.begin(), uploads.Fields.end());
     }
     zuordnen(r.Work.DateLine(), leaveOut);
     SendAndAnswer(r, hold);

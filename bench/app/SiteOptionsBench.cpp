@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSite.h"
 #include "ProcessTiming.h"
 #include "SettingsFile.h"
 #include "SmtpSink.h"
@@ -21,19 +22,7 @@ using namespace velmora::bench;
 
 namespace {
 
-// A program folder of its own with the settings file; conf, when not empty, as VELMORA.CONF.
-std::string Site(const std::string& dir, int port, const std::string& conf) {
-    fs::create_directories(dir);
-    fs::copy_file(VELMORA_PROGRAM, dir + "/velmora");
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(port));
-    WriteSettingsFile(dir + "/VELMORA.INI", s);
-    if (!conf.empty()) std::ofstream(dir + "/VELMORA.CONF") << conf;
-    return dir + "/velmora";
-}
+std::string Site(const std::string& dir, int port, const std::string& conf) { return CgiSite(VELMORA_PROGRAM, dir, port, conf); }
 
 }  // namespace
 

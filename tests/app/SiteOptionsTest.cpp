@@ -8,34 +8,22 @@
 
 #include "ChildProcess.h"
 #include "SettingsFile.h"
+#include "SiteFixture.h"
 #include "TempDir.h"
-#include "VelmoraSite.h"
 
 using namespace velmora;
 using namespace velmora::test;
 
 namespace {
 
-class SiteOptions : public ::testing::Test {
+class SiteOptions : public SiteFixture {
 protected:
-    void SetUp() override {
-        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{});
-        site->WriteStandardSettings("nn");
-    }
-    void TearDown() override {
-        std::string errors = site->ServerErrors();
-        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
-    }
-    void Conf(const std::string& text) { WriteWholeFile(site->CgiFile("VELMORA.CONF"), text); }
-    bool Logged(const std::string& text) const { return site->Log().find(text) != std::string::npos; }
     // Runs the mail checker (Python's email package) on delivered mail n.
     void Check(int n, std::vector<std::string> args) {
         args.insert(args.begin(), {VELMORA_SOURCE_DIR "/tests/support/check_mail.py", site->Smtp().Message(n)});
         std::string output;
         EXPECT_EQ(RunPython(args, output), 0) << output;
     }
-
-    std::unique_ptr<VelmoraSite> site;
 };
 
 }  // namespace

@@ -85,6 +85,29 @@ inline int UnusedPort() {
     return ntohs(a.sin_port);
 }
 
+// Waits until the Python server pid writes its port to portFile; the port, or throws (the server
+// then stopped by stop).
+template <typename Stop>
+int WaitForPortFile(pid_t pid, const std::string& portFile, const char* what, Stop stop) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(portFile)) {
+        if (std::chrono::steady_clock::now() > until || waitpid(pid, nullptr, WNOHANG) != 0) {
+            stop();
+            throw std::runtime_error(std::string(what) + " did not start");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::stoi(ReadFileBytes(portFile));
+}
+
+// Ends a server this test started, by its process id, and reaps it.
+inline void StopChild(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    pid = 0;
+}
+
 class SmtpSink {
 public:
     // options: further arguments of the sink, such as "--refuse", ADDRESS.
@@ -95,16 +118,7 @@ public:
         std::vector<std::string> args{std::string(VELMORA_SOURCE_DIR) + "/tools/smtp_sink.py", FDir};
         args.insert(args.end(), options.begin(), options.end());
         FPid = SpawnPython(args);
-        std::string portFile = FDir + "/port";
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!std::filesystem::exists(portFile)) {
-            if (std::chrono::steady_clock::now() > until || waitpid(FPid, nullptr, WNOHANG) != 0) {
-                Stop();
-                throw std::runtime_error("aiosmtpd sink did not start");
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        FPort = std::stoi(ReadFileBytes(portFile));
+        FPort = WaitForPortFile(FPid, FDir + "/port", "aiosmtpd sink", [this] { Stop(); });
     }
     ~SmtpSink() {
         Stop();
@@ -125,12 +139,7 @@ public:
         return n;
     }
 
-    void Stop() {
-        if (FPid <= 0) return;
-        kill(FPid, SIGTERM);
-        waitpid(FPid, nullptr, 0);
-        FPid = 0;
-    }
+    void Stop() { StopChild(FPid); }
 
 private:
     std::string FDir;

@@ -1,0 +1,24 @@
+// The spam refusal: one log line naming the rule (and the visitor's address), then either the
+// refusal page (JSON for scripts) or, with spam_answer = thanks, the thank-you answer.
+#include "SpamRefusal.h"
+
+#include "AnswerPages.h"
+#include "HttpEng.h"
+#include "LogText.h"
+#include "SiteConfig.h"
+#include "haupt.h"
+
+namespace velmora {
+
+void RefuseAsSpam(THauptmenue& form, const std::string& reason, int status, const TSpamFields& fields) {
+    // The cached reading of this request's VELMORA.CONF: one stat.
+    std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(form.SideFiles().Conf, WriteLog);
+    WriteLog("spam: " + ForLog(reason, 300) + " (post from " + ForLog(form.HTTP->GetRemoteAddr(), 64) + ", not mailed)");
+    if (site->Text("spam_answer") == "thanks") {
+        WriteThankYouPage();
+        return;
+    }
+    WriteSpamRefusalPage(status, fields.Error, fields.Names);
+}
+
+}  // namespace velmora

@@ -1,0 +1,69 @@
+// The spam rules a post passes before it is counted: the site's content rules, then the hosted
+// CAPTCHA token. Every refusal goes through RefuseAsSpam.
+#include <unordered_set>
+
+#include "CaptchaCheck.h"
+#include "ContentRules.h"
+#include "HAdaptor.h"
+#include "HttpEng.h"
+#include "LogText.h"
+#include "SpamRefusal.h"
+#include "haupt.h"
+
+namespace velmora {
+
+namespace {
+
+// The post's fields the rules read: each name once, with all its values; the fields that carry
+// tokens (no visitor's text) are left out.
+TFormValues PostedValues(const std::vector<std::string>& leaveOut) {
+    TFormValues form;
+    THttpEngine* engine = CurrentEngine();
+    std::unique_ptr<TStringList> names = engine ? engine->GetFormFieldNames() : nullptr;
+    if (!names) return form;
+    std::unordered_set<std::string> seen(leaveOut.begin(), leaveOut.end());
+    for (const std::string& name : *names)
+        if (seen.insert(name).second) form.emplace_back(name, AdaptGetFormField(name, ""));
+    return form;
+}
+
+bool HasContentRules(const TContentRules& r) {
+    return !r.Required.empty() || !r.Email.empty() || r.MaxLinks >= 0 || !r.BlockedWords.empty();
+}
+
+}  // namespace
+
+std::vector<std::string> SpamTokenFields(const TSiteConfig& site) {
+    const TCaptchaProvider* provider = CaptchaProvider(site.Text("captcha_provider"));
+    if (!provider) return {};
+    return {std::string(provider->TokenField)};
+}
+
+bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std::mutex>& hold) {
+    TContentRules rules = ContentRulesOf(site, FSideFiles.ProgramDir, WriteLog);
+    if (HasContentRules(rules)) {
+        TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)));
+        if (v.Refused()) {
+            RefuseAsSpam(*this, v.Reason, v.Status, {v.Error, v.Fields});
+            return false;
+        }
+    }
+    const TCaptchaProvider* provider = CaptchaProvider(site.Text("captcha_provider"));
+    if (!provider) return true;
+    std::string token = AdaptGetFormField(std::string(provider->TokenField), "");
+    std::string address = HTTP->GetRemoteAddr();
+    std::string programDir = FSideFiles.ProgramDir;
+    // The service may take seconds to answer: other threads' requests go on meanwhile.
+    hold.unlock();
+    TCaptchaResult result = VerifyCaptcha(site, *provider, token, address, programDir);
+    hold.lock();
+    if (result.Verdict == TCaptchaVerdict::Passed) return true;
+    if (result.Verdict == TCaptchaVerdict::Unreachable && site.Flag("captcha_fail_open")) {
+        WriteLog("CAPTCHA not verified, post let through (captcha_fail_open): " + ForLog(result.Reason, 300));
+        return true;
+    }
+    RefuseAsSpam(*this, "captcha " + result.Reason, 403);
+    return false;
+}
+
+}  // namespace velmora
