@@ -29,6 +29,8 @@ void WriteErrorPage(const std::string& errorText);
 void WriteMethodNotAllowedPage();
 // 429: this address posted too often; it may try again after retryAfter seconds.
 void WriteTooManyPostsPage(long retryAfter);
+// Any JSON answer: status ("" for 200) and the object's text.
+void WriteJsonAnswer(const std::string& status, const std::string& object);
 // A JSON caller learns that the site has no settings (a page request gets no answer, as always).
 void WriteNotConfiguredAnswer();
 

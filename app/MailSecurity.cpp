@@ -35,6 +35,9 @@ std::string MailSecurityRefusal(const TSiteConfig& site) {
     if (site.Unreadable()) return "VELMORA.CONF cannot be read: no mail sent";
     if (site.IsSet("smtp_password") && site.ReadableByOthers())
         return "VELMORA.CONF holds a password that other users can read (make it chmod 600): no mail sent";
+    // A readable signing key would let anyone sign challenges that need no work.
+    if (site.IsSet("altcha_hmac_key") && site.ReadableByOthers())
+        return "VELMORA.CONF holds the altcha_hmac_key that other users can read (make it chmod 600): no mail sent";
     return "";
 }
 

@@ -70,6 +70,10 @@ private:
     // post_only and rate_limit. False when the request has been answered here.
     bool AdmitRequest(const TSiteConfig& site);
     bool WithinRateLimit(const TSiteConfig& site);
+    // The proof-of-work rule (hauptAltcha.cpp): true when the request was a GET for a challenge and
+    // has been answered; PassesAltcha false when the post was refused and answered.
+    bool ServedAltchaChallenge(const TSiteConfig& site);
+    bool PassesAltcha(const TSiteConfig& site);
     // A filled honeypot field: the post is thanked but not mailed.
     bool CaughtByHoneypot(const TSiteConfig& site) const;
     // The site's header lines, character set and attachments on the request's own sender.

@@ -172,6 +172,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         return;
     }
     if (!WithinRateLimit(*site)) return;
+    if (!PassesAltcha(*site)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
@@ -204,6 +205,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         r.Attachments.Assign(uploads.Lines);
         leaveOut = uploads.Fields;  // the server's paths of the files are no business of the mail
     }
+    if (site->Text("altcha") == "required") leaveOut.push_back("altcha");  // the proof, not the visitor's text
     zuordnen(r.Work.DateLine(), leaveOut);
     SendAndAnswer(r, hold);
 }
