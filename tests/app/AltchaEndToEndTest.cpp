@@ -11,6 +11,7 @@
 #include "Base64Decode.h"
 #include "ChildProcess.h"
 #include "MailEncoding.h"
+#include "ModIsapi.h"
 #include "TempDir.h"
 #include "VelmoraSite.h"
 
@@ -211,4 +212,37 @@ document.querySelector('altcha-widget').addEventListener('statechange', (e) => {
     // For the record (not a timed test): how long a visitor waited, and the solving alone.
     std::cout << "[ widget ] page to verified " << ms[1] << " ms, solving " << ms[2] << " ms\n";
     EXPECT_EQ(site->Log().find("spam:"), std::string::npos) << site->Log();
+}
+
+// The challenge and the check are the program's, not an engine's: velmora as a FastCGI server
+// behind nginx and as a library in Apache (ISAPI) answer and check them as the CGI program does.
+TEST_F(Altcha, EveryServerWayServesChallengesAndChecksPosts) {
+    FastCgiSetup fastcgi{TServerKind::Nginx, 2};
+    std::vector<std::pair<std::string, std::unique_ptr<VelmoraSite>>> sites;
+    sites.emplace_back("FastCGI", std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{},
+                                                                std::vector<std::string>{}, "", nullptr, &fastcgi));
+#ifdef VELMORA_LIBRARY
+    IsapiSetup isapi{VELMORA_LIBRARY, ModIsapi()};
+    sites.emplace_back("ISAPI", std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{},
+                                                              std::vector<std::string>{}, "", &isapi));
+#endif
+    for (auto& [way, other] : sites) {
+        other->WriteStandardSettings("nn");
+        std::string conf = other->CgiFile("VELMORA.CONF");
+        WriteWholeFile(conf, "altcha = required\naltcha_hmac_key = " + kKey + "\npost_only = yes\n");
+        std::filesystem::permissions(conf, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        HttpAnswer challenge = other->Curl({}, other->ProgramUrl() + "?altcha");
+        ASSERT_EQ(challenge.Status, 200) << way << challenge.Body << other->ServerErrors();
+        EXPECT_NE(challenge.Headers.find("Cache-Control: no-store"), std::string::npos) << way << challenge.Headers;
+        std::string payload = Peer({"solve"}, challenge.Body);
+        auto post = [&](const std::string& p) {
+            return other->Curl({"-H", "Accept: application/json", "--data-binary", "Name=Ann&altcha=" + UrlEncode(p)},
+                               other->ProgramUrl());
+        };
+        EXPECT_EQ(post(payload).Status, 200) << way << other->Log();
+        EXPECT_EQ(post(payload).Status, 403) << way;
+        EXPECT_EQ(post("").Status, 403) << way;
+        EXPECT_EQ(other->Mails(1).size(), 1u) << way;
+        EXPECT_NE(other->Log().find("spam: altcha replayed"), std::string::npos) << way << other->Log();
+    }
 }
