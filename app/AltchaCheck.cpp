@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "AltchaPayload.h"
-#include "KeyedDigest.h"
+#include "Sha256.h"
 #include "System.h"
 
 namespace velmora {
@@ -54,10 +54,8 @@ std::string SolutionFault(const TAltchaPayload& p) {
     if (!IsHexText(p.Nonce, false) || !IsHexText(p.Salt, false) || !IsHexDigits(p.KeyPrefix) || p.Cost < 1 ||
         p.Cost > kMaxCost || p.KeyLength < 1 || p.KeyLength > kMaxKeyLength || p.KeyPrefix.size() > p.KeyLength * 2)
         return "malformed (parameters)";
-    std::string key;
-    if (!Pbkdf2Sha256(Password(p.Nonce, p.Counter), HexBytes(p.Salt), static_cast<unsigned>(p.Cost), p.KeyLength, key))
-        return "not checked (the TLS module cannot be loaded)";
-    std::string hex = HexDigits(key);
+    std::string hex = HexDigits(Pbkdf2Sha256(Password(p.Nonce, p.Counter), HexBytes(p.Salt), static_cast<unsigned>(p.Cost),
+                                             p.KeyLength));
     bool same = ConstantTimeEqual(hex, p.DerivedKey);
     bool prefixed = hex.compare(0, p.KeyPrefix.size(), Lower(p.KeyPrefix)) == 0;
     return same && prefixed ? "" : "wrong solution";
@@ -71,9 +69,7 @@ std::string IssueAltchaChallenge(const TAltchaSettings& s, int64_t now) {
                              ",\"keyLength\":" + std::to_string(kKeyLength) + ",\"keyPrefix\":\"" +
                              std::string(s.PrefixDigits, '0') + "\",\"nonce\":\"" + RandomHex(16) + "\",\"salt\":\"" +
                              RandomHex(16) + "\"}";
-    std::string signature;
-    if (!HmacSha256(s.HmacKey, parameters, signature)) return "";
-    return "{\"parameters\":" + parameters + ",\"signature\":\"" + HexDigits(signature) + "\"}";
+    return "{\"parameters\":" + parameters + ",\"signature\":\"" + HexDigits(HmacSha256(s.HmacKey, parameters)) + "\"}";
 }
 
 std::string CheckAltchaPayload(const TAltchaSettings& s, const std::string& field, int64_t now,
@@ -82,10 +78,7 @@ std::string CheckAltchaPayload(const TAltchaSettings& s, const std::string& fiel
     TAltchaPayload p;
     std::string fault = DecodeAltchaPayload(field, p);
     if (!fault.empty()) return fault;
-    std::string signature;
-    if (!HmacSha256(s.HmacKey, CanonicalJson(p.Parameters), signature))
-        return "not checked (the TLS module cannot be loaded)";
-    if (!ConstantTimeEqual(HexDigits(signature), p.Signature)) return "forged";
+    if (!ConstantTimeEqual(HexDigits(HmacSha256(s.HmacKey, CanonicalJson(p.Parameters))), p.Signature)) return "forged";
     if (p.Algorithm != kAlgorithm) return "unsupported algorithm";
     if (p.ExpiresAt == 0) return "without expiry";
     if (static_cast<int64_t>(p.ExpiresAt) < now) return "expired";

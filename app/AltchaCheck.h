@@ -26,7 +26,7 @@ constexpr size_t kMinAltchaKeyLength = 16;
 using TClaimFunction = std::function<EClaim(const std::string& key, int64_t expiresUnix)>;
 
 // The challenge as the widget fetches it: {"parameters":{...},"signature":"hex"} with a random
-// nonce and salt, expiring ExpiresSeconds after now. "" when the digest module cannot be loaded.
+// nonce and salt, expiring ExpiresSeconds after now.
 std::string IssueAltchaChallenge(const TAltchaSettings& settings, int64_t now);
 
 // Checks a post's "altcha" field at now: its shape, the signature (constant time), the expiry,

@@ -47,13 +47,12 @@ bool THauptmenue::ServedAltchaChallenge(const TSiteConfig& site) {
     // A challenge is good only once and only for a while: no cache may hand it to a second visitor.
     AddRequestHeader("Cache-Control", "no-store");
     std::string fault = SettingsFault(site);
-    std::string challenge = fault.empty() ? IssueAltchaChallenge(AltchaSettings(site), std::time(nullptr)) : "";
-    if (challenge.empty()) {
-        WriteLog("No altcha challenge issued: " + (fault.empty() ? std::string("the TLS module cannot be loaded") : fault));
+    if (!fault.empty()) {
+        WriteLog("No altcha challenge issued: " + fault);
         WriteJsonAnswer("503 Service Unavailable", "{\"ok\":false,\"error\":\"altcha-unavailable\"}");
         return true;
     }
-    WriteJsonAnswer("", challenge);
+    WriteJsonAnswer("", IssueAltchaChallenge(AltchaSettings(site), std::time(nullptr)));
     return true;
 }
 

@@ -3,12 +3,45 @@
 // pay for OpenSSL's libraries.
 #include "TlsChannel.h"
 
+#include "Library.h"
+#include "System.h"
 #include "TlsModule.h"
-#include "TlsModuleLoader.h"
 
 #include <mutex>
 
 namespace velmora {
+
+namespace {
+
+constexpr const char* kModuleName = "velmora-tls.so";
+
+// The module of the right version at path, or null.
+const TVelmoraTlsModule* TryModule(const std::string& path) {
+    TLibraryHandle library = LoadLibrary(path);
+    auto entry = reinterpret_cast<TVelmoraTlsEntry>(GetProcAddress(library, VELMORA_TLS_ENTRY));
+    const TVelmoraTlsModule* module = entry ? entry() : nullptr;
+    return module && module->Abi == VELMORA_TLS_ABI ? module : nullptr;
+}
+
+// Beside the program or the server library first, so an installed copy always takes its own
+// module; then where the build put it, for programs run from the build tree.
+const TVelmoraTlsModule* FindModule() {
+    std::string own = GetModuleFileName();
+    own.erase(own.find_last_of('/') + 1);
+    if (const TVelmoraTlsModule* module = TryModule(own + kModuleName)) return module;
+#ifdef VELMORA_TLS_MODULE_BUILT
+    return TryModule(VELMORA_TLS_MODULE_BUILT);
+#else
+    return nullptr;
+#endif
+}
+
+const TVelmoraTlsModule* Module() {
+    static const TVelmoraTlsModule* module = FindModule();
+    return module;
+}
+
+}  // namespace
 
 struct TTlsChannel::TState {
     const TVelmoraTlsModule* Api = nullptr;
@@ -31,9 +64,9 @@ bool TTlsChannel::Begin(const std::string& host, const TTlsSettings& settings) {
     FError.clear();
     FPeerClosed = false;
     F.reset();
-    const TVelmoraTlsModule* api = LoadedTlsModule();
+    const TVelmoraTlsModule* api = Module();
     if (!api) {
-        Fail(std::string("the TLS module ") + kTlsModuleName + " cannot be loaded");
+        Fail(std::string("the TLS module ") + kModuleName + " cannot be loaded");
         return false;
     }
     auto state = std::make_unique<TState>();

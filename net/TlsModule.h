@@ -8,7 +8,7 @@ extern "C" {
 
 // Raised whenever a function is added, changed or its meaning moves; a module of another
 // version is refused rather than called.
-enum { VELMORA_TLS_ABI = 2 };
+enum { VELMORA_TLS_ABI = 1 };
 
 // Results of Handshake.
 enum { VELMORA_TLS_DONE = 0, VELMORA_TLS_WANT_READ = 1, VELMORA_TLS_FAILED = -1 };
@@ -32,12 +32,6 @@ struct TVelmoraTlsModule {
     long (*Read)(void* session, char* buffer, size_t capacity, char* error, size_t errorSize);
     void (*Close)(void* session);
     void (*Free)(void* session);
-    // The proof-of-work checks' digests, from the same libcrypto: HMAC-SHA256 of data under key
-    // into out (32 bytes), and PBKDF2-HMAC-SHA256 of password and salt, iterations rounds, into
-    // out (outSize bytes). 1 on success, 0 when libcrypto refused.
-    int (*HmacSha256)(const void* key, size_t keySize, const void* data, size_t dataSize, unsigned char* out);
-    int (*Pbkdf2Sha256)(const void* password, size_t passwordSize, const void* salt, size_t saltSize,
-                        unsigned iterations, unsigned char* out, size_t outSize);
 };
 
 // The one symbol the module exports.

@@ -2,7 +2,6 @@
 // TlsModule.h. Built as its own shared object so a start that sends no mail over TLS never maps
 // libssl or libcrypto, and the system's libssl updates reach it without a rebuild.
 #include "TlsModule.h"
-#include "tls/DigestOpenSsl.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -184,8 +183,8 @@ void Close(void* session) {
     ERR_clear_error();
 }
 
-const TVelmoraTlsModule kModule = {VELMORA_TLS_ABI, Open,  Handshake, Feed,       Output,      DropOutput, Write,
-                                   Read,            Close, Free,      velmora_tls::HmacSha256, velmora_tls::Pbkdf2Sha256};
+const TVelmoraTlsModule kModule = {VELMORA_TLS_ABI, Open, Handshake, Feed, Output, DropOutput,
+                                   Write,           Read, Close,     Free};
 
 }  // namespace
 

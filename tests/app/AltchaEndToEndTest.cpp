@@ -2,6 +2,8 @@
 // altcha-lib (npm, run with node) solving velmora's challenges and making its own, and the real
 // widget in headless Chromium. What a robot posts without the work is refused and never mailed.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -111,7 +113,7 @@ TEST_F(Altcha, AltchaLibSolvesVelmorasChallengeOnceAndForgeriesAreRefused) {
         {"the same payload again", payload, "spam: altcha replayed"},
         {"no payload", "", "spam: altcha missing"},
         {"the widget's test mode", EncodeBase64(R"({"challenge":null,"solution":null,"test":true})"), "spam: altcha malformed"},
-        {"a cheaper cost under the old signature", Edited(otherPayload, "\"cost\":5000", "\"cost\":1"), "spam: altcha forged"},
+        {"another cost under the old signature", Edited(otherPayload, "\"cost\":", "\"cost\":1"), "spam: altcha forged"},
         {"a later expiry under the old signature", Edited(otherPayload, "\"expiresAt\":", "\"expiresAt\":1"), "spam: altcha forged"},
         {"another counter", Edited(otherPayload, "\"counter\":", "\"counter\":1"), "spam: altcha wrong solution"},
         {"not base64", "{not base64}", "spam: altcha malformed (not base64)"},
@@ -231,6 +233,10 @@ TEST_F(Altcha, EveryServerWayServesChallengesAndChecksPosts) {
         std::string conf = other->CgiFile("VELMORA.CONF");
         WriteWholeFile(conf, "altcha = required\naltcha_hmac_key = " + kKey + "\npost_only = yes\n");
         std::filesystem::permissions(conf, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        // Apache's workers run as www-data: the key's file is theirs, readable by nobody else.
+        if (const passwd* worker = way == "ISAPI" ? ::getpwnam("www-data") : nullptr) {
+            ASSERT_EQ(::chown(conf.c_str(), worker->pw_uid, worker->pw_gid), 0);
+        }
         HttpAnswer challenge = other->Curl({}, other->ProgramUrl() + "?altcha");
         ASSERT_EQ(challenge.Status, 200) << way << challenge.Body << other->ServerErrors();
         EXPECT_NE(challenge.Headers.find("Cache-Control: no-store"), std::string::npos) << way << challenge.Headers;
