@@ -55,7 +55,7 @@ private:
             SkipBlanks();
             TJsonValue member;
             if (!Value(member, depth + 1)) return false;
-            out.Members.emplace_back(std::move(name), std::move(member));
+            out.Members.push_back({std::move(name), std::move(member)});
             SkipBlanks();
         } while (Take(','));
         return Take('}');
@@ -253,15 +253,15 @@ void Write(const TJsonValue& v, std::string& out) {
             out += ']';
             return;
         case TJsonValue::TKind::Object: {
-            std::vector<std::pair<std::u16string, const std::pair<std::string, TJsonValue>*>> sorted;
-            for (const auto& m : v.Members) sorted.emplace_back(Utf16(m.first), &m);
+            std::vector<std::pair<std::u16string, const TJsonMember*>> sorted;
+            for (const auto& m : v.Members) sorted.emplace_back(Utf16(m.Name), &m);
             std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
             out += '{';
             for (size_t i = 0; i < sorted.size(); ++i) {
                 if (i) out += ',';
-                WriteString(sorted[i].second->first, out);
+                WriteString(sorted[i].second->Name, out);
                 out += ':';
-                Write(sorted[i].second->second, out);
+                Write(sorted[i].second->Value, out);
             }
             out += '}';
             return;
@@ -273,7 +273,7 @@ void Write(const TJsonValue& v, std::string& out) {
 
 const TJsonValue* TJsonValue::Find(std::string_view name) const {
     for (const auto& m : Members)
-        if (m.first == name) return &m.second;
+        if (m.Name == name) return &m.Value;
     return nullptr;
 }
 

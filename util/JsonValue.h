@@ -5,22 +5,28 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace velmora {
+
+struct TJsonMember;
 
 struct TJsonValue {
     enum class TKind { Null, False, True, Number, String, Array, Object };
     TKind Kind = TKind::Null;
     std::string Text;  // a string's value (UTF-8), or a number as written
     std::vector<TJsonValue> Items;                              // an array's
-    std::vector<std::pair<std::string, TJsonValue>> Members;    // an object's, as written
+    std::vector<TJsonMember> Members;  // an object's, as written
 
     // The member of that name, or null (also when this is no object).
     const TJsonValue* Find(std::string_view name) const;
     bool IsString() const noexcept { return Kind == TKind::String; }
     bool IsObject() const noexcept { return Kind == TKind::Object; }
+};
+
+struct TJsonMember {
+    std::string Name;
+    TJsonValue Value;
 };
 
 // Reads one JSON value (RFC 8259) filling all of text, white space around it allowed. Refused:
