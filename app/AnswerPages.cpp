@@ -26,6 +26,8 @@ std::string JsonFailure(const std::string& error) { return "{\"ok\":false,\"erro
 
 }  // namespace
 
+void WriteJsonAnswer(const std::string& status, const std::string& object) { WriteJson(status, object); }
+
 void SetJsonAnswers(bool json) { JsonAnswer = json; }
 bool JsonAnswers() { return JsonAnswer; }
 

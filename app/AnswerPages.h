@@ -33,6 +33,8 @@ void WriteTooManyPostsPage(long retryAfter);
 // A post refused by a spam or content rule: 403 ("spam"), or 400 naming the fields to mend under
 // the JSON error code error ("required-fields", "invalid-email").
 void WriteSpamRefusalPage(int status, const std::string& error, const std::vector<std::string>& fields);
+// Any JSON answer: status ("" for 200) and the object's text.
+void WriteJsonAnswer(const std::string& status, const std::string& object);
 // A JSON caller learns that the site has no settings (a page request gets no answer, as always).
 void WriteNotConfiguredAnswer();
 

@@ -73,6 +73,10 @@ private:
     // The content rules and the hosted CAPTCHA (hauptSpamRules.cpp); false when the post has been
     // refused. hold is let go while the CAPTCHA service is asked.
     bool PassesSpamRules(const TSiteConfig& site, std::unique_lock<std::mutex>& hold);
+    // The proof-of-work rule (hauptAltcha.cpp): true when the request was a GET for a challenge and
+    // has been answered; PassesAltcha false when the post was refused and answered.
+    bool ServedAltchaChallenge(const TSiteConfig& site);
+    bool PassesAltcha(const TSiteConfig& site);
     // A filled honeypot field: the post is thanked but not mailed.
     bool CaughtByHoneypot(const TSiteConfig& site) const;
     // The site's header lines, character set and attachments on the request's own sender.

@@ -174,6 +174,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     if (!WithinRateLimit(*site)) return;
     // Before the count: a robot's posts neither bump the counter nor reach the settings file.
     if (!PassesSpamRules(*site, hold)) return;
+    if (!PassesAltcha(*site)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file.
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
@@ -207,6 +208,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         // the server's paths of the files are no business of the mail
         leaveOut.insert(leaveOut.end(), uploads.Fields.begin(), uploads.Fields.end());
     }
+    if (site->Text("altcha") == "required") leaveOut.push_back("altcha");  // the proof, not the visitor's text
     zuordnen(r.Work.DateLine(), leaveOut);
     SendAndAnswer(r, hold);
 }

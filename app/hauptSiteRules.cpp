@@ -45,6 +45,7 @@ bool THauptmenue::AdmitRequest(const TSiteConfig& site) {
         AddRequestHeader("Access-Control-Allow-Origin", origin);
         AddRequestHeader("Vary", "Origin");
     }
+    if (ServedAltchaChallenge(site)) return false;
     if (method == "OPTIONS" && !origins.empty()) {
         // A browser's question before a script's post: answered, never mailed or counted.
         if (allowed) {

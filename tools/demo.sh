@@ -43,6 +43,15 @@ mkdir -p "$demo/www" "$demo/cgi-bin" "$demo/mail"
 # A copy, not a link: velmora looks for its side files beside its own program file.
 cp "$build/app/velmora" "$demo/cgi-bin/velmora"
 cp tools/demo/contact.html "$demo/www/contact.html"
+# The proof-of-work widget from the npm registry (pinned), served from the demo's own folder.
+if ! command -v npm > /dev/null; then
+  echo "demo: npm is needed for the ALTCHA widget of the contact page" >&2
+  exit 1
+fi
+if [[ ! -f "$build/npm/node_modules/altcha/dist/main/altcha.min.js" ]]; then
+  npm install --prefix "$build/npm" --no-audit --no-fund --loglevel=error altcha@3.2.2
+fi
+cp "$build/npm/node_modules/altcha/dist/main/altcha.min.js" "$demo/www/altcha.js"
 cp tools/demo/VELMORA.ALL "$demo/cgi-bin/VELMORA.ALL"
 "$build/tools/velmora-ini" create "$demo/cgi-bin/VELMORA.INI" \
   mailfrom="Velmora demo <velmora@localhost>" mailto=webmaster@example.org \
@@ -58,7 +67,13 @@ cors_origins = http://localhost:$web_port
 rate_limit = 20/600
 attach_uploads = yes
 max_upload_bytes = 5242880
+# Each post carries a solved proof-of-work challenge from the widget, issued by velmora itself.
+altcha = required
+altcha_hmac_key = $(head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n')
+min_fill_seconds = 3
 EOF
+# It holds the signing key: readable by its owner only.
+chmod 600 "$demo/cgi-bin/VELMORA.CONF"
 # Only the program's own address reaches its folder: the settings, log and rate counts beside it
 # are never served (the alias matches by prefix, hence the refusal of longer addresses).
 cat > "$demo/lighttpd.conf" <<EOF
@@ -70,7 +85,7 @@ server.modules = ( "mod_alias", "mod_cgi", "mod_access" )
 alias.url = ( "/cgi-bin/velmora" => "$demo/cgi-bin/velmora" )
 \$HTTP["url"] == "/cgi-bin/velmora" { cgi.assign = ( "" => "" ) }
 \$HTTP["url"] =~ "^/cgi-bin/velmora." { url.access-deny = ( "" ) }
-mimetype.assign = ( ".html" => "text/html", ".htm" => "text/html" )
+mimetype.assign = ( ".html" => "text/html", ".htm" => "text/html", ".js" => "text/javascript" )
 index-file.names = ( "contact.html" )
 EOF
 

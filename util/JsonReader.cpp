@@ -13,7 +13,7 @@ namespace {
 
 class TReader {
 public:
-    explicit TReader(std::string_view text) : FText(text) {}
+    TReader(std::string_view text, int maxDepth) : FText(text), FMaxDepth(maxDepth) {}
 
     std::optional<TJsonValue> Document(std::string* why) {
         TJsonValue v;
@@ -43,7 +43,7 @@ private:
     }
 
     bool Value(TJsonValue& v, int depth) {
-        if (depth > kJsonMaxDepth) return Fail("nested too deeply");
+        if (depth > FMaxDepth) return Fail("nested too deeply");
         switch (Peek()) {
             case '{': return Object(v, depth);
             case '[': return Array(v, depth);
@@ -205,6 +205,7 @@ private:
     std::string_view FText;
     size_t FPos = 0;
     std::string FError;
+    int FMaxDepth;
 };
 
 }  // namespace
@@ -215,6 +216,8 @@ const TJsonValue* TJsonValue::Member(std::string_view name) const {
     return nullptr;
 }
 
-std::optional<TJsonValue> ParseJson(std::string_view text, std::string* why) { return TReader(text).Document(why); }
+std::optional<TJsonValue> ParseJson(std::string_view text, std::string* why, int maxDepth) {
+    return TReader(text, maxDepth).Document(why);
+}
 
 }  // namespace velmora

@@ -23,6 +23,8 @@ struct TJsonValue {
     // The object's member called name; null when there is none or this is no object.
     const TJsonValue* Member(std::string_view name) const;
     bool IsTrue() const noexcept { return Kind == TKind::Bool && Bool; }
+    bool IsString() const noexcept { return Kind == TKind::String; }
+    bool IsObject() const noexcept { return Kind == TKind::Object; }
 };
 
 struct TJsonMember {

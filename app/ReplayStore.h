@@ -1,0 +1,24 @@
+// The single-use record of solved proof-of-work challenges: a solved challenge is accepted once.
+// Kept in a small file beside the settings file (VELMORA.USED) that every process of the site
+// shares under its lock, until each entry's challenge expires.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace velmora {
+
+enum class EClaim { Claimed, AlreadyUsed, Unavailable };
+
+// Claims key (a challenge's signature) until expiresUnix: Claimed the first time, AlreadyUsed
+// while an earlier claim holds, Unavailable when the record cannot be read or written. The
+// site's record is VELMORA.USED in the program's folder.
+EClaim ClaimOnce(const std::string& key, time_t expiresUnix);
+
+// The same in the record file at path, at now. Expired entries are pruned; the file holds at most
+// kMaxReplayEntries: a new claim then drops the entry closest to its expiry.
+constexpr size_t kMaxReplayEntries = 20000;
+EClaim ClaimOnceInFile(const std::string& path, const std::string& key, int64_t expiresUnix, int64_t now);
+
+}  // namespace velmora

@@ -1,0 +1,17 @@
+// The compression function on x86's SHA extensions, chosen at run time by Sha256.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velmora {
+
+// The 64 round constants of SHA-256 (FIPS 180-4), 16-byte aligned for the vector loads.
+extern const uint32_t kSha256Rounds[64];
+
+// Whether this processor has the SHA extensions (and SSE4.1) the function below needs.
+bool CpuHasShaNi();
+// Compresses count 64-byte blocks into state; only when CpuHasShaNi().
+void CompressShaNi(uint32_t state[8], const uint8_t* blocks, size_t count);
+
+}  // namespace velmora
