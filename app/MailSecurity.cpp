@@ -3,6 +3,7 @@
 #include "MailSecurity.h"
 
 #include "Files.h"
+#include "RedisAddress.h"
 
 namespace velmora {
 
@@ -13,6 +14,13 @@ TTlsMode ModeOf(const std::string& choice) {
     if (choice == "required") return TTlsMode::Required;
     if (choice == "implicit") return TTlsMode::Implicit;
     return TTlsMode::Off;
+}
+
+// The store's address may carry the Redis password.
+bool StoreHoldsPassword(const TSiteConfig& site) {
+    TRedisAddress address;
+    std::string why;
+    return ParseRedisAddress(site.Text("store"), address, why) && !address.Password.empty();
 }
 
 }  // namespace
@@ -33,7 +41,7 @@ TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const 
 
 std::string MailSecurityRefusal(const TSiteConfig& site) {
     if (site.Unreadable()) return "VELMORA.CONF cannot be read: no mail sent";
-    if (site.IsSet("smtp_password") && site.ReadableByOthers())
+    if ((site.IsSet("smtp_password") || StoreHoldsPassword(site)) && site.ReadableByOthers())
         return "VELMORA.CONF holds a password that other users can read (make it chmod 600): no mail sent";
     return "";
 }
