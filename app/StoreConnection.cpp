@@ -49,7 +49,7 @@ std::string Name(const TStoreSettings& store) { return "Shared store redis " + s
     if (!Health(store, [](THealth& h) { h.Failing = true; }).Failing)
         WriteLog(Name(store) + " cannot be used (" + why + "): rate limits " +
                  (store.LimitsFailOpen() ? "let posts through" : "refuse posts") + " and single-use tokens are " +
-                 (store.ClaimsFailOpen() ? "taken unchecked" : "refused") + " until it answers again");
+                 (store.ClaimsFailOpen() ? "taken unchecked" : "refused") + " until it can be reached");
     throw EStoreUnavailable(Name(store) + ": " + why);
 }
 

@@ -1,0 +1,136 @@
+// One site on two velmora FastCGI nodes behind nginx's round-robin upstream, sharing a real
+// redis-server: the site's limit holds whichever node takes a post, fifty posts at once admit
+// exactly the limit, and a Redis that stops costs no post and one log line per node.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "RedisServer.h"
+#include "SettingsFile.h"
+#include "VelmoraSite.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class SeveralNodes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FastCgiSetup setup{TServerKind::Nginx, 4};
+        const std::string nodes = "upstream velmora_nodes { server unix:@DIR@/fcgi.sock; server unix:@DIR@/node2/fcgi.sock; }\n"
+                                  "location /nodes/ { include /etc/nginx/fastcgi_params; fastcgi_pass velmora_nodes; }\n";
+        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, nodes,
+                                             nullptr, &setup);
+        site->WriteStandardSettings("nj");
+        // The second node: its own folder, settings, counter and log, as on another machine.
+        node2 = site->Dir() + "/node2/";
+        std::filesystem::create_directories(node2);
+        std::filesystem::copy_file(site->CgiFile("velmora"), node2 + "velmora");
+        for (const char* f : {"VELMORA.INI", "VELMORA.ALL"}) std::filesystem::copy_file(site->CgiFile(f), node2 + f);
+    }
+    void TearDown() override {
+        if (second) second->Stop();
+        std::string errors = site->ServerErrors();
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    }
+
+    // Both nodes get the same VELMORA.CONF (private: it holds the Redis password); the second
+    // node starts on its socket.
+    void Configure(const std::string& conf) {
+        for (const std::string& path : {site->CgiFile("VELMORA.CONF"), node2 + "VELMORA.CONF"}) {
+            WriteWholeFile(path, "store = " + redis.Url() + "\nstore_prefix = shop:\n" + conf);
+            ::chmod(path.c_str(), 0600);
+        }
+        if (second) return;
+        second = std::make_unique<TBackground>(
+            std::vector<std::string>{node2 + "velmora", "--fastcgi=" + node2 + "fcgi.sock", "--threads=4"}, site->Dir() + "/node2.out");
+        ASSERT_TRUE(WaitForListener(node2 + "fcgi.sock"));
+    }
+    HttpAnswer Post(const std::string& data) const { return site->Curl({"--data-binary", data}, site->Url("/nodes/velmora")); }
+    int32_t Counter(const std::string& folder) const { return ReadSettingsFile(folder + "VELMORA.INI")->Counter(); }
+    std::string Log(const std::string& folder) const { return ReadWholeFile(folder + "Log/velmora.Log"); }
+    static int Count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+        return n;
+    }
+    std::string Node1() const { return site->CgiFile(""); }
+
+    RedisServer redis;
+    std::unique_ptr<VelmoraSite> site;
+    std::string node2;
+    std::unique_ptr<TBackground> second;
+};
+
+TEST_F(SeveralNodes, TheFourthAndFifthPostAreRefusedWhicheverNodeTakesThem) {
+    Configure("rate_limit = 3/600\n");
+    int wants[] = {200, 200, 200, 429, 429};
+    for (int i = 0; i < 5; ++i) {
+        HttpAnswer a = Post("n=" + std::to_string(i));
+        EXPECT_EQ(a.Status, wants[i]) << i << a.Headers << a.Body << site->ServerErrors();
+        if (wants[i] == 429) {
+            EXPECT_NE(a.Headers.find("Retry-After: 60"), std::string::npos) << a.Headers;  // 600 or just under
+        }
+    }
+    EXPECT_EQ(site->Mails(4, 2000).size(), 3u);
+    // Both nodes admitted posts (nginx alternates), and each kept its own counter.
+    EXPECT_GE(Counter(Node1()), 1);
+    EXPECT_GE(Counter(node2), 1);
+    EXPECT_EQ(Counter(Node1()) + Counter(node2), 3);
+    EXPECT_EQ(Count(Log(Node1()) + Log(node2), "refused: more than 3 in 600 seconds"), 2);
+}
+
+TEST_F(SeveralNodes, FiftyPostsAtOnceOverBothNodesAdmitExactlyTheLimit) {
+    Configure("rate_limit = 10/600\n");
+    std::atomic<int> thanked{0}, refused{0};
+    std::vector<std::thread> posts;
+    for (int i = 0; i < 50; ++i)
+        posts.emplace_back([&, i] {
+            HttpAnswer a = Post("n=" + std::to_string(i));
+            if (a.Status == 200 && a.Body.find(ThankYou) != std::string::npos) ++thanked;
+            if (a.Status == 429) ++refused;
+        });
+    for (auto& t : posts) t.join();
+    EXPECT_EQ(thanked, 10);
+    EXPECT_EQ(refused, 40);
+    EXPECT_EQ(site->Mails(11, 3000).size(), 10u);
+    EXPECT_EQ(Counter(Node1()) + Counter(node2), 10);
+}
+
+// Redis stopped: every post is answered at once and mailed (the limit lets it through), each node
+// logs the failure once. Redis back (empty): the limit counts again from nothing.
+TEST_F(SeveralNodes, ARedisThatStopsCostsNoPostAndIsLoggedOncePerNode) {
+    Configure("rate_limit = 3/600\nstore_timeout_ms = 200\n");
+    EXPECT_EQ(Post("n=1").Status, 200);
+    EXPECT_EQ(Post("n=2").Status, 200);
+    redis.Stop();
+    for (int i = 3; i <= 8; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        HttpAnswer a = Post("n=" + std::to_string(i));
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(a.Status, 200) << a.Body;
+        EXPECT_NE(a.Body.find(ThankYou), std::string::npos) << a.Body;
+        EXPECT_LT(ms, 2000) << i;
+    }
+    EXPECT_EQ(site->Mails(8, 5000).size(), 8u);
+    int down1 = Count(Log(Node1()), "cannot be used"), down2 = Count(Log(node2), "cannot be used");
+    EXPECT_LE(down1, 1) << Log(Node1());
+    EXPECT_LE(down2, 1) << Log(node2);
+    EXPECT_GE(down1 + down2, 1);
+
+    redis.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // a node retries a second after a failure
+    int statuses[5];
+    for (int& s : statuses) s = Post("again").Status;
+    EXPECT_EQ(std::count(statuses, statuses + 5, 200), 3);
+    EXPECT_EQ(std::count(statuses, statuses + 5, 429), 2);
+    EXPECT_EQ(Count(Log(Node1()) + Log(node2), "answers again"), down1 + down2);
+}
+
+}  // namespace
