@@ -25,6 +25,7 @@ TStoreSettings StoreSettings(const TSiteConfig& site, const std::string& program
     if (!ParseRedisAddress(value, s.Address, why)) s.Invalid = "store is not a Redis address: " + why;
     const std::string& prefix = site.Text("store_prefix");
     s.Prefix = prefix.empty() ? "velmora:" + programDir : prefix;
+    s.OutageFile = programDir + "VELMORA.STOREDOWN";
     return s;
 }
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 
+#include "ExclusiveFile.h"
+#include "Files.h"
 #include "HttpEng.h"
 
 namespace velmora {
@@ -21,7 +23,8 @@ thread_local TRedisConnection tConnection;
 
 // What the process's threads found of one server, shared by them all.
 struct THealth {
-    bool Failing = false;
+    enum { Unknown, Answering, Failing } State = Unknown;
+    bool OwnLine = false;            // this process logged the failure without the outage file
     TClock::time_point NextConnect;  // no connect is tried before
 };
 std::mutex gHealthLock;
@@ -43,18 +46,40 @@ bool SameServer(const TRedisAddress& a, const TRedisAddress& b) {
 
 std::string Name(const TStoreSettings& store) { return "Shared store redis " + store.Address.Describe(); }
 
+// Whether this process is the first to see the outage. A CGI start is a process of one post, so
+// the outage file beside the program carries "logged already" from one start to the next; where
+// it cannot be made the process logs on its own.
+bool FirstToFail(const TStoreSettings& store) {
+    bool existed = false;
+    try {
+        if (!store.OutageFile.empty() && CreatePrivateFile(store.OutageFile, true, &existed)) return true;
+    } catch (const std::exception&) {
+    }
+    if (existed) return false;
+    Health(store, [](THealth& h) { h.OwnLine = true; });
+    return true;
+}
+
 [[noreturn]] void Failed(const TStoreSettings& store, const std::string& why) {
     // The first failure after a good answer is logged, with what posts get meanwhile; the rest of
     // the burst is not, or a site posting while Redis is down would fill its log.
-    if (!Health(store, [](THealth& h) { h.Failing = true; }).Failing)
+    THealth before = Health(store, [](THealth& h) {
+        if (h.State != THealth::Failing) h.OwnLine = false;
+        h.State = THealth::Failing;
+    });
+    if (before.State != THealth::Failing && FirstToFail(store))
         WriteLog(Name(store) + " cannot be used (" + why + "): rate limits " +
                  (store.LimitsFailOpen() ? "let posts through" : "refuse posts") + " and single-use tokens are " +
                  (store.ClaimsFailOpen() ? "taken unchecked" : "refused") + " until it can be reached");
     throw EStoreUnavailable(Name(store) + ": " + why);
 }
 
+// The first answer of a process (or after a failure) ends an outage another start may have logged.
 void Answered(const TStoreSettings& store) {
-    if (Health(store, [](THealth& h) { h.Failing = false; }).Failing) WriteLog(Name(store) + " answers again");
+    THealth before = Health(store, [](THealth& h) { h.State = THealth::Answering; });
+    if (before.State == THealth::Answering) return;
+    bool removed = !store.OutageFile.empty() && DeleteFile(store.OutageFile);
+    if (removed || (before.State == THealth::Failing && before.OwnLine)) WriteLog(Name(store) + " answers again");
 }
 
 // True when the thread's connection was open already (it may have died since).
