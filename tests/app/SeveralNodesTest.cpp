@@ -19,6 +19,12 @@ using namespace velmora::test;
 
 namespace {
 
+int CountOf(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
 class SeveralNodes : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -55,11 +61,7 @@ protected:
     HttpAnswer Post(const std::string& data) const { return site->Curl({"--data-binary", data}, site->Url("/nodes/velmora")); }
     int32_t Counter(const std::string& folder) const { return ReadSettingsFile(folder + "VELMORA.INI")->Counter(); }
     std::string Log(const std::string& folder) const { return ReadWholeFile(folder + "Log/velmora.Log"); }
-    static int Count(const std::string& text, const std::string& what) {
-        int n = 0;
-        for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-        return n;
-    }
+    static int Count(const std::string& text, const std::string& what) { return CountOf(text, what); }
     std::string Node1() const { return site->CgiFile(""); }
 
     RedisServer redis;
@@ -136,3 +138,27 @@ TEST_F(SeveralNodes, ARedisThatStopsCostsNoPostAndIsLoggedOncePerNode) {
 }
 
 }  // namespace
+
+// CGI starts are processes of one post each: an outage is still logged once, by the first start
+// that meets it, and its end once, by the first start that finds the store again.
+TEST(SharedStoreCgi, EachStartConnectsAndAnOutageIsLoggedOnce) {
+    RedisServer redis;
+    VelmoraSite site(VELMORA_PROGRAM, {});
+    site.WriteStandardSettings("nj");
+    const std::string conf = site.CgiFile("VELMORA.CONF");
+    WriteWholeFile(conf, "store = " + redis.Url() + "\nrate_limit = 2/600\n");
+    ::chmod(conf.c_str(), 0600);
+    EXPECT_EQ(site.Post("n=1").Status, 200);
+    redis.Stop();
+    for (int i = 2; i <= 4; ++i) EXPECT_NE(site.Post("n=" + std::to_string(i)).Body.find(ThankYou), std::string::npos);
+    EXPECT_EQ(CountOf(site.Log(), "cannot be used"), 1) << site.Log();
+    redis.Start();
+    int statuses[3];
+    for (int& s : statuses) s = site.Post("again").Status;
+    EXPECT_EQ(statuses[0], 200);
+    EXPECT_EQ(statuses[1], 200);
+    EXPECT_EQ(statuses[2], 429);
+    EXPECT_EQ(CountOf(site.Log(), "answers again"), 1) << site.Log();
+    EXPECT_FALSE(std::filesystem::exists(site.CgiFile("VELMORA.STOREDOWN")));
+    EXPECT_EQ(site.Mails(7, 2000).size(), 6u);
+}
