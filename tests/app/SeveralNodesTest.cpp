@@ -12,6 +12,7 @@
 
 #include "RedisServer.h"
 #include "SettingsFile.h"
+#include "SecondNode.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -29,19 +30,14 @@ class SeveralNodes : public ::testing::Test {
 protected:
     void SetUp() override {
         FastCgiSetup setup{TServerKind::Nginx, 4};
-        const std::string nodes = "upstream velmora_nodes { server unix:@DIR@/fcgi.sock; server unix:@DIR@/node2/fcgi.sock; }\n"
-                                  "location /nodes/ { include /etc/nginx/fastcgi_params; fastcgi_pass velmora_nodes; }\n";
-        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, nodes,
-                                             nullptr, &setup);
+        site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{},
+                                             TwoNodeUpstream(), nullptr, &setup);
         site->WriteStandardSettings("nj");
-        // The second node: its own folder, settings, counter and log, as on another machine.
-        node2 = site->Dir() + "/node2/";
-        std::filesystem::create_directories(node2);
-        std::filesystem::copy_file(site->CgiFile("velmora"), node2 + "velmora");
-        for (const char* f : {"VELMORA.INI", "VELMORA.ALL"}) std::filesystem::copy_file(site->CgiFile(f), node2 + f);
+        second = std::make_unique<SecondNode>(*site);
+        node2 = second->Folder();
     }
     void TearDown() override {
-        if (second) second->Stop();
+        second->Stop();
         std::string errors = site->ServerErrors();
         EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
     }
@@ -53,12 +49,9 @@ protected:
             WriteWholeFile(path, "store = " + redis.Url() + "\nstore_prefix = shop:\n" + conf);
             ::chmod(path.c_str(), 0600);
         }
-        if (second) return;
-        second = std::make_unique<TBackground>(
-            std::vector<std::string>{node2 + "velmora", "--fastcgi=" + node2 + "fcgi.sock", "--threads=4"}, site->Dir() + "/node2.out");
-        ASSERT_TRUE(WaitForListener(node2 + "fcgi.sock"));
+        second->Start(4);
     }
-    HttpAnswer Post(const std::string& data) const { return site->Curl({"--data-binary", data}, site->Url("/nodes/velmora")); }
+    HttpAnswer Post(const std::string& data) const { return site->Curl({"--data-binary", data}, second->Url()); }
     int32_t Counter(const std::string& folder) const { return ReadSettingsFile(folder + "VELMORA.INI")->Counter(); }
     std::string Log(const std::string& folder) const { return ReadWholeFile(folder + "Log/velmora.Log"); }
     static int Count(const std::string& text, const std::string& what) { return CountOf(text, what); }
@@ -66,8 +59,8 @@ protected:
 
     RedisServer redis;
     std::unique_ptr<VelmoraSite> site;
+    std::unique_ptr<SecondNode> second;
     std::string node2;
-    std::unique_ptr<TBackground> second;
 };
 
 TEST_F(SeveralNodes, TheFourthAndFifthPostAreRefusedWhicheverNodeTakesThem) {
