@@ -25,7 +25,8 @@ public:
     explicit SecondNode(const VelmoraSite& site) : FSite(site), FDir(site.Dir() + "/node2/") {
         std::filesystem::create_directories(FDir);
         std::filesystem::copy_file(site.CgiFile("velmora"), FDir + "velmora");
-        for (const char* f : {"VELMORA.INI", "VELMORA.ALL"}) std::filesystem::copy_file(site.CgiFile(f), FDir + f);
+        for (const char* f : {"VELMORA.INI", "VELMORA.ALL", "VELMORA.CONF"})
+            if (std::filesystem::exists(site.CgiFile(f))) std::filesystem::copy_file(site.CgiFile(f), FDir + f);
     }
     void Start(int threads) {
         if (FServer) return;
