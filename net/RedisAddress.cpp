@@ -14,6 +14,11 @@ bool ToNumber(const std::string& text, long min, long max, long& out) {
     return ec == std::errc() && end == text.data() + text.size() && out >= min && out <= max;
 }
 
+bool Refuse(std::string& why, const char* reason) {
+    why = reason;
+    return false;
+}
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -46,14 +51,9 @@ bool TakeLogin(std::string& rest, TRedisAddress& address, std::string& why) {
     std::string login = rest.substr(0, at);
     rest.erase(0, at + 1);
     size_t colon = login.find(':');
-    if (colon == std::string::npos) {
-        why = "the login before \"@\" must be USER:PASSWORD or :PASSWORD";
-        return false;
-    }
-    if (!PercentDecode(login.substr(0, colon), address.User) || !PercentDecode(login.substr(colon + 1), address.Password)) {
-        why = "the login holds a \"%\" that is not followed by two hex digits";
-        return false;
-    }
+    if (colon == std::string::npos) return Refuse(why, "the login before \"@\" must be USER:PASSWORD or :PASSWORD");
+    if (!PercentDecode(login.substr(0, colon), address.User) || !PercentDecode(login.substr(colon + 1), address.Password))
+        return Refuse(why, "the login holds a \"%\" that is not followed by two hex digits");
     return true;
 }
 
@@ -61,36 +61,25 @@ bool ParseTcp(std::string rest, TRedisAddress& address, std::string& why) {
     if (!TakeLogin(rest, address, why)) return false;
     size_t slash = rest.find('/');
     std::string hostPort = rest.substr(0, slash);
-    if (slash != std::string::npos && !ToNumber(rest.substr(slash + 1), 0, 65535, address.Db)) {
-        why = "the database after \"/\" must be a number from 0 to 65535";
-        return false;
-    }
+    if (slash != std::string::npos && !ToNumber(rest.substr(slash + 1), 0, 65535, address.Db))
+        return Refuse(why, "the database after \"/\" must be a number from 0 to 65535");
     size_t portColon = hostPort.rfind(':');
     if (!hostPort.empty() && hostPort[0] == '[') {
         size_t close = hostPort.find(']');
-        if (close == std::string::npos) {
-            why = "an IPv6 address in brackets lacks its \"]\"";
-            return false;
-        }
+        if (close == std::string::npos) return Refuse(why, "an IPv6 address in brackets lacks its \"]\"");
         address.Host = hostPort.substr(1, close - 1);
         portColon = close + 1 < hostPort.size() ? close + 1 : std::string::npos;
-        if (portColon != std::string::npos && hostPort[portColon] != ':') {
-            why = "only \":PORT\" may follow an IPv6 address";
-            return false;
-        }
+        if (portColon != std::string::npos && hostPort[portColon] != ':')
+            return Refuse(why, "only \":PORT\" may follow an IPv6 address");
     } else {
         address.Host = hostPort.substr(0, portColon);
     }
     long port = address.Port;
-    if (portColon != std::string::npos && !ToNumber(hostPort.substr(portColon + 1), 1, 65535, port)) {
-        why = "the port must be a number from 1 to 65535";
-        return false;
-    }
+    if (portColon != std::string::npos && !ToNumber(hostPort.substr(portColon + 1), 1, 65535, port))
+        return Refuse(why, "the port must be a number from 1 to 65535");
     address.Port = static_cast<int>(port);
-    if (address.Host.empty() || address.Host.find_first_of(" \t/?#@") != std::string::npos) {
-        why = "no host name";
-        return false;
-    }
+    if (address.Host.empty() || address.Host.find_first_of(" \t/?#@") != std::string::npos)
+        return Refuse(why, "no host name");
     return true;
 }
 
@@ -98,16 +87,12 @@ bool ParseUnix(std::string rest, TRedisAddress& address, std::string& why) {
     if (!TakeLogin(rest, address, why)) return false;
     size_t query = rest.find('?');
     address.UnixPath = rest.substr(0, query);
-    if (address.UnixPath.empty() || address.UnixPath[0] != '/') {
-        why = "the socket's path must be absolute (redis+unix:///PATH)";
-        return false;
-    }
+    if (address.UnixPath.empty() || address.UnixPath[0] != '/')
+        return Refuse(why, "the socket's path must be absolute (redis+unix:///PATH)");
     if (query == std::string::npos) return true;
     std::string q = rest.substr(query + 1);
-    if (q.compare(0, 3, "db=") != 0 || !ToNumber(q.substr(3), 0, 65535, address.Db)) {
-        why = "only \"?db=N\" (N from 0 to 65535) may follow the socket's path";
-        return false;
-    }
+    if (q.compare(0, 3, "db=") != 0 || !ToNumber(q.substr(3), 0, 65535, address.Db))
+        return Refuse(why, "only \"?db=N\" (N from 0 to 65535) may follow the socket's path");
     return true;
 }
 
