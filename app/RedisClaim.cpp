@@ -20,6 +20,7 @@ constexpr time_t kMaxSeconds = 366L * 86400;
 
 EClaim RedisClaimOnce(const std::string& key, time_t expiresUnix) {
     const TStoreSettings& store = RequestStore();
+    if (!store.Redis) return EClaim::Unavailable;  // the request chose the files: not for this function
     if (key.empty() || key.size() > kMaxKey) return EClaim::AlreadyUsed;
     time_t seconds = std::clamp<time_t>(expiresUnix - std::time(nullptr), 1, kMaxSeconds);
     try {

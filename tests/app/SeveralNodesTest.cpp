@@ -38,7 +38,7 @@ protected:
     }
     void TearDown() override {
         second->Stop();
-        std::string errors = site->ServerErrors();
+        std::string errors = site->ServerErrors() + ReadWholeFile(site->Dir() + "/node2.out");
         EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
     }
 
