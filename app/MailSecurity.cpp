@@ -3,6 +3,7 @@
 #include "MailSecurity.h"
 
 #include "Files.h"
+#include "RedisAddress.h"
 
 namespace velmora {
 
@@ -13,6 +14,13 @@ TTlsMode ModeOf(const std::string& choice) {
     if (choice == "required") return TTlsMode::Required;
     if (choice == "implicit") return TTlsMode::Implicit;
     return TTlsMode::Off;
+}
+
+// The store's address may carry the Redis password.
+bool StoreHoldsPassword(const TSiteConfig& site) {
+    TRedisAddress address;
+    std::string why;
+    return ParseRedisAddress(site.Text("store"), address, why) && !address.Password.empty();
 }
 
 }  // namespace
@@ -39,6 +47,8 @@ std::string MailSecurityRefusal(const TSiteConfig& site) {
             if (key.Secret && site.IsSet(key.Name))
                 return "VELMORA.CONF holds a password that other users can read (" + std::string(key.Name) +
                        ": make the file chmod 600): no mail sent";
+    if (StoreHoldsPassword(site) && site.ReadableByOthers())
+        return "VELMORA.CONF holds a password that other users can read (store: make the file chmod 600): no mail sent";
     return "";
 }
 

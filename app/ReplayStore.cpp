@@ -11,6 +11,7 @@
 
 #include "Files.h"
 #include "LockedFile.h"
+#include "SharedStore.h"
 #include "SysUtils.h"
 #include "EnvPaths.h"
 
@@ -91,6 +92,7 @@ EClaim ClaimOnceInFile(const std::string& path, const std::string& key, int64_t 
 }
 
 EClaim ClaimOnce(const std::string& key, time_t expiresUnix) {
+    if (RequestStoreIsRedis()) return RedisClaimOnce(key, expiresUnix);
     return ClaimOnceInFile(ExtractFilePath(ModuleFileName()) + "VELMORA.USED", key, expiresUnix,
                            static_cast<int64_t>(std::time(nullptr)));
 }

@@ -7,13 +7,13 @@
 #include <ctime>
 #include <string>
 
-namespace velmora {
+#include "ClaimResult.h"
 
-enum class EClaim { Claimed, AlreadyUsed, Unavailable };
+namespace velmora {
 
 // Claims key (a challenge's signature) until expiresUnix: Claimed the first time, AlreadyUsed
 // while an earlier claim holds, Unavailable when the record cannot be read or written. The
-// site's record is VELMORA.USED in the program's folder.
+// site's record is VELMORA.USED in the program's folder, or the shared store of store = redis://.
 EClaim ClaimOnce(const std::string& key, time_t expiresUnix);
 
 // The same in the record file at path, at now. Expired entries are pruned; the file holds at most

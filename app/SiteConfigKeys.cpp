@@ -38,6 +38,17 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "rate_limit", .Kind = TConfKind::Text, .Default = ""},
         // IPv6 clients count by network: a visitor holds a whole /64 and could rotate through it.
         {.Name = "rate_limit_ipv6_prefix", .Kind = TConfKind::Number, .Default = "64", .Min = 1, .Max = 128},
+        // Where rate-limit windows and used single-use tokens are kept: file (beside the program,
+        // one machine) or redis://[:PASSWORD@]HOST:PORT[/DB] or redis+unix:///PATH[?db=N], which
+        // every node of a site behind a balancer shares.
+        {.Name = "store", .Kind = TConfKind::Text, .Default = "file", .Secret = true},
+        // The Redis keys' namespace; empty: "velmora:" and the program's folder.
+        {.Name = "store_prefix", .Kind = TConfKind::Text, .Default = ""},
+        // For connecting and for each command together: a slow store never holds a post longer.
+        {.Name = "store_timeout_ms", .Kind = TConfKind::Number, .Default = "200", .Min = 1, .Max = 60000},
+        // A store that cannot be asked: unset, limits let posts through and tokens are refused;
+        // yes, both let posts through; no, both refuse.
+        {.Name = "store_fail_open", .Kind = TConfKind::Flag, .Default = "no"},
         // Uploaded files go with the mail as attachments; max_upload_bytes then bounds a multipart post.
         {.Name = "attach_uploads", .Kind = TConfKind::Flag, .Default = "no"},
         {.Name = "max_upload_bytes", .Kind = TConfKind::Number, .Default = "10485760", .Min = 1, .Max = 1073741824},

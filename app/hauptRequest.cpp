@@ -12,6 +12,7 @@
 #include "LogText.h"
 #include "MailSecurity.h"
 #include "SettingsFile.h"
+#include "SharedStore.h"
 #include "SysUtils.h"
 #include "UploadAttachments.h"
 #include "haupt.h"
@@ -153,6 +154,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     std::unique_lock<std::mutex> hold(FRequestLock);
     SetJsonAnswers(AcceptPrefersJson(AdaptGetVariable("HTTP_ACCEPT")));
     std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
+    UseRequestStore(StoreSettings(*site, FSideFiles.ProgramDir));
     if (!AdmitRequest(*site)) return;
     int limit = CurrentEngine() ? CurrentEngine()->ReadLimit() : HTTP->AutoReadLimit();
     if (RequestState().BodyOverLimit) {

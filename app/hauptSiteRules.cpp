@@ -11,6 +11,7 @@
 #include "LogText.h"
 #include "MailHeaders.h"
 #include "RateLimit.h"
+#include "SharedStore.h"
 #include "SysUtils.h"
 #include "haupt.h"
 
@@ -77,7 +78,13 @@ bool THauptmenue::WithinRateLimit(const TSiteConfig& site) {
     std::string address = HTTP->GetRemoteAddr();
     long wait = 0;
     try {
-        wait = CountPost(FSideFiles.ProgramDir + "VELMORA.RATE", address, limit, NowSeconds());
+        wait = RequestStoreIsRedis() ? RedisCountPost(address, limit)
+                                     : CountPost(FSideFiles.ProgramDir + "VELMORA.RATE", address, limit, NowSeconds());
+    } catch (const EStoreUnavailable&) {
+        // Logged once per failure burst by the store's connection, not once per post.
+        if (RequestStore().LimitsFailOpen()) return true;
+        WriteErrorPage("the site cannot check how often you posted just now; nothing was sent, please try again later");
+        return false;
     } catch (const std::exception& e) {
         // A counts file that cannot be kept must not take the site's forms down with it.
         WriteLog(std::string("Rate limit not applied: ") + e.what());

@@ -1,8 +1,8 @@
 // Fuzz target for the text a hostile client hands the site options: whatever the bytes, a JSON
 // string stays one valid JSON string, a Reply-To is one harmless address or nothing, an encoded
 // subject is printable ASCII, a client address one blank-free field of the rate counts, a recipient
-// passes the allowed list only as a listed address or domain, and a redirect never leaves for a
-// host a browser would read from "//" or "\\".
+// passes the allowed list only as a listed address or domain, a redirect never leaves for a
+// host a browser would read from "//" or "\\", and a store address names a server or is refused.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,6 +12,7 @@
 #include "JsonText.h"
 #include "MailHeaders.h"
 #include "RateLimit.h"
+#include "RedisAddress.h"
 #include "SysUtils.h"
 
 using namespace velmora;
@@ -91,6 +92,22 @@ void CheckRedirect(const std::string& in) {
 
 }  // namespace
 
+// The store address: read into a server that exists (a host or an absolute socket path, port and
+// database in range), or refused with a reason.
+void CheckStoreAddress(const std::string& in) {
+    for (const std::string& url : {in, "redis://" + in, "redis+unix://" + in}) {
+        TRedisAddress a;
+        std::string why;
+        if (!ParseRedisAddress(url, a, why)) {
+            Check(!why.empty());
+            continue;
+        }
+        Check(a.Host.empty() != a.UnixPath.empty());
+        Check(a.UnixPath.empty() || a.UnixPath[0] == '/');
+        Check(a.Port >= 1 && a.Port <= 65535 && a.Db >= 0 && a.Db <= 65535);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string in(reinterpret_cast<const char*>(data), size);
     CheckJson(in);
@@ -99,5 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckRateKey(in);
     CheckAllowedList(in);
     CheckRedirect(in);
+    CheckStoreAddress(in);
     return 0;
 }

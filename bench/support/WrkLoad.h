@@ -29,10 +29,12 @@ inline std::string LineAfter(const std::string& text, const std::string& key) {
     return text.substr(p + key.size(), end - p - key.size());
 }
 
-// wrk with two threads and 8 connections for the given seconds, running script against url.
-inline WrkFigures Wrk(const std::string& url, const std::string& script, int seconds) {
+// wrk with two threads (one for a single connection) and 8 connections for the given seconds,
+// running script against url.
+inline WrkFigures Wrk(const std::string& url, const std::string& script, int seconds, int connections = 8) {
     test::TChildRun run;
-    run.Args = {"/usr/bin/wrk", "-t2", "-c8", "-d" + std::to_string(seconds) + "s", "--timeout", "30s",
+    run.Args = {"/usr/bin/wrk", connections == 1 ? "-t1" : "-t2", "-c" + std::to_string(connections),
+                "-d" + std::to_string(seconds) + "s", "--timeout", "30s",
                 "--latency", "-s", script, url};
     run.Env = test::InheritedEnvironment();
     run.TimeoutMs = (seconds + 40) * 1000;

@@ -87,9 +87,18 @@ std::string ApacheConfig(const std::string& dir, int port) {
 }
 
 // The worker processes run as root when the master does, so that they reach a FastCGI socket
-// that the test's program (running as the test's user) made for its owner and group.
-std::string NginxConfig(const std::string& dir, int port, const std::string& serverLines) {
-    std::string temps;
+// that the test's program (running as the test's user) made for its owner and group. Lines that
+// begin with "upstream " belong to the http block (a group of FastCGI nodes), the rest to the server.
+std::string NginxConfig(const std::string& dir, int port, const std::string& extraLines) {
+    std::string httpLines, serverLines;
+    for (size_t pos = 0; pos < extraLines.size();) {
+        size_t end = extraLines.find('\n', pos);
+        if (end == std::string::npos) end = extraLines.size();
+        std::string line = extraLines.substr(pos, end - pos) + "\n";
+        (line.rfind("upstream ", 0) == 0 ? httpLines : serverLines) += line;
+        pos = end + 1;
+    }
+    std::string temps = httpLines;
     for (const char* t : {"client_body", "fastcgi", "proxy", "uwsgi", "scgi"})
         temps += std::string("  ") + t + "_temp_path " + dir + "/tmp_" + t + ";\n";
     return std::string(::getuid() == 0 ? "user root;\n" : "") + "pid " + dir + "/nginx.pid;\nerror_log " + dir +

@@ -19,7 +19,8 @@ public:
     // programs keep their logs and uploads beside them) and starts the server. Null, with the
     // reason in why, when the server cannot be started here.
     // extraConfig: lines appended to the server's configuration (lighttpd: a CGI environment
-    // with "setenv.add-environment", say); under nginx, lines inside its one server block.
+    // with "setenv.add-environment", say); under nginx, lines inside its one server block, except
+    // those beginning with "upstream ", which go in its http block.
     // "@DIR@" in it stands for the server's folder.
     static std::unique_ptr<TWebServer> Start(TServerKind kind, const std::string& program,
                                              std::string& why, const std::string& extraConfig = "");
