@@ -70,6 +70,10 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "fastcgi_request_seconds", .Kind = TConfKind::Number, .Default = "30", .Min = 1, .Max = 3600},
         // Seconds a kept connection may wait for its next request.
         {.Name = "fastcgi_idle_seconds", .Kind = TConfKind::Number, .Default = "60", .Min = 1, .Max = 3600},
+        // Where the log's lines go: the Log folder's file, the system log (facility mail), or both.
+        {.Name = "log", .Kind = TConfKind::Choice, .Default = "file", .Choices = "file|syslog|both"},
+        // The system log's Unix socket (a chroot or a container may have it elsewhere).
+        {.Name = "syslog_socket", .Kind = TConfKind::Text, .Default = "/dev/log"},
     };
     return keys;
 }
