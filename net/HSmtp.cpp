@@ -86,7 +86,13 @@ bool TSmtpSendMail::Probe(uint64_t budgetMs) {
 }
 
 void TSmtpSendMail::Note(const std::string& entry) {
-    if (Transcript) Transcript->push_back(BlankControlChars(entry));
+    if (!Transcript) return;
+    // One entry a line: a reply's own lines are joined with " | ", and nothing the relay sent can
+    // start a line of its own.
+    std::string line = entry;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    for (size_t at = 0; (at = line.find("\r\n", at)) != std::string::npos; at += 3) line.replace(at, 2, " | ");
+    Transcript->push_back(BlankControlChars(line));
 }
 
 bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {

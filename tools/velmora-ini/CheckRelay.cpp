@@ -1,5 +1,6 @@
 // velmora-ini check, the relay: the settings file's relay tried with the site's TLS and login the
 // way a post would, stopping before MAIL FROM, and the step that failed explained with its fix.
+#include "ControlChars.h"
 #include "HSmtp.h"
 #include "MailSecurity.h"
 #include "SiteCheck.h"
@@ -38,7 +39,7 @@ std::string OfferedAuth(const std::vector<std::string>& transcript) {
         std::string upper = UpperCase(*it);
         size_t at = upper.find("AUTH");
         if (at == std::string::npos || at < 4) continue;
-        size_t end = upper.find("  ", at);  // the reply's lines were joined with blanks
+        size_t end = upper.find(" | ", at);
         return it->substr(at, end == std::string::npos ? std::string::npos : end - at);
     }
     return "";
@@ -82,7 +83,8 @@ void CheckRelay(const TSite& site, TFindings& found) {
         return;
     }
     if (ok) return;
-    std::string why = sender.GetErrorText();
+    // The relay's own words: one line, whatever it sent.
+    std::string why = Trim(BlankControlChars(sender.GetErrorText()));
     std::string step = FailedStep(transcript);
     std::string problem = "relay " + relay + ": " + (why.empty() ? "no answer" : why);
     std::string auth = OfferedAuth(transcript);
