@@ -1,7 +1,9 @@
 // Parsing VELMORA.CONF's lines against the table of declared keys, and the typed getters.
 #include "SiteConfig.h"
 
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 #include "LogText.h"
 
@@ -86,6 +88,22 @@ const TConfKey* FindKey(std::string_view name, size_t& index) {
     return nullptr;
 }
 
+// Letters inserted, removed or changed, and neighbours swapped, to turn a into b (bounded inputs:
+// a key name is short, and an unknown one is cut before it gets here).
+size_t EditDistance(std::string_view a, std::string_view b) {
+    if (a.size() > 64) return a.size();
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
 }  // namespace
 
 TSiteConfig::TSiteConfig() {
@@ -97,10 +115,32 @@ TSiteConfig::TSiteConfig() {
     FSet.assign(FValues.size(), false);
 }
 
-TSiteConfig TSiteConfig::Parse(std::string_view text, const TConfLog& log) {
+std::string NearestConfKey(std::string_view name) {
+    // Slips of the keyboard are a letter or two; a longer distance suggests a key nobody meant.
+    const size_t most = name.size() < 6 ? 1 : 2;
+    std::string best;
+    size_t bestDistance = most + 1;
+    for (const TConfKey& key : SiteConfigKeys()) {
+        size_t d = EditDistance(name, key.Name);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = std::string(key.Name);
+        }
+    }
+    return best;
+}
+
+TConfProblemLog ProblemLog(const TConfLog& log) {
+    if (!log) return nullptr;
+    return [log](TConfProblem, const std::string& message) { log(message); };
+}
+
+TSiteConfig TSiteConfig::Parse(std::string_view text, const TConfLog& log) { return ParseReporting(text, ProblemLog(log)); }
+
+TSiteConfig TSiteConfig::ParseReporting(std::string_view text, const TConfProblemLog& log) {
     TSiteConfig config;
-    auto report = [&](size_t line, const std::string& what) {
-        if (log) log("VELMORA.CONF line " + std::to_string(line) + ": " + what);
+    auto report = [&](size_t line, const std::string& what, TConfProblem kind) {
+        if (log) log(kind, "VELMORA.CONF line " + std::to_string(line) + ": " + what);
     };
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // an editor's byte-order mark
     size_t lineNo = 0;
@@ -113,12 +153,12 @@ TSiteConfig TSiteConfig::Parse(std::string_view text, const TConfLog& log) {
         std::string_view line = Trim(raw);
         if (line.empty() || line[0] == '#') continue;
         if (raw.size() > MaxLineLength) {
-            report(lineNo, "line longer than " + std::to_string(MaxLineLength) + " bytes ignored");
+            report(lineNo, "line longer than " + std::to_string(MaxLineLength) + " bytes ignored", TConfProblem::TooLong);
             continue;
         }
         size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
-            report(lineNo, "\"" + ForLog(line, 80) + "\" ignored: not key = value");
+            report(lineNo, "\"" + ForLog(line, 80) + "\" ignored: not key = value", TConfProblem::NotKeyValue);
             continue;
         }
         // Only the first "=" separates, so a value (a password, say) may hold more of them, and "#".
@@ -127,13 +167,15 @@ TSiteConfig TSiteConfig::Parse(std::string_view text, const TConfLog& log) {
         size_t index = 0;
         const TConfKey* key = FindKey(name, index);
         if (!key) {
-            report(lineNo, "unknown key \"" + ForLog(name, 80) + "\" ignored");
+            std::string nearest = NearestConfKey(name);
+            report(lineNo, "unknown key \"" + ForLog(name, 80) + "\" ignored" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)"),
+                   TConfProblem::UnknownKey);
             continue;
         }
         std::string stored, expected;
         if (!Normalise(*key, value, stored, expected)) {
             std::string shown = key->Secret ? std::string("(hidden)") : "\"" + ForLog(value, 80) + "\"";
-            report(lineNo, "bad value " + shown + " for " + name + " ignored: " + expected);
+            report(lineNo, "bad value " + shown + " for " + name + " ignored: " + expected, TConfProblem::BadValue);
             continue;
         }
         config.FValues[index] = std::move(stored);

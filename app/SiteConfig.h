@@ -34,6 +34,22 @@ const std::vector<TConfKey>& SiteConfigKeys();
 // Where a file's problems are reported, one message per call (the program passes WriteLog).
 using TConfLog = std::function<void(const std::string&)>;
 
+// The kinds of problem a reading reports, for a caller that explains how to mend each.
+enum class TConfProblem {
+    Unreadable,   // the file is there but cannot be read (or is no file)
+    TooLong,      // a file or line longer than is read
+    NotKeyValue,  // a line without "="
+    UnknownKey,   // a key no feature reads (the message names the nearest known one)
+    BadValue,     // a value outside the key's kind or range
+};
+using TConfProblemLog = std::function<void(TConfProblem kind, const std::string& message)>;
+// log for the problems, their kinds ignored (nothing for no log).
+TConfProblemLog ProblemLog(const TConfLog& log);
+
+// The declared key nearest to name (by edits: a letter left out, added, changed or two swapped),
+// "" when none is near enough to be a slip of the keyboard.
+std::string NearestConfKey(std::string_view name);
+
 // One reading of VELMORA.CONF. Values are checked when read: a getter returns the file's value or
 // the key's default, never a malformed one. Asking for an undeclared key, or for a key of another
 // kind, is a programming error and throws std::logic_error.
@@ -45,8 +61,12 @@ public:
     // `key = value`; an unknown key, a bad value or a malformed line is logged with its line
     // number and ignored. A key given twice keeps its last value.
     static TSiteConfig Parse(std::string_view text, const TConfLog& log);
+    // The same, each problem with its kind.
+    static TSiteConfig ParseReporting(std::string_view text, const TConfProblemLog& log);
     // Reads the file at path, found as stamp says, without the cache of LoadSiteConfig.
     static TSiteConfig ReadFile(const std::string& path, const TFileStamp& stamp, const TConfLog& log);
+    // The same, each problem with its kind.
+    static TSiteConfig ReadFileReporting(const std::string& path, const TFileStamp& stamp, const TConfProblemLog& log);
 
     const std::string& Text(std::string_view key) const;  // Text and Choice keys (a choice in lower case)
     bool Flag(std::string_view key) const;

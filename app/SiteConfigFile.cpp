@@ -26,15 +26,19 @@ std::string ReadHead(const std::string& path) {
 }  // namespace
 
 TSiteConfig TSiteConfig::ReadFile(const std::string& path, const TFileStamp& stamp, const TConfLog& log) {
+    return ReadFileReporting(path, stamp, ProblemLog(log));
+}
+
+TSiteConfig TSiteConfig::ReadFileReporting(const std::string& path, const TFileStamp& stamp, const TConfProblemLog& log) {
     TSiteConfig config;
     if (!stamp.Exists) return config;
     try {
         if (!stamp.Regular) throw std::runtime_error("not a regular file");
         std::string text = ReadHead(path);
-        if (stamp.Size > MaxConfigBytes && log) log(path + ": only the first 64 KB read");
-        config = Parse(text, log);
+        if (stamp.Size > MaxConfigBytes && log) log(TConfProblem::TooLong, path + ": only the first 64 KB read");
+        config = ParseReporting(text, log);
     } catch (const std::exception& e) {
-        if (log) log(path + " cannot be read, the defaults apply: " + e.what());
+        if (log) log(TConfProblem::Unreadable, path + " cannot be read, the defaults apply: " + e.what());
         config = TSiteConfig();
         config.FUnreadable = true;
     }

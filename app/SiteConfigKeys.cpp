@@ -110,6 +110,10 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "altcha_expires_seconds", .Kind = TConfKind::Number, .Default = "600", .Min = 10, .Max = 86400},
         // With altcha: a post sooner than this after its challenge was issued is refused (robots post at once).
         {.Name = "min_fill_seconds", .Kind = TConfKind::Number, .Default = "0", .Min = 0, .Max = 3600},
+        // Where the log's lines go: the Log folder's file, the system log (facility mail), or both.
+        {.Name = "log", .Kind = TConfKind::Choice, .Default = "file", .Choices = "file|syslog|both"},
+        // The system log's Unix socket (a chroot or a container may have it elsewhere).
+        {.Name = "syslog_socket", .Kind = TConfKind::Text, .Default = "/dev/log"},
     };
     return keys;
 }

@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv) {
     using namespace velmora;
+    InstallLogRoute();
     InstallFormReadLimit();
     StartFrameworkUnits(argc, argv);
     Application().SetTitle("Brevanto - VELMORA");

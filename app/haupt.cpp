@@ -48,6 +48,7 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     // Read only when the engine is made (a FastCGI server's pool and limits); a file it cannot use
     // is logged and leaves the defaults. Other starts need none of it here, and a CGI start then
     // looks at the file once, for its request.
+    InstallLogRoute();  // the program did so before its start; the libraries do it here
     if (!RunsAsLibrary() && FastCGIStart().Active) {
         auto site = LoadSiteConfig(ExtractFilePath(ModuleFileName()) + "VELMORA.CONF", WriteLog);
         HTTP->FastCgiThreads = static_cast<int>(site->Number("fastcgi_threads"));

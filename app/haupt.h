@@ -103,5 +103,8 @@ std::vector<std::string> SpamTokenFields(const TSiteConfig& site);
 // The form's read limits (uploads up to the site's max_upload_bytes); before the framework's
 // start-up in the program, so that a CGI start handing its post over already knows them.
 void InstallFormReadLimit();
+// Sends the log's lines where VELMORA.CONF says (the file, the system log, or both); set before
+// anything is logged.
+void InstallLogRoute();
 
 }  // namespace velmora

@@ -1,10 +1,11 @@
 // WriteLog, the program's one log file ("<program name>.Log" in CGI_LOG_DIR, else in "Log" beside
-// the program, else beside it), and TerminateProgram, the end of a CGI process.
+// the program, else beside it) and, as the route rule says, the system log; TerminateProgram.
 #include "HttpEng.h"
 
 #include "ControlChars.h"
 #include "EnvPaths.h"
 #include "Files.h"
+#include "LogSocket.h"
 #include "System.h"
 
 namespace velmora {
@@ -32,6 +33,43 @@ std::string LogFileIn(const std::string& program, const std::string& dir) {
     return BuildFileName(program, dir, false, "Log", false, ExtractFileName(program));
 }
 
+TLogRouteRule& RouteRule() {
+    static TLogRouteRule rule;
+    return rule;
+}
+
+// While the route rule runs on a thread, that thread's log lines wait here for its answer.
+struct TRouteDecision {
+    bool Deciding = false;
+    std::vector<std::string> Held;
+};
+
+TRouteDecision& Decision() {
+    thread_local TRouteDecision decision;
+    return decision;
+}
+
+TLogRoute DecideRoute() {
+    TLogRoute route;
+    if (!RouteRule()) return route;
+    Decision().Deciding = true;
+    try {
+        route = RouteRule()();
+    } catch (...) {
+        route = TLogRoute{};  // a rule that fails keeps the file, where lines were always found
+    }
+    Decision().Deciding = false;
+    return route;
+}
+
+void AppendToLogFile(const std::string& line) {
+    std::string program = ModuleFileName();
+    std::string programDir = ExtractFileDir(program);
+    std::string dir = LogDirectory(programDir);
+    if (!AppendToFile(LogFileIn(program, dir), line, kLogFileMode) && dir != programDir)
+        AppendToFile(LogFileIn(program, programDir), line, kLogFileMode);
+}
+
 TLogEcho& LogEcho() {
     thread_local TLogEcho echo;
     return echo;
@@ -41,22 +79,47 @@ TLogEcho& LogEcho() {
 
 void SetRequestLogEcho(TLogEcho echo) { LogEcho() = std::move(echo); }
 
+void SetLogRouteRule(TLogRouteRule rule) { RouteRule() = std::move(rule); }
+
+namespace {
+
+// One line where the route sends it; text has no control bytes left.
+void Emit(const std::string& text, const TLogRoute& route) {
+    TDateTime now = Now();
+    int id = RequestState().RequestId;
+    if (LogEcho()) LogEcho()(text);
+    if (route.Syslog) {
+        std::string socket = route.SyslogSocket.empty() ? kSystemLogSocket : route.SyslogSocket;
+        bool sent = SendToLogSocket(socket, SyslogLine(now, ExtractFileName(ModuleFileName()), CurrentProcessId(), id, text));
+        // A line the system log did not take goes to the file rather than nowhere.
+        if (!sent && !route.File) {
+            AppendToLogFile(FormatShortDate(now) + " " + FormatLongTime(now) + ",  " + IntToStr(id) + " : " +
+                            "System log " + BlankControlChars(socket) + " did not take this line: " + text + "\r\n");
+            return;
+        }
+    }
+    if (route.File) AppendToLogFile(FormatShortDate(now) + " " + FormatLongTime(now) + ",  " + IntToStr(id) + " : " + text + "\r\n");
+}
+
+}  // namespace
+
 // One line per call, appended with a single write so that lines of several processes and threads
 // never interleave. A folder that exists but cannot take the file falls back to the program's.
 // Messages carry outside text (form values inside exception messages, for one): their control
 // bytes become blanks here, so no caller can end a line early or write one of its own.
 void WriteLog(const std::string& msg) noexcept {
     try {
-        std::string program = ModuleFileName();
-        std::string programDir = ExtractFileDir(program);
-        TDateTime now = Now();
         std::string text = BlankControlChars(msg);
-        std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
-                           IntToStr(RequestState().RequestId) + " : " + text + "\r\n";
-        if (LogEcho()) LogEcho()(text);
-        std::string dir = LogDirectory(programDir);
-        if (!AppendToFile(LogFileIn(program, dir), line, kLogFileMode) && dir != programDir)
-            AppendToFile(LogFileIn(program, programDir), line, kLogFileMode);
+        TRouteDecision& decision = Decision();
+        if (decision.Deciding) {
+            decision.Held.push_back(std::move(text));
+            return;
+        }
+        TLogRoute route = DecideRoute();
+        std::vector<std::string> held;
+        held.swap(decision.Held);
+        for (const std::string& line : held) Emit(line, route);
+        Emit(text, route);
     } catch (...) {
         // The log is the last resort for reporting failures; losing a line is all that can go wrong.
     }

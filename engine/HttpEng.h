@@ -17,6 +17,7 @@
 #include "Streams.h"
 #include "StringList.h"
 #include "SysUtils.h"
+#include "System.h"
 
 namespace velmora {
 
@@ -228,6 +229,25 @@ void WriteLog(const std::string& msg) noexcept;
 // server's error stream, say); empty for none. WriteLog passes each line on without its end.
 using TLogEcho = std::function<void(const std::string& line)>;
 void SetRequestLogEcho(TLogEcho echo);
+
+// Where log lines go: the log file, the system log (facility mail, through the Unix socket named),
+// or both. Without a rule every line goes to the file alone.
+struct TLogRoute {
+    bool File = true;
+    bool Syslog = false;
+    std::string SyslogSocket;  // empty: the system's (/dev/log)
+};
+// Asked for each line, so an edited setting counts from the next line on. The rule may itself write
+// log lines (a settings file it cannot read); those are held and written after it, the same way.
+// Set once at start, before requests run.
+using TLogRouteRule = std::function<TLogRoute()>;
+void SetLogRouteRule(TLogRouteRule rule);
+
+// One line in the system log's form (RFC 3164, as the C library's syslog writes it to /dev/log):
+// priority mail.info, the local time, the program's name with the process id, then the request id
+// and the text as the log file has them. text is cut to a length every syslog daemon takes.
+std::string SyslogLine(TDateTime now, const std::string& programName, int processId, int requestId,
+                       const std::string& text);
 
 // Ends the process after freeing the application's forms (nothing when running as a library).
 void TerminateProgram();

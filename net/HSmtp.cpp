@@ -51,15 +51,10 @@ bool TSmtpSendMail::SendComposed(const TMailEnvelope& envelope, TStream& data, u
     return ok;
 }
 
-bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
-    MessageBuffer().clear();
+void TSmtpSendMail::BeginAttempt(uint64_t budgetMs) {
     FDeadline = TickCount() + budgetMs;
     // The budget covers sending too: a relay that stops reading must not hold the request longer.
     SendDeadline = FDeadline;
-    if (!FComposed) FEnvelope = Envelope();
-    // Text the relay sent between messages is nothing we asked for: such a connection is not reused.
-    bool kept = FKeptMessages > 0 && FInput.empty() && FKeptFor == KeptKey() && State() == ssConnected && !PeerClosed();
-    if (!kept) FKeptMessages = 0;
     FDataAccepted = false;
     FDataUnanswered = false;
     FNoConnection = false;
@@ -68,6 +63,45 @@ bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
     FReplyCode = -1;
     FLastReply.clear();
     ClearError();
+}
+
+bool TSmtpSendMail::Probe(uint64_t budgetMs) {
+    CloseKept();
+    BeginAttempt(budgetMs);
+    if (State() != ssReady) Disconnect();
+    FProbing = true;
+    bool ok = false;
+    try {
+        ok = SayHello() && Command("RSET", 250) && SendQuit();
+    } catch (...) {
+        FProbing = false;
+        Disconnect();
+        throw;
+    }
+    FProbing = false;
+    int code = FErrorCode;
+    Disconnect();
+    FErrorCode = code;
+    return ok;
+}
+
+void TSmtpSendMail::Note(const std::string& entry) {
+    if (!Transcript) return;
+    // One entry a line: a reply's own lines are joined with " | ", and nothing the relay sent can
+    // start a line of its own.
+    std::string line = entry;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    for (size_t at = 0; (at = line.find("\r\n", at)) != std::string::npos; at += 3) line.replace(at, 2, " | ");
+    Transcript->push_back(BlankControlChars(line));
+}
+
+bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
+    MessageBuffer().clear();
+    // Text the relay sent between messages is nothing we asked for: such a connection is not reused.
+    bool kept = FKeptMessages > 0 && FInput.empty() && FKeptFor == KeptKey() && State() == ssConnected && !PeerClosed();
+    if (!kept) FKeptMessages = 0;
+    BeginAttempt(budgetMs);
+    if (!FComposed) FEnvelope = Envelope();
     if (Security.Tls != TTlsMode::Off && !Security.Certificates.Verify && OnLog)
         OnLog("The certificate of the relay " + RemoteHost + ":" + RemotePort + " is not checked (switched off)");
     // Never continue an earlier dialogue: its relay would take our commands as its message text.
@@ -185,27 +219,34 @@ bool TSmtpSendMail::ReadReply() {
     return complete;
 }
 
-bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood) {
+bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood, const char* shown) {
+    Note("> " + (shown ? std::string(shown) : line));
     if (!SendText(BlankControlChars(line) + "\r\n")) {
         // A send that gave up on a full buffer records nothing; say why the step failed.
         if (FErrorCode == 0) ReportError(WSAETIMEDOUT);
         FReplyCode = -1;
+        Note("! " + GetErrorText());
         return false;
     }
     ReadReply();
+    Note(FReplyCode < 0 ? "! " + GetErrorText() : "< " + FLastReply);
     return FReplyCode == expected || (alsoGood >= 0 && FReplyCode == alsoGood);
 }
 
 bool TSmtpSendMail::SayHello() {
+    Note("connect " + RemoteHost + ":" + RemotePort);
     Connect();
     if (!WaitForConnection()) {
         FNoConnection = TickCount() < FDeadline;
+        Note("! " + (GetErrorText().empty() ? std::string("no connection") : GetErrorText()));
         return false;
     }
     if (Security.Tls == TTlsMode::Implicit && !BeginTls()) return false;
     // The greeting's code is not examined: any whole line will do ("ESMTP ready" included).
     // Silence or a closed connection ends the attempt before anything is said to the relay.
-    if (!ReadReply()) return false;
+    bool greeted = ReadReply();
+    Note(greeted ? "< " + FLastReply : "! no greeting: " + GetErrorText());
+    if (!greeted) return false;
     std::string host;
     if (!GetHostName(host)) {
         ReportError(WSAGetLastError());
@@ -213,7 +254,7 @@ bool TSmtpSendMail::SayHello() {
     }
     FPipelining = false;
     // A kept connection is worth the EHLO: it learns whether the relay takes commands in one batch.
-    bool extended = Security.Tls != TTlsMode::Off || !Security.User.empty() || KeepConnection;
+    bool extended = Security.Tls != TTlsMode::Off || !Security.User.empty() || KeepConnection || FProbing;
     return extended ? ExtendedHello(host) : PlainHello(host);
 }
 

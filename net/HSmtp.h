@@ -115,6 +115,15 @@ public:
     // relay's last reply (or the sender's own reason for refusing a step).
     std::string GetErrorText() const;
 
+    // Tries the way to the relay without sending mail: connect, greeting, EHLO (HELO when refused
+    // and nothing asks for more), STARTTLS or TLS from the start with the certificate checked as
+    // Security says, the login, then RSET and QUIT. True when every step was answered as expected;
+    // else GetErrorText says why, as after Send.
+    bool Probe(uint64_t budgetMs);
+    // When set, the dialogue is written down: each line sent as "> ..." (a login's secrets as
+    // "***"), each reply received as "< ..." and the connection's and TLS's own failures.
+    std::vector<std::string>* Transcript = nullptr;
+
     virtual void BufferText(const std::string& s);
     // For OnBodyEntry handlers: puts s into the message in place of the placeholder.
     virtual void AddBodyText(const std::string& s);
@@ -149,7 +158,11 @@ private:
     bool BeginTls();
     // Fails the step with the sender's own explanation in place of a relay's reply.
     bool Refuse(const std::string& why);
-    bool Command(const std::string& line, int expected, int alsoGood = -1);
+    // shown: what the transcript holds in place of a line that carries a secret.
+    bool Command(const std::string& line, int expected, int alsoGood = -1, const char* shown = nullptr);
+    // Clears what an earlier dialogue left and sets the deadline of the next.
+    void BeginAttempt(uint64_t budgetMs);
+    void Note(const std::string& entry);
     std::string HeaderText(std::string& partHeader) const;
     // The DATA text of the fields, or of a composed message, through Emit.
     void EmitMessage();
@@ -180,6 +193,7 @@ private:
     int FKeptMessages = 0;         // messages sent over the open connection it keeps; 0: none kept
     bool FPipelining = false;      // the relay offered PIPELINING in its answer to EHLO
     std::string FKeptFor;          // the relay and security the kept connection was made for
+    bool FProbing = false;         // a Probe runs: EHLO whatever Security asks
 };
 
 }  // namespace velmora

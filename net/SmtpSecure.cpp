@@ -11,13 +11,16 @@ bool TSmtpSendMail::Refuse(const std::string& why) {
     ClearError();
     FReplyCode = -1;
     FLastReply = why;
+    Note("! " + why);
     return false;
 }
 
 bool TSmtpSendMail::BeginTls() {
+    Note("TLS handshake with " + RemoteHost + (Security.Certificates.Verify ? ", certificate checked" : ", any certificate"));
     if (StartTls(Security.Certificates, FDeadline)) return true;
     FReplyCode = -1;
     FLastReply = TlsError();
+    Note("! " + FLastReply);
     return false;
 }
 
@@ -55,9 +58,10 @@ bool TSmtpSendMail::Login(const TSmtpCapabilities& caps) {
         return Refuse("No login to the relay " + RemoteHost + " over a connection without TLS: mail not sent");
     const std::string& user = Security.User;
     const std::string& password = Security.Password;
-    if (caps.AuthPlain) return Command("AUTH PLAIN " + EncodeBase64(std::string(1, '\0') + user + '\0' + password), 235);
+    if (caps.AuthPlain)
+        return Command("AUTH PLAIN " + EncodeBase64(std::string(1, '\0') + user + '\0' + password), 235, -1, "AUTH PLAIN ***");
     if (caps.AuthLogin)
-        return Command("AUTH LOGIN", 334) && Command(EncodeBase64(user), 334) && Command(EncodeBase64(password), 235);
+        return Command("AUTH LOGIN", 334) && Command(EncodeBase64(user), 334) && Command(EncodeBase64(password), 235, -1, "***");
     return Refuse("The relay " + RemoteHost + " offers neither AUTH PLAIN nor AUTH LOGIN: mail not sent");
 }
 

@@ -67,3 +67,28 @@ TEST(LogText, CutsLongValuesMarkedAsCut) {
     // Never half a character: "é" is two bytes and would straddle the limit.
     EXPECT_EQ(ForLog("a\xC3\xA9", 2), "a...[cut, 3 bytes]");
 }
+
+TEST(SiteConfig, UnknownKeysNameTheNearestKnownOne) {
+    struct Case {
+        const char* typed;
+        const char* want;
+    } cases[] = {
+        {"tsl", "tls"},                        // two letters swapped
+        {"smtp_pasword", "smtp_password"},     // one left out
+        {"post-only", "post_only"},            // one changed
+        {"outbox_max_mail", "outbox_max_mails"},
+        {"smpt_pasword", "smtp_password"},     // two slips in a long name
+        {"tlx_x", ""},                         // too far from anything for a short name
+        {"colour", ""},
+        {"rate_limit_ipv6", ""},               // a key's beginning is no slip
+    };
+    for (const Case& c : cases) EXPECT_EQ(NearestConfKey(c.typed), c.want) << c.typed;
+    std::vector<std::pair<TConfProblem, std::string>> seen;
+    TSiteConfig::ParseReporting("tsl = on\nlog = journal\nno equals\n", [&](TConfProblem kind, const std::string& m) {
+        seen.emplace_back(kind, m);
+    });
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], std::make_pair(TConfProblem::UnknownKey, std::string("VELMORA.CONF line 1: unknown key \"tsl\" ignored (did you mean tls?)")));
+    EXPECT_EQ(seen[1].first, TConfProblem::BadValue);
+    EXPECT_EQ(seen[2].first, TConfProblem::NotKeyValue);
+}

@@ -2,6 +2,10 @@
 // crawler, a robot, a script of another site and a flood of posts get, and what the mail carries.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <future>
 #include <random>
 #include <regex>
@@ -271,4 +275,41 @@ TEST_F(SiteOptions, UploadsWithVeryLongNamesStayFiles) {
         EXPECT_EQ(mails.back().Body().find("the file's own bytes"), std::string::npos) << mails.back().Raw;
         Check(n, {"--attachment=" + row.shown + "=" + site->Dir() + "/file.bin"});
     }
+}
+
+// log = syslog|both: a post's log line reaches the system log's socket (here one the test listens
+// on) with the request id, in facility mail; with syslog alone the file gets nothing.
+TEST_F(SiteOptions, LogLinesReachTheSystemLog) {
+    TempDir dir;
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
+    std::string socketPath = dir.Path() + "/log.sock";
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    socketPath.copy(a.sun_path, sizeof a.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    std::filesystem::permissions(socketPath, std::filesystem::perms::all);  // the CGI user writes to it
+    struct Case {
+        const char* log;
+        bool toSyslog, toFile;
+    } cases[] = {{"syslog", true, false}, {"both", true, true}, {"file", false, true}};
+    for (const Case& c : cases) {
+        Conf(std::string("log = ") + c.log + "\nsyslog_socket = " + socketPath + "\nhoneypot_field = website\n");
+        std::string marker = std::string("robot-") + c.log;
+        site->Post("A=1&website=" + marker);
+        std::string datagram;
+        char buf[8192];
+        for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) datagram.append(buf, static_cast<size_t>(n));
+        std::smatch m;
+        bool found = std::regex_search(datagram, m, std::regex("^<22>\\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d " +
+                                                                    site->ProgramName() + "\\[\\d+\\]: (\\d+) : Post from "
+                                                                    "127\\.0\\.0\\.1 not mailed: it filled the hidden field website"));
+        EXPECT_EQ(found, c.toSyslog) << c.log << ": " << datagram;
+        EXPECT_EQ(Logged("filled the hidden field website"), c.toFile) << c.log << ": " << site->Log();
+        if (found && c.toFile) {  // the same request id in both
+            EXPECT_TRUE(Logged(",  " + m[1].str() + " : Post from")) << site->Log();
+        }
+        std::filesystem::remove(site->CgiFile("Log/" + site->ProgramName() + ".Log"));
+    }
+    close(fd);
 }

@@ -221,6 +221,7 @@ public:
     }
 
     // What the program wrote to its log ("Log" beside it).
+    const std::string& ProgramName() const { return FProgramName; }
     std::string Log() const { return ReadWholeFile(CgiFile("Log/" + FProgramName + ".Log")); }
     // What the CGI program wrote to its standard error (lighttpd passes its own on), and the
     // web server's error log.

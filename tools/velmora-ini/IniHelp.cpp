@@ -33,6 +33,7 @@ std::string IniHelpText(const std::string& command) {
                    "  show FILE                               print the fields and the counter\n"
                    "  set FILE FIELD=VALUE...                 change single fields\n"
                    "  outbox list|flush DIR [--now]           the mail kept in velmora's outbox\n"
+                   "  check DIR [--user USER] [--json]        find why a site mails nothing\n"
                    "  help [COMMAND]                          this text, or a command's text\n\n"
                    "Each command also takes --help. Exit codes: 0 done, 1 file error, 2 usage error.\n\n") +
                FieldsText;
@@ -74,6 +75,20 @@ std::string IniHelpText(const std::string& command) {
                "Both work whether or not outbox is switched on now.\n"
                "Run it as the web server's user, from cron or a systemd timer, for instance every\n"
                "5 minutes: velmora-ini outbox flush /usr/lib/cgi-bin\n";
+    if (command == "check")
+        return "Usage: velmora-ini check DIR [--user USER] [--json]\n"
+               "Reads the site folder DIR as velmora would and prints each problem on one line with\n"
+               "its fix: the settings file (record count, field lengths, empty mailto or mailhost),\n"
+               "VELMORA.CONF lines velmora ignores (unknown keys with the nearest known one, bad\n"
+               "values), allowed-list lines that allow nothing, the answer template (missing, or\n"
+               "outside DIR), the modes (a password others may read, files USER cannot read or\n"
+               "write, the log readable by everyone, DIR inside a folder web servers serve) and the\n"
+               "relay: connect, greeting, EHLO, STARTTLS or TLS from the start with the certificate\n"
+               "checked, the login, then RSET and QUIT. No mail is sent. A failed relay step shows\n"
+               "the dialogue up to the failure (the password as ***).\n"
+               "USER is the account the web server runs velmora as (default: the one running check).\n"
+               "--json prints {\"problems\":[{\"area\",\"problem\",\"fix\",\"transcript\"}...]}.\n"
+               "Exit codes: 0 nothing found, 1 problems found, 2 usage error.\n";
     if (command == "help") return "Usage: velmora-ini help [COMMAND]\nPrints the overview or a command's text.\n";
     return "";
 }

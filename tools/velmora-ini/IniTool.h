@@ -15,6 +15,10 @@ int RunIniTool(const std::vector<std::string>& args, std::ostream& out, std::ost
 // velmora-ini outbox list|flush DIR [--now]; args from "outbox" on.
 int RunOutboxCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// velmora-ini check DIR [--user USER] [--json]; args from "check" on. 0: nothing found, 1: problems
+// found (printed), 2: the command line was wrong.
+int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // The help texts: the overview for an empty command, else the command's own text ("" when unknown).
 std::string IniHelpText(const std::string& command);
 

@@ -1,0 +1,20 @@
+// What another account may do with a file, from the file's owner, group and permission bits and
+// the account's groups: for velmora-ini check, which runs as root or as the site's owner and must
+// answer for the web server's account.
+#pragma once
+
+#include <string>
+
+namespace velmora {
+
+enum TAccess : unsigned { acRead = 4, acWrite = 2, acSearch = 1 };
+
+// Whether user (an account name) may access path as want (a sum of TAccess) by its permission
+// bits. Access lists and read-only mounts are not looked at. False with why filled when the
+// account or the file does not exist.
+bool UserMayAccess(const std::string& path, const std::string& user, unsigned want, std::string& why);
+
+// The name of the account this process runs as ("" when it has none).
+std::string CurrentUserName();
+
+}  // namespace velmora
