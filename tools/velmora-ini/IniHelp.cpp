@@ -33,6 +33,7 @@ std::string IniHelpText(const std::string& command) {
                    "  show FILE                               print the fields and the counter\n"
                    "  set FILE FIELD=VALUE...                 change single fields\n"
                    "  outbox list|flush DIR [--now]           the mail kept in velmora's outbox\n"
+                   "  site create|update DIR [...]            lay out a site folder, or renew its program\n"
                    "  help [COMMAND]                          this text, or a command's text\n\n"
                    "Each command also takes --help. Exit codes: 0 done, 1 file error, 2 usage error.\n\n") +
                FieldsText;
@@ -74,6 +75,20 @@ std::string IniHelpText(const std::string& command) {
                "Both work whether or not outbox is switched on now.\n"
                "Run it as the web server's user, from cron or a systemd timer, for instance every\n"
                "5 minutes: velmora-ini outbox flush /usr/lib/cgi-bin\n";
+    if (command == "site")
+        return "Usage: velmora-ini site create DIR [--user USER] [--program FILE] [FIELD=VALUE...]\n"
+               "       velmora-ini site update DIR [--program FILE]\n"
+               "create  puts velmora and its TLS module velmora-tls.so into the folder DIR (made when\n"
+               "        missing; an absolute path): hard links when DIR lies on the program's file\n"
+               "        system, else copies. A new settings file VELMORA.INI is made from the fields\n"
+               "        given; an existing one keeps its counter and settings, only the fields given\n"
+               "        change. A missing allowed list VELMORA.ALL gets the stored recipient, else\n"
+               "        sample lines to edit. --user gives the web server's account VELMORA.INI and\n"
+               "        the log folder Log (mode 0750), which velmora writes on every request.\n"
+               "update  after an upgrade of the package, puts the new program and TLS module into\n"
+               "        the site folder DIR; nothing else there changes.\n"
+               "The program is the installed one (/usr/lib/velmora/velmora) unless --program names\n"
+               "another. Keep DIR out of every folder a web server serves.\n";
     if (command == "help") return "Usage: velmora-ini help [COMMAND]\nPrints the overview or a command's text.\n";
     return "";
 }

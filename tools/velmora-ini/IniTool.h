@@ -15,6 +15,9 @@ int RunIniTool(const std::vector<std::string>& args, std::ostream& out, std::ost
 // velmora-ini outbox list|flush DIR [--now]; args from "outbox" on.
 int RunOutboxCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// velmora-ini site create|update DIR ...; args from "site" on.
+int RunSiteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // The help texts: the overview for an empty command, else the command's own text ("" when unknown).
 std::string IniHelpText(const std::string& command);
 
