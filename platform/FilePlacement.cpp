@@ -54,7 +54,10 @@ TPlaced PlaceFile(const std::string& from, const std::string& to, unsigned mode,
     const std::string fresh = ExtractFilePath(to) + "." + ExtractFileName(to) + ".new";
     ::unlink(fresh.c_str());  // left by a run that was stopped half-way
     TPlaced how = TPlaced::Failed;
-    if (tryLink && ::link(from.c_str(), fresh.c_str()) == 0) how = TPlaced::Linked;
+    // A link shares the file's mode: only one that already has the mode asked for is linked.
+    struct stat st {};
+    const bool sameMode = ::stat(from.c_str(), &st) == 0 && (st.st_mode & 07777) == mode;
+    if (tryLink && sameMode && ::link(from.c_str(), fresh.c_str()) == 0) how = TPlaced::Linked;
     else if (CopyTo(from, fresh, mode, error)) how = TPlaced::Copied;
     if (how == TPlaced::Failed) {
         ::unlink(fresh.c_str());

@@ -10,7 +10,8 @@ enum class TPlaced { Failed, Linked, Copied };
 
 // Places `from` at `to` through a new name beside `to` renamed over it, so that a process running
 // the old file is never cut short. With tryLink a hard link is made when both lie on one file
-// system (the file then keeps from's owner and mode), else a copy with the given mode.
+// system and from already has the mode asked for (a link shares owner and mode), else a copy
+// with that mode.
 TPlaced PlaceFile(const std::string& from, const std::string& to, unsigned mode, bool tryLink, std::string& error);
 
 // Gives the path to the account and its primary group. False, with the reason, when the account

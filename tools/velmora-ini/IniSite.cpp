@@ -92,16 +92,15 @@ void WriteSampleAllowedList(const std::string& folder) {
 
 int Create(const TSiteArgs& a, std::ostream& out, std::ostream& err) {
     if (!DirectoryExists(a.Folder) && !CreateDir(a.Folder, 0755)) return Fail(err, "cannot make " + a.Folder);
-    if (!PlacePrograms(a, out, err)) return 1;
     const std::string ini = a.Folder + "/VELMORA.INI";
-    // A site's settings and counter stay; only the fields given change.
+    // A site's settings and counter stay; only the fields given change. Settings and account
+    // come first, so that a refused field or account leaves no program in the folder.
     std::vector<std::string> command = {FileExists(ini) ? "set" : "create", ini};
     command.insert(command.end(), a.Fields.begin(), a.Fields.end());
     if (command[0] == "create" || !a.Fields.empty()) {
         int code = RunIniTool(command, out, err);
         if (code != 0) return code;
     }
-    WriteSampleAllowedList(a.Folder);
     if (!a.User.empty()) {
         // The log holds visitor addresses and form values: the web server's account and group only.
         const std::string log = a.Folder + "/Log";
@@ -111,6 +110,8 @@ int Create(const TSiteArgs& a, std::ostream& out, std::ostream& err) {
         for (const std::string& path : {ini, log})
             if (!GiveToUser(path, a.User, error)) return Fail(err, error);
     }
+    if (!PlacePrograms(a, out, err)) return 1;
+    WriteSampleAllowedList(a.Folder);
     return RunIniTool({"show", ini}, out, err);
 }
 
