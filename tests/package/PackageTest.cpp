@@ -92,7 +92,7 @@ TEST_F(Unpacked, EveryFileLiesWhereTheSystemLooksForIt) {
 
 // Every key velmora reads is documented in the man page and present, commented out, in the example.
 TEST_F(Unpacked, ManPagesRenderCleanlyAndNameEveryKey) {
-    std::string conf;
+    std::string conf, ini;
     for (const char* page : {"/usr/share/man/man8/velmora.8.gz", "/usr/share/man/man8/velmora-ini.8.gz",
                              "/usr/share/man/man5/velmora.conf.5.gz"}) {
         TChildRun run;
@@ -103,7 +103,22 @@ TEST_F(Unpacked, ManPagesRenderCleanlyAndNameEveryKey) {
         EXPECT_EQ(r.Err, "") << page;
         EXPECT_NE(r.Out.find("SEE ALSO"), std::string::npos) << page;
         if (std::string(page).find("conf") != std::string::npos) conf = r.Out;
+        // Justified lines hold runs of blanks between words: one blank each for the search.
+        if (std::string(page).find("velmora-ini") != std::string::npos)
+            for (char c : r.Out)
+                if (c != ' ' || ini.empty() || ini.back() != ' ') ini += c;
     }
+    // Every command the tool's own help lists has its entry in velmora-ini(8).
+    const std::string help = RunTool({Root("/usr/bin/velmora-ini"), "--help"}).Out;
+    size_t at = help.find("Commands:\n");
+    ASSERT_NE(at, std::string::npos) << help;
+    int commands = 0;
+    for (size_t end; (end = help.find('\n', at + 1)) != std::string::npos && help.compare(end + 1, 2, "  ") == 0; at = end) {
+        const std::string command = help.substr(end + 3, help.find(' ', end + 3) - end - 3);
+        EXPECT_NE(ini.find("velmora-ini " + command), std::string::npos) << command << " is not in velmora-ini(8)";
+        ++commands;
+    }
+    EXPECT_GE(commands, 6);
     const std::string example = ReadWholeFile(Root("/usr/share/doc/velmora/examples/VELMORA.CONF"));
     for (const TConfKey& key : SiteConfigKeys()) {
         const std::string name(key.Name);
