@@ -54,7 +54,7 @@ TFastCGIEngine::TFastCGIEngine(TComponent* owner, int threads, bool bufferedOutp
     Threads = std::clamp(Threads, 1, kMaxThreads);
     std::string error;
     std::unique_ptr<TListener> listener =
-        start.Address.empty() ? TListener::Adopt(0) : TListener::Open(start.Address, error);
+        start.Address.empty() ? TListener::Adopt(start.Fd) : TListener::Open(start.Address, error);
     if (!listener) FailToStart(error);
     // Every open connection is a descriptor: the usual 1024 would end below the connection limit.
     const long descriptors = RaiseDescriptorLimit();

@@ -27,10 +27,12 @@ struct TFastCGIRequestState {
 TFastCGIRequestState& FastCGIRequestState() noexcept;
 
 // How this process was started as a FastCGI server: decided once, from the command line
-// ("--fastcgi=ADDRESS", "--threads=N") and standard input (a listening socket).
+// ("--fastcgi=ADDRESS", "--threads=N", "--site=DIR"), a service manager's hand-over (LISTEN_FDS)
+// and standard input (a listening socket).
 struct TFastCGIStart {
     bool Active = false;     // a FastCGI start: serve requests here, no CGI engine
-    std::string Address;     // the address of --fastcgi; empty: the socket on standard input
+    std::string Address;     // the address of --fastcgi; empty: the socket handed over, Fd
+    int Fd = 0;              // standard input, or the descriptor a service manager handed over
     int Threads = 0;         // from --threads; 0: the engine's own setting
     std::string Error;       // a bad option: the server reports it and ends
 };

@@ -1,5 +1,5 @@
 // GetEnv, ModuleFileName, BuildFileName and FindFileInfo over the platform's environment and
-// file services. All are reentrant and keep no state between calls.
+// file services. Reentrant; the one state kept is the site folder a server was started with.
 #include "EnvPaths.h"
 
 #include "SysUtils.h"
@@ -15,7 +15,23 @@ std::string GetEnv(const std::string& name) {
     return value;
 }
 
-std::string ModuleFileName() { return GetModuleFileName(); }
+namespace {
+// Process-wide, written once by the main thread before the server's threads exist.
+std::string& SiteFolder() {
+    static std::string folder;
+    return folder;
+}
+}  // namespace
+
+void SetSiteFolder(const std::string& folder) {
+    SiteFolder() = folder.empty() || folder.back() == PathDelim ? folder : folder + PathDelim;
+}
+
+std::string ModuleFileName() {
+    const std::string& site = SiteFolder();
+    if (site.empty()) return GetModuleFileName();
+    return site + ExtractFileName(GetModuleFileName());
+}
 
 namespace {
 

@@ -13,8 +13,14 @@ namespace velmora {
 // any length are returned whole.
 std::string GetEnv(const std::string& name);
 
-// Full path of the program file: the shared library itself when loaded into a server.
+// Full path of the program file: the shared library itself when loaded into a server. In a
+// server started with a site folder (SetSiteFolder), the program's name in that folder: every side
+// file, the log and Temp are then found there, as they are beside a copy of the program.
 std::string ModuleFileName();
+
+// Makes the absolute folder the place ModuleFileName names. Set once at start, before any thread
+// but the main one runs, and never changed after: the threads read it without a lock.
+void SetSiteFolder(const std::string& folder);
 
 // A file path built from the program file Base, a folder Dir (relative to Base's folder unless
 // absolute), a name and an extension; see EnvPaths.cpp for the rules. An absolute fileName is

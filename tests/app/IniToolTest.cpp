@@ -106,7 +106,7 @@ TEST(VelmoraIni, RefusesFilesThatAreNotWholeRecords) {
 }
 
 TEST(VelmoraIni, HelpForEveryCommand) {
-    for (const std::string cmd : {"create", "show", "set", "help"}) {
+    for (const std::string cmd : {"create", "show", "set", "site", "help"}) {
         TChildResult r = Ini({cmd, "--help"});
         EXPECT_EQ(r.ExitCode, 0) << cmd;
         EXPECT_EQ(r.Out.rfind("Usage: velmora-ini " + cmd, 0), 0u) << r.Out;

@@ -45,14 +45,14 @@ struct TSetup {
 // The README's configurations, line for line; the program folder, socket, port and module stand
 // for the test's own.
 const TSetup kSetups[] = {
-    {"LighttpdCgi", TServerKind::Lighttpd, TRun::Cgi, "/forms/velmora", "/usr/lib/velmora",
+    {"LighttpdCgi", TServerKind::Lighttpd, TRun::Cgi, "/forms/velmora", "/srv/velmora/example",
      "server.modules += ( \"mod_alias\", \"mod_cgi\", \"mod_access\" )\n"
-     "alias.url += ( \"/forms/velmora\" => \"/usr/lib/velmora/velmora\" )\n"
+     "alias.url += ( \"/forms/velmora\" => \"/srv/velmora/example/velmora\" )\n"
      "$HTTP[\"url\"] == \"/forms/velmora\" { cgi.assign = ( \"\" => \"\" ) }\n"
      "$HTTP[\"url\"] =~ \"^/forms/velmora.\" { url.access-deny = ( \"\" ) }\n"},
-    {"ApacheCgi", TServerKind::Apache, TRun::Cgi, "/forms/velmora", "/usr/lib/velmora",
-     "ScriptAlias /forms/velmora /usr/lib/velmora/velmora\n"
-     "<Directory /usr/lib/velmora>\n"
+    {"ApacheCgi", TServerKind::Apache, TRun::Cgi, "/forms/velmora", "/srv/velmora/example",
+     "ScriptAlias /forms/velmora /srv/velmora/example/velmora\n"
+     "<Directory /srv/velmora/example>\n"
      "    Require all denied\n"
      "    <Files \"velmora\">\n"
      "        Require all granted\n"

@@ -160,6 +160,7 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     if (command == "outbox") return RunOutboxCommand(args, out, err);
     if (command == "check") return RunCheckCommand(args, out, err);
+    if (command == "site") return RunSiteCommand(args, out, err);
     if (args.size() < 2) throw UsageError(command + " needs a FILE; see velmora-ini " + command + " --help");
     std::string path = SettingsPath(args[1]);
     std::vector<std::string> rest(args.begin() + 2, args.end());

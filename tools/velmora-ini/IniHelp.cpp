@@ -34,6 +34,7 @@ std::string IniHelpText(const std::string& command) {
                    "  set FILE FIELD=VALUE...                 change single fields\n"
                    "  outbox list|flush DIR [--now]           the mail kept in velmora's outbox\n"
                    "  check DIR [--user USER] [--json]        find why a site mails nothing\n"
+                   "  site create|update DIR [...]            lay out a site folder, or renew its program\n"
                    "  help [COMMAND]                          this text, or a command's text\n\n"
                    "Each command also takes --help. Exit codes: 0 done, 1 file error, 2 usage error.\n\n") +
                FieldsText;
@@ -85,10 +86,25 @@ std::string IniHelpText(const std::string& command) {
                "write, the log readable by everyone, DIR inside a folder web servers serve) and the\n"
                "relay: connect, greeting, EHLO, STARTTLS or TLS from the start with the certificate\n"
                "checked, the login, then RSET and QUIT. No mail is sent. A failed relay step shows\n"
-               "the dialogue up to the failure (the password as ***).\n"
+               "the dialogue up to the failure (the password as ***). A Redis store (store =\n"
+               "redis://...) is connected to, logged in to and asked PING.\n"
                "USER is the account the web server runs velmora as (default: the one running check).\n"
                "--json prints {\"problems\":[{\"area\",\"problem\",\"fix\",\"transcript\"}...]}.\n"
                "Exit codes: 0 nothing found, 1 problems found, 2 usage error.\n";
+    if (command == "site")
+        return "Usage: velmora-ini site create DIR [--user USER] [--program FILE] [FIELD=VALUE...]\n"
+               "       velmora-ini site update DIR [--program FILE]\n"
+               "create  puts velmora and its TLS module velmora-tls.so into the folder DIR (made when\n"
+               "        missing; an absolute path): hard links when DIR lies on the program's file\n"
+               "        system, else copies. A new settings file VELMORA.INI is made from the fields\n"
+               "        given; an existing one keeps its counter and settings, only the fields given\n"
+               "        change. A missing allowed list VELMORA.ALL gets the stored recipient, else\n"
+               "        sample lines to edit. --user gives the web server's account VELMORA.INI and\n"
+               "        the log folder Log (mode 0750), which velmora writes on every request.\n"
+               "update  after an upgrade of the package, puts the new program and TLS module into\n"
+               "        the site folder DIR; nothing else there changes.\n"
+               "The program is the installed one (/usr/lib/velmora/velmora) unless --program names\n"
+               "another. Keep DIR out of every folder a web server serves.\n";
     if (command == "help") return "Usage: velmora-ini help [COMMAND]\nPrints the overview or a command's text.\n";
     return "";
 }

@@ -19,6 +19,9 @@ int RunOutboxCommand(const std::vector<std::string>& args, std::ostream& out, st
 // found (printed), 2: the command line was wrong.
 int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// velmora-ini site create|update DIR ...; args from "site" on.
+int RunSiteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // The help texts: the overview for an empty command, else the command's own text ("" when unknown).
 std::string IniHelpText(const std::string& command);
 
