@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "AltchaPayload.h"
+#include "JsonCanonical.h"
 #include "Sha256.h"
 #include "System.h"
 

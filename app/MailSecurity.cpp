@@ -2,6 +2,8 @@
 // send when those settings cannot be trusted.
 #include "MailSecurity.h"
 
+#include <string_view>
+
 #include "Files.h"
 #include "RedisAddress.h"
 
@@ -41,10 +43,11 @@ TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const 
 
 std::string MailSecurityRefusal(const TSiteConfig& site) {
     if (site.Unreadable()) return "VELMORA.CONF cannot be read: no mail sent";
-    // Every secret key (the relay's password, a CAPTCHA service's secret) is a password to someone.
+    // Every secret key (the relay's password, a CAPTCHA service's secret) is a password to someone;
+    // the store's address is one only when it carries a login.
     if (site.ReadableByOthers())
         for (const TConfKey& key : SiteConfigKeys())
-            if (key.Secret && site.IsSet(key.Name))
+            if (key.Secret && std::string_view(key.Name) != "store" && site.IsSet(key.Name))
                 return "VELMORA.CONF holds a password that other users can read (" + std::string(key.Name) +
                        ": make the file chmod 600): no mail sent";
     if (StoreHoldsPassword(site) && site.ReadableByOthers())

@@ -37,7 +37,7 @@ constexpr int kJsonMaxDepth = 64;
 
 // The document text holds, or nullopt with the reason in why. Refused besides malformed text:
 // bytes that are not UTF-8, an unpaired surrogate escape, an object naming one member twice (the
-// two readers of such a document may disagree on its meaning) and nesting beyond kJsonMaxDepth.
-std::optional<TJsonValue> ParseJson(std::string_view text, std::string* why = nullptr);
+// two readers of such a document may disagree on its meaning) and nesting beyond maxDepth.
+std::optional<TJsonValue> ParseJson(std::string_view text, std::string* why = nullptr, int maxDepth = kJsonMaxDepth);
 
 }  // namespace velmora

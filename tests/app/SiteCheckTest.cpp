@@ -134,7 +134,7 @@ TEST(SiteCheck, EachFaultIsReportedWithItsFix) {
         {"folder a web server serves", "", nullptr, {"which web servers serve", "fix: move the site"}},
         {"shared store not running", "store = redis://127.0.0.1:" + std::to_string(UnusedPort()) + "\n", nullptr,
          {"store: store redis 127.0.0.1:", "fix: start the Redis server"}},
-        {"shared store misspelt", "store = redis:/localhost\n", nullptr, {"store: ", "fix: write store = redis://"}},
+        {"shared store misspelt", "store = redis:/localhost\n", nullptr, {"store: store: write file, redis://", "fix: correct store"}},
         {"relay not running", "", [](const std::string& d) { SetField(d, TMailField::mailport, std::to_string(UnusedPort())); },
          {"relay: relay 127.0.0.1:", "Connection refused", "fix: start the relay", "    connect 127.0.0.1:"}},
         {"relay refuses STARTTLS", "tls = required\n", nullptr,

@@ -26,7 +26,7 @@ void CheckSharedStore(const std::string& store, TFindings& found) {
     std::string why;
     if (!ParseRedisAddress(store, address, why)) {
         found.push_back({"store", "store: " + why + "; rate limits and single-use tokens cannot be shared",
-                         "write store = redis://[:PASSWORD@]HOST:PORT[/DB] or redis+unix:///PATH[?db=N]", {}});
+                         "correct store in VELMORA.CONF", {}});
         return;
     }
     const std::string name = "store redis " + address.Describe();
