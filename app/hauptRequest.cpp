@@ -210,7 +210,6 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         // the server's paths of the files are no business of the mail
         leaveOut.insert(leaveOut.end(), uploads.Fields.begin(), uploads.Fields.end());
     }
-    if (site->Text("altcha") == "required") leaveOut.push_back("altcha");  // the proof, not the visitor's text
     zuordnen(r.Work.DateLine(), leaveOut);
     SendAndAnswer(r, hold);
 }

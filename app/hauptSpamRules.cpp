@@ -34,9 +34,11 @@ bool HasContentRules(const TContentRules& r) {
 }  // namespace
 
 std::vector<std::string> SpamTokenFields(const TSiteConfig& site) {
-    const TCaptchaProvider* provider = CaptchaProvider(site.Text("captcha_provider"));
-    if (!provider) return {};
-    return {std::string(provider->TokenField)};
+    std::vector<std::string> fields;
+    if (const TCaptchaProvider* provider = CaptchaProvider(site.Text("captcha_provider")))
+        fields.emplace_back(provider->TokenField);
+    if (site.Text("altcha") == "required") fields.emplace_back("altcha");  // the proof, not the visitor's text
+    return fields;
 }
 
 bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std::mutex>& hold) {
