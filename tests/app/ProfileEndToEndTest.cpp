@@ -67,18 +67,26 @@ TEST(ProfileEndToEnd, ProfileRequestIsMailedAnsweredInTheOutputFileAndCounted) {
     EXPECT_EQ(ReadWholeFile(dir / "Log/velmora.Log"), "");
 }
 
+// A site in dir as a profile server runs it: the program, settings mailing through the relay,
+// the allowed list, the site options (its owner's only: they may hold a key), a temp folder.
+std::string ProfileSite(const TempDir& dir, int relayPort, const std::string& conf) {
+    const std::string program = dir / "velmora";
+    fs::copy_file(VELMORA_PROGRAM, program);
+    WriteSettingsFile(dir / "VELMORA.INI", test::SiteMailSettings(relayPort));
+    WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");
+    WriteWholeFile(dir / "VELMORA.CONF", conf);
+    fs::permissions(dir / "VELMORA.CONF", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directory(dir / "tmp");
+    return program;
+}
+
 // The site's options under the profile engine, as under CGI: the status reaches the server as a
 // "Status" line, Accept (its own section) and Origin (an extra header) are seen, and the read
 // limit bounds the content file only, never fields the server already decoded into the profile.
 TEST(ProfileEndToEnd, SiteOptionsAndReadLimitHoldAsUnderCgi) {
     SmtpSink relay;
     TempDir dir;
-    const std::string program = dir / "velmora";
-    fs::copy_file(VELMORA_PROGRAM, program);
-    WriteSettingsFile(dir / "VELMORA.INI", test::SiteMailSettings(relay.Port()));
-    WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");
-    WriteWholeFile(dir / "VELMORA.CONF", "post_only = yes\ncors_origins = https://shop.example\n");
-    fs::create_directory(dir / "tmp");
+    const std::string program = ProfileSite(dir, relay.Port(), "post_only = yes\ncors_origins = https://shop.example\n");
     const std::string big(15000, 'b');
     WriteWholeFile(dir / "big.txt", big);
     WriteWholeFile(dir / "content.bin", "--XyZ\r\nContent-Disposition: form-data; name=\"A\"\r\n\r\n1\r\n--XyZ--\r\n");
@@ -131,13 +139,8 @@ TEST(ProfileEndToEnd, AltchaChallengeSolvedPostAndReplay) {
     ASSERT_TRUE(InstallAltchaPeers(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, why)) << why;
     SmtpSink relay;
     TempDir dir;
-    const std::string program = dir / "velmora";
-    fs::copy_file(VELMORA_PROGRAM, program);
-    WriteSettingsFile(dir / "VELMORA.INI", test::SiteMailSettings(relay.Port()));
-    WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");
-    WriteWholeFile(dir / "VELMORA.CONF", "altcha = required\naltcha_hmac_key = profile-engine-altcha-key\n");
-    fs::permissions(dir / "VELMORA.CONF", fs::perms::owner_read | fs::perms::owner_write);
-    fs::create_directory(dir / "tmp");
+    const std::string program =
+        ProfileSite(dir, relay.Port(), "altcha = required\naltcha_hmac_key = profile-engine-altcha-key\n");
     auto run = [&](const std::string& method, const std::string& query, const std::string& literal) {
         fs::remove(dir / "answer.out");
         WriteWholeFile(dir / "request.ini",
