@@ -148,6 +148,8 @@ void TSha256::Compress(uint32_t state[8], const uint8_t* blocks, size_t count) {
 }
 
 void TSha256::Update(std::string_view data) {
+    // An empty view may have no address at all, and memcpy must not be handed a null one.
+    if (data.empty()) return;
     auto p = reinterpret_cast<const uint8_t*>(data.data());
     size_t n = data.size();
     FLength += n;
