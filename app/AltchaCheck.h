@@ -13,7 +13,7 @@ namespace velmora {
 
 struct TAltchaSettings {
     std::string HmacKey;
-    unsigned Cost = 5000;        // PBKDF2 rounds of one attempt
+    unsigned Cost = 1000;        // PBKDF2 rounds of one attempt (the altcha_cost key's default)
     unsigned PrefixDigits = 2;   // hex digits the derived key must start with: 16^n attempts on average
     long ExpiresSeconds = 600;
     long MinFillSeconds = 0;     // a post sooner than this after its challenge was issued is refused

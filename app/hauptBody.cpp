@@ -2,6 +2,7 @@
 // separator, value; or the value alone), the bottom lines, and the date line when switched on.
 #include <unordered_set>
 
+#include "FieldNameSet.h"
 #include "HAdaptor.h"
 #include "System.h"
 #include "haupt.h"
@@ -20,10 +21,10 @@ void THauptmenue::zuordnen(bool dateLine, const std::vector<std::string>& leaveO
     // A name posted again after others is listed only at its first place: its entry already holds
     // all its values, and "a=&b=&a=&b=&..." would otherwise grow the mail with the square of the post.
     std::unordered_set<std::string> listed;
-    const std::unordered_set<std::string> left(leaveOut.begin(), leaveOut.end());
+    const TFieldNameSet left(leaveOut);
     for (const std::string& name : vars) {
         if (IsControlFieldName(name) || !listed.insert(name).second) continue;
-        if (left.count(name)) continue;
+        if (left.Contains(name)) continue;
         // Several values of one field come joined by CR LF: one entry over several lines.
         std::string value = AdaptGetFormField(name, "");
         if (valuesOnly) body.Add(value);

@@ -1,9 +1,8 @@
 // The spam rules a post passes before it is counted: the site's content rules, then the hosted
 // CAPTCHA token. Every refusal goes through RefuseAsSpam.
-#include <unordered_set>
-
 #include "CaptchaCheck.h"
 #include "ContentRules.h"
+#include "FieldNameSet.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
@@ -21,9 +20,9 @@ TFormValues PostedValues(const std::vector<std::string>& leaveOut) {
     THttpEngine* engine = CurrentEngine();
     std::unique_ptr<TStringList> names = engine ? engine->GetFormFieldNames() : nullptr;
     if (!names) return form;
-    std::unordered_set<std::string> seen(leaveOut.begin(), leaveOut.end());
+    TFieldNameSet seen(leaveOut);
     for (const std::string& name : *names)
-        if (seen.insert(name).second) form.emplace_back(name, AdaptGetFormField(name, ""));
+        if (seen.Insert(name)) form.emplace_back(name, AdaptGetFormField(name, ""));
     return form;
 }
 

@@ -32,11 +32,14 @@ std::atomic<bool> UseNi{CpuHasShaNi()};
 
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+uint32_t GetBigEndian(const uint8_t* in) {
+    return uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | uint32_t{in[3]};
+}
+
 void CompressPortable(uint32_t state[8], const uint8_t* block) {
     uint32_t w[64];
     for (int t = 0; t < 16; ++t)
-        w[t] = uint32_t{block[4 * t]} << 24 | uint32_t{block[4 * t + 1]} << 16 | uint32_t{block[4 * t + 2]} << 8 |
-               uint32_t{block[4 * t + 3]};
+        w[t] = GetBigEndian(block + 4 * t);
     for (int t = 16; t < 64; ++t) {
         uint32_t s0 = Rotr(w[t - 15], 7) ^ Rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
         uint32_t s1 = Rotr(w[t - 2], 17) ^ Rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
@@ -114,6 +117,20 @@ std::array<uint8_t, 32> HmacOf(const THmacKey& key, std::string_view a, std::str
     return o.Final();
 }
 
+// PBKDF2's later rounds on the SHA instructions, digest words kept in registers between them.
+void RoundsInRegisters(const THmacKey& key, std::array<uint8_t, 32>& u, std::array<uint8_t, 32>& t, unsigned rounds) {
+    uint32_t uw[8], tw[8];
+    for (int i = 0; i < 8; ++i) {
+        uw[i] = GetBigEndian(u.data() + 4 * i);
+        tw[i] = GetBigEndian(t.data() + 4 * i);
+    }
+    Pbkdf2RoundsShaNi(key.Inner, key.Outer, uw, tw, rounds);
+    for (int i = 0; i < 8; ++i) {
+        PutBigEndian(uw[i], u.data() + 4 * i);
+        PutBigEndian(tw[i], t.data() + 4 * i);
+    }
+}
+
 }  // namespace
 
 TSha256::TSha256() { std::memcpy(FState, kInitial, sizeof FState); }
@@ -131,6 +148,8 @@ void TSha256::Compress(uint32_t state[8], const uint8_t* blocks, size_t count) {
 }
 
 void TSha256::Update(std::string_view data) {
+    // An empty view may have no address at all, and memcpy must not be handed a null one.
+    if (data.empty()) return;
     auto p = reinterpret_cast<const uint8_t*>(data.data());
     size_t n = data.size();
     FLength += n;
@@ -171,9 +190,13 @@ std::string Pbkdf2Sha256(std::string_view password, std::string_view salt, unsig
         PutBigEndian(block, index);
         std::array<uint8_t, 32> u = HmacOf(key, salt, std::string_view(reinterpret_cast<const char*>(index), 4));
         std::array<uint8_t, 32> t = u;
-        for (unsigned i = 1; i < iterations; ++i) {
-            key.Digest32(u.data(), u.data());
-            for (size_t k = 0; k < 32; ++k) t[k] ^= u[k];
+        if (UseNi.load(std::memory_order_relaxed)) {
+            RoundsInRegisters(key, u, t, iterations - 1);
+        } else {
+            for (unsigned i = 1; i < iterations; ++i) {
+                key.Digest32(u.data(), u.data());
+                for (size_t k = 0; k < 32; ++k) t[k] ^= u[k];
+            }
         }
         out.append(reinterpret_cast<const char*>(t.data()), std::min<size_t>(32, length - out.size()));
     }

@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "AltchaPayload.h"
+#include "AltchaPeer.h"
 #include "Base64Decode.h"
 #include "ChildProcess.h"
 #include "MailEncoding.h"
@@ -24,22 +25,11 @@ namespace {
 
 const std::string kKey = "site-key-for-the-altcha-tests";
 
-std::string UrlEncode(const std::string& s) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (std::isalnum(c)) out += static_cast<char>(c);
-        else out += std::string("%") + hex[c >> 4] + hex[c & 15];
-    }
-    return out;
-}
-
 class Altcha : public ::testing::Test {
 protected:
     void SetUp() override {
-        TChildResult install = RunChild({{"/bin/sh", VELMORA_SOURCE_DIR "/tests/support/install-altcha-peers.sh", ALTCHA_PEERS_DIR},
-                                         InheritedEnvironment(), "", 300000, ""});
-        ASSERT_EQ(install.ExitCode, 0) << install.Err;
+        std::string why;
+        ASSERT_TRUE(InstallAltchaPeers(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, why)) << why;
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{},
                                              "mimetype.assign += ( \".js\" => \"text/javascript\" )\n");
         site->WriteStandardSettings("nn");
@@ -56,15 +46,11 @@ protected:
     }
     // altcha-lib's answer to one command of altcha_peer.mjs.
     std::string Peer(const std::vector<std::string>& args, const std::string& input = "") {
-        std::vector<std::string> all = {"/usr/bin/node", VELMORA_SOURCE_DIR "/tests/support/altcha_peer.mjs", ALTCHA_PEERS_DIR};
-        all.insert(all.end(), args.begin(), args.end());
-        TChildResult r = RunChild({all, InheritedEnvironment(), input, 120000, ""});
-        EXPECT_EQ(r.ExitCode, 0) << r.Err;
-        return r.Out;
+        return AltchaPeer(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, args, input);
     }
     HttpAnswer Challenge() { return site->Curl({"-H", "Origin: https://shop.example"}, site->ProgramUrl() + "?altcha"); }
     HttpAnswer PostWith(const std::string& payload, const std::string& fields = "Name=Ann") {
-        return site->Curl({"-H", "Accept: application/json", "--data-binary", fields + "&altcha=" + UrlEncode(payload)},
+        return site->Curl({"-H", "Accept: application/json", "--data-binary", fields + "&altcha=" + PercentEncodeAll(payload)},
                           site->ProgramUrl());
     }
     bool Logged(const std::string& text) const { return site->Log().find(text) != std::string::npos; }
@@ -242,7 +228,7 @@ TEST_F(Altcha, EveryServerWayServesChallengesAndChecksPosts) {
         EXPECT_NE(challenge.Headers.find("Cache-Control: no-store"), std::string::npos) << way << challenge.Headers;
         std::string payload = Peer({"solve"}, challenge.Body);
         auto post = [&](const std::string& p) {
-            return other->Curl({"-H", "Accept: application/json", "--data-binary", "Name=Ann&altcha=" + UrlEncode(p)},
+            return other->Curl({"-H", "Accept: application/json", "--data-binary", "Name=Ann&altcha=" + PercentEncodeAll(p)},
                                other->ProgramUrl());
         };
         EXPECT_EQ(post(payload).Status, 200) << way << other->Log();

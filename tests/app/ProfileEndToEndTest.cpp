@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "AltchaPeer.h"
 #include "ChildProcess.h"
 #include "FileBytes.h"
 #include "MailDecode.h"
@@ -66,18 +67,26 @@ TEST(ProfileEndToEnd, ProfileRequestIsMailedAnsweredInTheOutputFileAndCounted) {
     EXPECT_EQ(ReadWholeFile(dir / "Log/velmora.Log"), "");
 }
 
+// A site in dir as a profile server runs it: the program, settings mailing through the relay,
+// the allowed list, the site options (its owner's only: they may hold a key), a temp folder.
+std::string ProfileSite(const TempDir& dir, int relayPort, const std::string& conf) {
+    const std::string program = dir / "velmora";
+    fs::copy_file(VELMORA_PROGRAM, program);
+    WriteSettingsFile(dir / "VELMORA.INI", test::SiteMailSettings(relayPort));
+    WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");
+    WriteWholeFile(dir / "VELMORA.CONF", conf);
+    fs::permissions(dir / "VELMORA.CONF", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directory(dir / "tmp");
+    return program;
+}
+
 // The site's options under the profile engine, as under CGI: the status reaches the server as a
 // "Status" line, Accept (its own section) and Origin (an extra header) are seen, and the read
 // limit bounds the content file only, never fields the server already decoded into the profile.
 TEST(ProfileEndToEnd, SiteOptionsAndReadLimitHoldAsUnderCgi) {
     SmtpSink relay;
     TempDir dir;
-    const std::string program = dir / "velmora";
-    fs::copy_file(VELMORA_PROGRAM, program);
-    WriteSettingsFile(dir / "VELMORA.INI", test::SiteMailSettings(relay.Port()));
-    WriteWholeFile(dir / "VELMORA.ALL", "webmaster@example.org\r\n");
-    WriteWholeFile(dir / "VELMORA.CONF", "post_only = yes\ncors_origins = https://shop.example\n");
-    fs::create_directory(dir / "tmp");
+    const std::string program = ProfileSite(dir, relay.Port(), "post_only = yes\ncors_origins = https://shop.example\n");
     const std::string big(15000, 'b');
     WriteWholeFile(dir / "big.txt", big);
     WriteWholeFile(dir / "content.bin", "--XyZ\r\nContent-Disposition: form-data; name=\"A\"\r\n\r\n1\r\n--XyZ--\r\n");
@@ -121,6 +130,45 @@ TEST(ProfileEndToEnd, SiteOptionsAndReadLimitHoldAsUnderCgi) {
     const std::string mail = ReadFileBytes(relay.Message(2));
     EXPECT_NE(DecodeQuotedPrintable(mail.substr(mail.find("\r\n\r\n") + 4)).find("TEXT:" + big), std::string::npos)
         << mail.substr(0, 1500);
+}
+
+// The proof-of-work challenge and its check under the profile engine: the challenge comes as
+// JSON in the output file, altcha-lib's solution is taken once, and its replay is refused unmailed.
+TEST(ProfileEndToEnd, AltchaChallengeSolvedPostAndReplay) {
+    std::string why;
+    ASSERT_TRUE(InstallAltchaPeers(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, why)) << why;
+    SmtpSink relay;
+    TempDir dir;
+    const std::string program =
+        ProfileSite(dir, relay.Port(), "altcha = required\naltcha_hmac_key = profile-engine-altcha-key\n");
+    auto run = [&](const std::string& method, const std::string& query, const std::string& literal) {
+        fs::remove(dir / "answer.out");
+        WriteWholeFile(dir / "request.ini",
+                       "[CGI]\r\nRequest Method=" + method + "\r\nQuery String=" + query +
+                       "\r\nExecutable Path=/cgi-win/velmora\r\nServer Software=Profile-Server/1.0\r\n"
+                       "Content Type=application/x-www-form-urlencoded\r\nContent Length=0\r\n"
+                       "[System]\r\nOutput File=" + dir / "answer.out" + "\r\n[Form Literal]\r\n" + literal);
+        TChildResult r = RunChild({{program, dir / "request.ini"}, {"PATH=/usr/bin:/bin", "TMPDIR=" + dir / "tmp"}, "", 30000, ""});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        return ReadWholeFile(dir / "answer.out");
+    };
+    const std::string challenge = run("GET", "altcha", "");
+    ASSERT_NE(challenge.find("application/json"), std::string::npos) << challenge;
+    ASSERT_NE(challenge.find("no-store"), std::string::npos) << challenge;
+    const std::string payload =
+        AltchaPeer(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, {"solve"}, challenge.substr(challenge.find("\r\n\r\n") + 4));
+    const std::string post = "Name=Anna\r\naltcha=" + payload + "\r\n";
+
+    EXPECT_NE(run("POST", "", post).find("We received your message."), std::string::npos);
+    EXPECT_EQ(run("POST", "", post).find("We received your message."), std::string::npos);
+    EXPECT_EQ(run("POST", "", "Name=Robot\r\n").find("We received your message."), std::string::npos);
+    const std::string log = ReadWholeFile(dir / "Log/velmora.Log");
+    EXPECT_NE(log.find("spam: altcha replayed"), std::string::npos) << log;
+    EXPECT_NE(log.find("spam: altcha missing"), std::string::npos) << log;
+    ASSERT_EQ(relay.MessageCount(), 1);
+    const std::string mail = ReadFileBytes(relay.Message(1));
+    EXPECT_NE(mail.find("NAME:Anna"), std::string::npos) << mail;
+    EXPECT_EQ(mail.find(payload.substr(0, 20)), std::string::npos) << mail;
 }
 
 }  // namespace

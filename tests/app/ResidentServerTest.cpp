@@ -17,6 +17,7 @@
 #include <future>
 #include <thread>
 
+#include "AltchaPeer.h"
 #include "ChildProcess.h"
 #include "ScriptedRelay.h"
 #include "CgiExchange.h"
@@ -181,6 +182,33 @@ TEST_F(ResidentServer, HandStartedServerAnswersEveryClientAndStopsWhenItsQueueIs
     EXPECT_TRUE(WaitUntil([&] { return ::waitpid(Server, nullptr, WNOHANG) == Server; }, 3000));
     Server = -1;
     EXPECT_FALSE(TitleHeld());
+}
+
+// The proof-of-work challenge and its check in the resident server: the challenge GET and the
+// posts are handed over to it (no exchange files left), a solved post is mailed once, its replay
+// and a post without one refused unmailed.
+TEST_F(ResidentServer, HandStartedServerServesAltchaChallengesAndChecksPosts) {
+    std::string why;
+    ASSERT_TRUE(InstallAltchaPeers(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, why)) << why;
+    Open(VELMORA_PROGRAM);
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "altcha = required\naltcha_hmac_key = resident-server-altcha-key\n");
+    fs::permissions(site->CgiFile("VELMORA.CONF"), fs::perms::owner_read | fs::perms::owner_write);
+    StartByHand();
+    HttpAnswer challenge = site->Curl({}, site->ProgramUrl() + "?altcha");
+    ASSERT_EQ(challenge.Status, 200) << challenge.Body << site->ServerErrors();
+    EXPECT_NE(challenge.Headers.find("application/json"), std::string::npos) << challenge.Headers;
+    const std::string payload = AltchaPeer(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, {"solve"}, challenge.Body);
+    const std::string post = "Name=Ann&htmlfile=thanks.htm&altcha=" + PercentEncodeAll(payload);
+    EXPECT_EQ(site->Post(post).Body, "<p>Thanks, Ann.</p>") << site->Log();
+    EXPECT_EQ(site->Post(post).Body.find("Thanks"), std::string::npos);
+    EXPECT_EQ(site->Post("Name=Robot&htmlfile=thanks.htm").Body.find("Thanks"), std::string::npos);
+    EXPECT_NE(site->Log().find("spam: altcha replayed"), std::string::npos) << site->Log();
+    EXPECT_NE(site->Log().find("spam: altcha missing"), std::string::npos) << site->Log();
+    EXPECT_EQ(site->Mails(1).size(), 1u);
+    EXPECT_EQ(site->Mails(2, 500).size(), 1u);
+    std::vector<fs::path> left(fs::directory_iterator(site->CgiFile("Temp")), fs::directory_iterator());
+    EXPECT_EQ(left, std::vector<fs::path>{QueueFile()});
+    EXPECT_TRUE(Alive(Server));
 }
 
 TEST_F(ResidentServer, ClientsOfAKilledServerEndWithoutOutputAndTheNextStartRunsNormally) {

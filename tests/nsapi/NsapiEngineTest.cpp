@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "AltchaPeer.h"
 #include "ChildProcess.h"
 #include "RequestTable.h"
 #include "SettingsFile.h"
@@ -286,6 +287,48 @@ TEST_F(NsapiHostTest, VelmoraThanksCountsAndMailsConcurrentPosts) {
         fields.insert(mail.substr(at, mail.find('\r', at) - at));
     }
     EXPECT_EQ(fields.size(), 20u);
+}
+
+// velmora as the server's library with proof-of-work challenges: the challenge GET answers JSON,
+// altcha-lib's solution is mailed once (a later host run, the used challenge kept in the site's
+// file), its replay and a post without one refused unmailed.
+TEST_F(NsapiHostTest, VelmoraServesAltchaChallengesAndChecksPosts) {
+    std::string why;
+    ASSERT_TRUE(InstallAltchaPeers(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, why)) << why;
+    SmtpSink sink;
+    const std::string site = dir.Path() + "/site";
+    fs::create_directories(site);
+    module = site + "/libvelmora.so";
+    fs::copy_file(VELMORA_LIBRARY, module);
+    WriteSettingsFile(site + "/VELMORA.INI", test::SiteMailSettings(sink.Port()));
+    std::ofstream(site + "/VELMORA.ALL") << "webmaster@example.org\r\n";
+    std::ofstream(site + "/VELMORA.CONF") << "altcha = required\naltcha_hmac_key = nsapi-engine-altcha-key\n";
+    fs::permissions(site + "/VELMORA.CONF", fs::perms::owner_read | fs::perms::owner_write);
+    const std::string server = Install(NSSTUB_INTERNAL, "libns-httpd40.so");
+
+    THostResult got = Run(server, {"GET /velmora?altcha HTTP/1.1\r\n\r\n"});
+    ASSERT_EQ(got.Answers.size(), 1u);
+    const std::string& challenge = got.Answers[0].Text;
+    ASSERT_NE(challenge.find("application/json"), std::string::npos) << challenge;
+    EXPECT_NE(challenge.find("no-store"), std::string::npos) << challenge;
+    const std::string payload =
+        AltchaPeer(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, {"solve"}, challenge.substr(challenge.find("\r\n\r\n") + 4));
+    auto post = [](const std::string& body) {
+        return "POST /velmora HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string solved = post("Name=Ann&altcha=" + PercentEncodeAll(payload));
+    THostResult r = Run(server, {solved, solved, post("Name=Robot")});
+    ASSERT_EQ(r.Answers.size(), 3u);
+    EXPECT_NE(r.Answers[0].Text.find("We received your message."), std::string::npos) << r.Answers[0].Text;
+    for (size_t i = 1; i < 3; ++i) EXPECT_EQ(r.Answers[i].Text.find("We received your message."), std::string::npos) << i;
+    const std::string log = LogText();
+    EXPECT_NE(log.find("spam: altcha replayed"), std::string::npos) << log;
+    EXPECT_NE(log.find("spam: altcha missing"), std::string::npos) << log;
+    for (int wait = 0; sink.MessageCount() < 1 && wait < 200; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(sink.MessageCount(), 1);
 }
 
 }  // namespace
