@@ -299,7 +299,7 @@ TEST_F(VelmoraEndToEnd, ChromiumFillsInAndSubmitsTheSampleContactPage) {
     std::string page = ReadWholeFile(VELMORA_SOURCE_DIR "/tools/demo/contact.html");
     ASSERT_FALSE(page.empty());
     for (size_t at = page.find("\"/forms/velmora"); at != std::string::npos; at = page.find("\"/forms/velmora", at))
-        page.replace(at + 1, 5, "cgi-bin");
+        page.replace(at + 2, 5, "cgi-bin");  // "forms" after the quote and slash
     page += "<script>\n"
             "if (location.hash === '#auto') {\n"
             "  const f = document.getElementById('contact');\n"
