@@ -179,10 +179,7 @@ void TSmtpSendMail::BufferText(const std::string& s) { MessageBuffer() += s; }
 void TSmtpSendMail::AddBodyText(const std::string& s) { BufferText(s); }
 
 bool TSmtpSendMail::WaitForConnection() {
-    uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
-    // A refused connection reports its error and stays "connecting": no use waiting for more.
-    while (State() == ssConnecting && FErrorCode == 0 && TickCount() < until) WaitForNotification(until);
-    return State() == ssConnected;
+    return WaitConnected(std::min(TickCount() + kConnectWaitMs, FDeadline));
 }
 
 bool TSmtpSendMail::ReadReply() {

@@ -106,6 +106,9 @@ protected:
     // Blocks in the thread's message queue until a message arrives or TickCount reaches until,
     // then dispatches what arrived (socket notifications among it).
     void WaitForNotification(uint64_t until);
+    // After Connect: waits in the queue until the connection is made, fails, or TickCount reaches
+    // until; true when connected.
+    bool WaitConnected(uint64_t until);
 
 private:
     void HandleConnectEvent(int error);

@@ -32,8 +32,7 @@ private:
 
 bool THttpsClient::ConnectBy(uint64_t deadline, std::string& error) {
     Connect();
-    while (State() == ssConnecting && ErrorCode() == 0 && TickCount() < deadline) WaitForNotification(deadline);
-    if (State() == ssConnected) return true;
+    if (WaitConnected(deadline)) return true;
     error = "no connection to " + RemoteHost + ":" + RemotePort + ": " +
             (ErrorCode() != 0 ? ErrorText() : std::string("no answer in time"));
     return false;

@@ -1,5 +1,5 @@
-// TTCPClient's TLS: the handshake on the open non-blocking socket, waiting in the thread's message
-// queue like every other wait, and the plaintext path of SendText and ReceiveText once it is done.
+// TTCPClient's waits in the thread's message queue (for a connection, for any notification) and its
+// TLS: the handshake on the open non-blocking socket and the plaintext path of SendText and ReceiveText.
 #include "HSockets.h"
 
 #include <algorithm>
@@ -16,6 +16,12 @@ void TTCPClient::WaitForNotification(uint64_t until) {
     uint64_t wait = std::min<uint64_t>(until - now, 60 * 60 * 1000);
     queue.WaitMessage(static_cast<int>(wait));
     queue.ProcessMessages();
+}
+
+bool TTCPClient::WaitConnected(uint64_t until) {
+    // A refused connection reports its error and stays "connecting": no use waiting for more.
+    while (FState == ssConnecting && FErrorCode == 0 && TickCount() < until) WaitForNotification(until);
+    return FState == ssConnected;
 }
 
 bool TTCPClient::StartTls(const TTlsSettings& settings, uint64_t deadline) {

@@ -42,7 +42,10 @@ rm -rf "$demo"
 mkdir -p "$demo/www" "$demo/cgi-bin" "$demo/mail"
 # A copy, not a link: velmora looks for its side files beside its own program file.
 cp "$build/app/velmora" "$demo/cgi-bin/velmora"
-cp tools/demo/contact.html "$demo/www/contact.html"
+# The sample page as the package ships it, but its script posts to 127.0.0.1 by full address: opened
+# as http://localhost:PORT/contact.html, that is another origin, which cors_origins below allows.
+sed "s|data-action=\"/forms/velmora\"|data-action=\"http://127.0.0.1:$web_port/forms/velmora\"|" \
+  tools/demo/contact.html > "$demo/www/contact.html"
 # The proof-of-work widget from the npm registry (pinned), served from the demo's own folder.
 if ! command -v npm > /dev/null; then
   echo "demo: npm is needed for the ALTCHA widget of the contact page" >&2
@@ -82,9 +85,9 @@ server.bind = "127.0.0.1"
 server.port = $web_port
 server.errorlog = "$demo/lighttpd-error.log"
 server.modules = ( "mod_alias", "mod_cgi", "mod_access" )
-alias.url = ( "/cgi-bin/velmora" => "$demo/cgi-bin/velmora" )
-\$HTTP["url"] == "/cgi-bin/velmora" { cgi.assign = ( "" => "" ) }
-\$HTTP["url"] =~ "^/cgi-bin/velmora." { url.access-deny = ( "" ) }
+alias.url = ( "/forms/velmora" => "$demo/cgi-bin/velmora" )
+\$HTTP["url"] == "/forms/velmora" { cgi.assign = ( "" => "" ) }
+\$HTTP["url"] =~ "^/forms/velmora." { url.access-deny = ( "" ) }
 mimetype.assign = ( ".html" => "text/html", ".htm" => "text/html", ".js" => "text/javascript" )
 index-file.names = ( "contact.html" )
 EOF
@@ -110,7 +113,7 @@ http {
     listen 127.0.0.1:$web_port;
     root $demo/www;
     index contact.html;
-    location = /cgi-bin/velmora {
+    location = /forms/velmora {
       include /etc/nginx/fastcgi_params;
       fastcgi_pass unix:$demo/velmora.sock;
     }
@@ -154,7 +157,7 @@ cat <<EOF
 Velmora demo is running.
   Point a browser at   http://127.0.0.1:$web_port/contact.html
   velmora ($([[ $server == nginx ]] && echo "FastCGI on $demo/velmora.sock" || echo CGI))
-                       http://127.0.0.1:$web_port/cgi-bin/velmora  ($demo/cgi-bin/velmora)
+                       http://127.0.0.1:$web_port/forms/velmora  ($demo/cgi-bin/velmora)
   the same page, its script posting across origins: http://localhost:$web_port/contact.html
   settings             $build/tools/velmora-ini show $demo/cgi-bin
   site options         $demo/cgi-bin/VELMORA.CONF

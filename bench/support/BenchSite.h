@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 
 namespace velmora::bench {
 
@@ -14,12 +15,7 @@ namespace velmora::bench {
 inline std::string CgiSite(const std::string& program, const std::string& dir, int relayPort, const std::string& conf) {
     std::filesystem::create_directories(dir);
     std::filesystem::copy_file(program, dir + "/velmora");
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(relayPort));
-    WriteSettingsFile(dir + "/VELMORA.INI", s);
+    WriteSettingsFile(dir + "/VELMORA.INI", test::SiteMailSettings(relayPort));
     if (!conf.empty()) std::ofstream(dir + "/VELMORA.CONF") << conf;
     return dir + "/velmora";
 }

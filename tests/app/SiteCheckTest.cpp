@@ -14,6 +14,7 @@
 #include "FileBytes.h"
 #include "ScriptedRelay.h"
 #include "SettingsFile.h"
+#include "SiteSettings.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
 #include "TestCertificates.h"
@@ -55,12 +56,7 @@ struct Relays {
 
 // A sound site in dir, relaying to port with the given VELMORA.CONF.
 void SoundSite(const std::string& dir, int port, const std::string& conf) {
-    TMailSettings s;
-    s.Set(TMailField::mailfrom, "form@example.org");
-    s.Set(TMailField::mailto, "webmaster@example.org");
-    s.Set(TMailField::mailhost, "127.0.0.1");
-    s.Set(TMailField::mailport, std::to_string(port));
-    WriteSettingsFile(dir + "/VELMORA.INI", s);
+    WriteSettingsFile(dir + "/VELMORA.INI", SiteMailSettings(port));
     WriteWholeFile(dir + "/VELMORA.ALL", "webmaster@example.org\r\n@example.net\r\n");
     std::filesystem::create_directory(dir + "/Log");
     chmod((dir + "/Log").c_str(), 0750);
@@ -134,7 +130,9 @@ TEST(SiteCheck, EachFaultIsReportedWithItsFix) {
         {"folder a web server serves", "", nullptr, {"which web servers serve", "fix: move the site"}},
         {"shared store not running", "store = redis://127.0.0.1:" + std::to_string(UnusedPort()) + "\n", nullptr,
          {"store: store redis 127.0.0.1:", "fix: start the Redis server"}},
-        {"shared store misspelt", "store = redis:/localhost\n", nullptr, {"store: store: write file, redis://", "fix: correct store"}},
+        {"sound site, store written in capitals", "store = FILE\n", nullptr, {}},
+        {"shared store misspelt", "store = redis:/localhost\n", nullptr,
+         {"store: store is not a Redis address: write file, redis://", "fix: correct store"}},
         {"relay not running", "", [](const std::string& d) { SetField(d, TMailField::mailport, std::to_string(UnusedPort())); },
          {"relay: relay 127.0.0.1:", "Connection refused", "fix: start the relay", "    connect 127.0.0.1:"}},
         {"relay refuses STARTTLS", "tls = required\n", nullptr,

@@ -2,8 +2,6 @@
 // crawler, a robot, a script of another site and a flood of posts get, and what the mail carries.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <future>
@@ -13,6 +11,7 @@
 #include "ChildProcess.h"
 #include "SettingsFile.h"
 #include "SiteFixture.h"
+#include "SyslogListener.h"
 #include "TempDir.h"
 
 using namespace velmora;
@@ -283,11 +282,7 @@ TEST_F(SiteOptions, LogLinesReachTheSystemLog) {
     TempDir dir;
     std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
     std::string socketPath = dir.Path() + "/log.sock";
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    socketPath.copy(a.sun_path, sizeof a.sun_path - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    SyslogListener listener(socketPath);
     std::filesystem::permissions(socketPath, std::filesystem::perms::all);  // the CGI user writes to it
     struct Case {
         const char* log;
@@ -298,8 +293,7 @@ TEST_F(SiteOptions, LogLinesReachTheSystemLog) {
         std::string marker = std::string("robot-") + c.log;
         site->Post("A=1&website=" + marker);
         std::string datagram;
-        char buf[8192];
-        for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) datagram.append(buf, static_cast<size_t>(n));
+        for (const std::string& line : listener.Lines()) datagram += line;
         std::smatch m;
         bool found = std::regex_search(datagram, m, std::regex("^<22>\\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d " +
                                                                     site->ProgramName() + "\\[\\d+\\]: (\\d+) : Post from "
@@ -311,5 +305,4 @@ TEST_F(SiteOptions, LogLinesReachTheSystemLog) {
         }
         std::filesystem::remove(site->CgiFile("Log/" + site->ProgramName() + ".Log"));
     }
-    close(fd);
 }

@@ -10,33 +10,12 @@
 
 #include "HttpEng.h"
 #include "LogTestSupport.h"
+#include "SyslogListener.h"
 
 namespace velmora {
 namespace {
 
-// A syslog daemon's socket in miniature: bound in a test folder, read without waiting.
-class LogListener {
-public:
-    explicit LogListener(const std::string& path) : FPath(path) {
-        FFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        path.copy(a.sun_path, sizeof a.sun_path - 1);
-        if (FFd < 0 || bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "cannot bind " << path;
-    }
-    ~LogListener() { close(FFd); }
-    // The datagrams that arrived so far, one per line handed over.
-    std::vector<std::string> Lines() {
-        std::vector<std::string> lines;
-        char buf[65536];
-        for (ssize_t n; (n = recv(FFd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) lines.emplace_back(buf, static_cast<size_t>(n));
-        return lines;
-    }
-
-private:
-    std::string FPath;
-    int FFd = -1;
-};
+using test::SyslogListener;
 
 TEST(EngineSyslog, LineForm) {
     TDateTime morning = EncodeDateTime(2026, 12, 8, 1, 2, 3);
@@ -65,7 +44,7 @@ TEST(EngineSyslog, RouteDecidesWhereLinesGo) {
     test::TempDir dir;
     std::string logDir = test::UseLogDir(dir);
     std::string socketPath = dir.Path() + "/log.sock";
-    LogListener listener(socketPath);
+    SyslogListener listener(socketPath);
     std::string file = test::LogFileIn(logDir);
     struct Case {
         const char* name;
@@ -103,7 +82,7 @@ TEST(EngineSyslog, LinesTheRuleWritesFollowItsAnswer) {
     test::TempDir dir;
     std::string logDir = test::UseLogDir(dir);
     std::string socketPath = dir.Path() + "/log.sock";
-    LogListener listener(socketPath);
+    SyslogListener listener(socketPath);
     // A rule that logs (as a settings file it cannot read makes it) must not ask itself again.
     int asked = 0;
     SetLogRouteRule([&] {

@@ -2,8 +2,8 @@
 // and asked PING within a few seconds, so a wrong host, port or password shows before posts do.
 #include <chrono>
 
-#include "RedisAddress.h"
 #include "RedisConnection.h"
+#include "SharedStore.h"
 #include "SiteCheck.h"
 
 namespace velmora {
@@ -20,15 +20,16 @@ bool LooksLikeLogin(const std::string& why) {
 
 }  // namespace
 
-void CheckSharedStore(const std::string& store, TFindings& found) {
-    if (store.empty() || store == "file") return;
-    TRedisAddress address;
-    std::string why;
-    if (!ParseRedisAddress(store, address, why)) {
-        found.push_back({"store", "store: " + why + "; rate limits and single-use tokens cannot be shared",
+void CheckSharedStore(const TSite& site, TFindings& found) {
+    // Read as a post reads it, so that check and velmora agree on which values name a Redis store.
+    const TStoreSettings store = StoreSettings(site.Conf, site.Dir);
+    if (!store.Redis) return;
+    if (!store.Invalid.empty()) {
+        found.push_back({"store", store.Invalid + "; rate limits and single-use tokens cannot be shared",
                          "correct store in VELMORA.CONF", {}});
         return;
     }
+    const TRedisAddress& address = store.Address;
     const std::string name = "store redis " + address.Describe();
     TRedisConnection connection;
     TRedisReply reply;

@@ -34,13 +34,6 @@ bool ParseCheckArgs(const std::vector<std::string>& args, TCheckArgs& parsed, st
     return error.empty();
 }
 
-// The store key exists once the shared store is built; until then every site uses the file.
-std::string StoreSetting(const TSiteConfig& conf) {
-    for (const TConfKey& key : SiteConfigKeys())
-        if (key.Name == "store") return conf.Text("store");
-    return "file";
-}
-
 }  // namespace
 
 std::string FindingsText(const TFindings& found) {
@@ -77,7 +70,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     CheckTemplates(site, found);
     CheckModes(site, found);
     CheckRelay(site, found);
-    CheckSharedStore(StoreSetting(site.Conf), found);
+    CheckSharedStore(site, found);
     out << (parsed.Json ? FindingsJson(found) : FindingsText(found));
     return found.empty() ? 0 : 1;
 }

@@ -38,7 +38,7 @@ void CheckModes(const TSite& site, TFindings& found);
 void CheckRelay(const TSite& site, TFindings& found);
 // The shared store that counts rate limits and single-use tokens: `file` (beside the program)
 // needs nothing here; a Redis store is connected to, logged in to and asked PING.
-void CheckSharedStore(const std::string& store, TFindings& found);
+void CheckSharedStore(const TSite& site, TFindings& found);
 
 // The findings as text (a line each, the relay's dialogue indented under it) or as JSON.
 std::string FindingsText(const TFindings& found);
