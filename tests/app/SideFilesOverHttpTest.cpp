@@ -71,18 +71,19 @@ const TSetup kSetups[] = {
      "    </Files>\n"
      "</Directory>\n"},
 #endif
-    {"NginxFastCgi", TServerKind::Nginx, TRun::FastCgiSocket, "/cgi-bin/velmora", "/usr/lib/velmora",
-     "location = /cgi-bin/velmora {\n"
+    {"NginxFastCgi", TServerKind::Nginx, TRun::FastCgiSocket, "/forms/velmora", "/srv/velmora/example",
+     "location = /forms/velmora {\n"
      "    include /etc/nginx/fastcgi_params;\n"
-     "    fastcgi_pass unix:/run/velmora/velmora.sock;\n"
+     "    fastcgi_pass unix:/run/velmora/example.sock;\n"
      "}\n"},
-    {"LighttpdFastCgi", TServerKind::Lighttpd, TRun::SpawnedByServer, "/cgi-bin/velmora", "/usr/lib/velmora",
+    {"LighttpdFastCgi", TServerKind::Lighttpd, TRun::SpawnedByServer, "/forms/velmora", "/srv/velmora/example",
      "server.modules += ( \"mod_fastcgi\", \"mod_access\" )\n"
-     "$HTTP[\"url\"] =~ \"^/cgi-bin/velmora.\" { url.access-deny = ( \"\" ) }\n"
-     "fastcgi.server = ( \"/cgi-bin/velmora\" => (( \"socket\" => \"/run/lighttpd/velmora.sock\",\n"
-     "    \"bin-path\" => \"/usr/lib/velmora/velmora --threads=8\", \"max-procs\" => 1, \"check-local\" => \"disable\" )) )\n"},
-    {"ApacheFastCgi", TServerKind::Apache, TRun::FastCgiPort, "/cgi-bin/velmora", "/usr/lib/velmora",
-     "ProxyPass \"/cgi-bin/velmora\" \"fcgi://127.0.0.1:9010/\"\n"},
+     "$HTTP[\"url\"] =~ \"^/forms/velmora.\" { url.access-deny = ( \"\" ) }\n"
+     "fastcgi.server = ( \"/forms/velmora\" => (( \"socket\" => \"/run/lighttpd/velmora.sock\",\n"
+     "    \"bin-path\" => \"/usr/lib/velmora/velmora --site=/srv/velmora/example --threads=8\",\n"
+     "    \"max-procs\" => 1, \"check-local\" => \"disable\" )) )\n"},
+    {"ApacheFastCgi", TServerKind::Apache, TRun::FastCgiPort, "/forms/velmora", "/srv/velmora/example",
+     "ProxyPass \"/forms/velmora\" \"fcgi://127.0.0.1:9010/\"\n"},
 };
 
 void PrintTo(const TSetup& setup, std::ostream* out) { *out << setup.Name; }
@@ -137,10 +138,12 @@ TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
     const bool isapi = setup.Run == TRun::Isapi;
     LayOut(isapi ? VELMORA_LIBRARY : VELMORA_PROGRAM, fs::path(setup.ProgramUrl).filename());
     std::string config = setup.Config;
+    // The installed program serves the site folder (--site), as the README's FastCGI lines say.
+    Replace(config, "/usr/lib/velmora/velmora", VELMORA_PROGRAM);
     Replace(config, setup.Folder, folder);
     const std::string socket = home / "velmora.sock";
     const std::string port = std::to_string(FreeLoopbackPort());
-    Replace(config, "/run/velmora/velmora.sock", socket);
+    Replace(config, "/run/velmora/example.sock", socket);
     Replace(config, "/run/lighttpd/velmora.sock", socket);
     Replace(config, "127.0.0.1:9010", "127.0.0.1:" + port);
     const std::string mods = "/usr/lib/apache2/modules/";
@@ -159,7 +162,7 @@ TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
     std::unique_ptr<TBackground> fastcgi;
     if (setup.Run == TRun::FastCgiSocket || setup.Run == TRun::FastCgiPort) {
         const std::string address = setup.Run == TRun::FastCgiSocket ? socket : "127.0.0.1:" + port;
-        fastcgi = std::make_unique<TBackground>(std::vector<std::string>{folder + "/velmora", "--fastcgi=" + address},
+        fastcgi = std::make_unique<TBackground>(std::vector<std::string>{VELMORA_PROGRAM, "--site=" + folder, "--fastcgi=" + address},
                                                 web->OutputLog());
         ASSERT_TRUE(WaitForListener(address)) << ReadWholeFile(web->OutputLog());
     }
