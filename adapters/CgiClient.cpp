@@ -169,6 +169,7 @@ void RelayAnswer(const std::string& answerFile, TStream& out) {
 }
 
 void CreateEmptyQueueFile() {
+    PrepareExchangeFolder();
     TExclusiveFile queue;
     queue.Open(ExchangeNames().QueueFile, true, true);
 }

@@ -41,17 +41,29 @@ TQueueRecord DecodeQueueRecord(const char* bytes) {
 }
 
 const TExchangeNames& ExchangeNames() {
+    // Naming costs no mkdir: a CGI start that only looks for a running server must not touch the
+    // folder. "Temp" absent is made by the first writer (PrepareExchangeFolder); only a "Temp"
+    // that is something other than a folder can never be made, and then the program's folder
+    // stands in.
     static const TExchangeNames names = [] {
         TExchangeNames n;
         const std::string program = ModuleFileName();
         const std::string dir = ExtractFilePath(program);
-        n.Folder = CreatePrivateDir(dir + "Temp") ? dir + "Temp/" : dir;
+        n.Folder = FileExists(dir + "Temp") ? dir : dir + "Temp/";
         n.Base = n.Folder + ExtractFileName(program);
         n.QueueFile = n.Base + "_S";
         n.WindowTitle = ExtractFileName(program) + "_S";
         return n;
     }();
     return names;
+}
+
+bool PrepareExchangeFolder() {
+    static const bool ready = [] {
+        const std::string& folder = ExchangeNames().Folder;
+        return CreatePrivateDir(folder.substr(0, folder.size() - 1));
+    }();
+    return ready;
 }
 
 std::string RequestFileNameFor(const std::string& key) { return ExchangeNames().Base + "_C_" + key + "_REQ"; }

@@ -32,8 +32,8 @@ TQueueRecord DecodeQueueRecord(const char* bytes);  // kQueueRecordSize bytes
 // The whole records of a queue file's bytes; a torn one at the end is left out.
 std::vector<TQueueRecord> DecodeQueueRecords(const std::string& bytes);
 
-// Names of the exchange, worked out once; the folder "Temp" beside the program is made (only its
-// owner may enter it) when missing, and the program's own folder stands in when it cannot be.
+// Names of the exchange, worked out once: the folder "Temp" beside the program, or the program's
+// own folder when "Temp" is taken by something that is not a folder. Naming makes nothing.
 struct TExchangeNames {
     std::string Folder;       // with its trailing "/"
     std::string Base;         // Folder + the program's file name
@@ -41,6 +41,9 @@ struct TExchangeNames {
     std::string WindowTitle;  // the program's file name + "_S": the resident server's title
 };
 const TExchangeNames& ExchangeNames();
+// Makes the exchange folder (only its owner may enter it) when missing, once per process; called
+// before the first file is written into it. False when it cannot be made.
+bool PrepareExchangeFolder();
 
 // The request file's name and, from it, the answer file's (the final "REQ" becomes "OUT").
 std::string RequestFileNameFor(const std::string& key);

@@ -33,6 +33,7 @@ std::string NewRequestKey() {
 // file may exist (an answer is still being relayed until its client deletes it). Drawn again on
 // a collision; the exclusive create settles a race with a client in another folder view.
 std::unique_ptr<THandleStream> CreateRequestFile(std::string& key, std::string& name) {
+    PrepareExchangeFolder();
     for (int draw = 0; draw < kKeyDraws; ++draw) {
         key = NewRequestKey();
         name = RequestFileNameFor(key);

@@ -39,13 +39,16 @@ bool IsResidentServerStart() {
 }
 
 // Before either role acts: a queue file that no server window heartbeats is a dead server's, and
-// with no queue file, nothing in the exchange folder belongs to a living request.
+// with no queue file, nothing in the exchange folder belongs to a living request. Only a
+// starting server sweeps: a CGI start that finds no server writes nothing there, and leftovers
+// wait for the next server (which also sweeps under the queue's lock). The cheap test comes
+// first: with no queue file there is no window to look for.
 void ClearDeadServer() {
-    if (!FindWindowByTitle(ExchangeNames().WindowTitle) && QueueFileExists() && QueueFileStale()) {
+    if (QueueFileExists() && QueueFileStale() && !FindWindowByTitle(ExchangeNames().WindowTitle)) {
         DeleteFile(ExchangeNames().QueueFile);
         Sleep(kStaleQueuePauseMs);
     }
-    if (!QueueFileExists()) SweepExchangeFiles();
+    if (StdServerProcess && !QueueFileExists()) SweepExchangeFiles();
 }
 
 void RunStartup(bool withExchange) {

@@ -25,6 +25,7 @@ constexpr unsigned kExchangeChanged = WM_USER + 1;
 // process holds it all that time, a fresh file in its place.
 bool OpenNewQueue(TExclusiveFile& queue) {
     const std::string& name = ExchangeNames().QueueFile;
+    PrepareExchangeFolder();
     const uint64_t deadline = TickCount() + kAttempts * kFetchPauseMs;
     do {
         if (queue.Open(name, true, true) == TExclusiveOpen::Opened) return true;

@@ -126,6 +126,7 @@ private:
             // One disk write of the folder per run, not per message: at the relay's pace a sync
             // per removal would set the thread's pace instead.
             run.SyncEachRemoval = false;
+            run.KeepSpares = true;
             run.Log = [](const std::string& line) { WriteLog(line); };
             bool done = false;
             try {

@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "HSmtp.h"
 #include "MailSettings.h"
 #include "SiteConfig.h"
+#include "Streams.h"
 
 namespace velmora {
 
@@ -102,6 +104,9 @@ struct TFlushRun {
     // False: the folder is written to disk once after the run instead of after each removal (a
     // machine crash in between may bring back a delivered message, as it may anyway in that window).
     bool SyncEachRemoval = true;
+    // True: a delivered message's file becomes a spare for the next kept mail (a resident
+    // sender's runs) instead of being deleted.
+    bool KeepSpares = false;
     // Set: no further message is begun (the process is ending).
     const std::atomic<bool>* Stop = nullptr;
 };
@@ -121,6 +126,19 @@ TFlushResult FlushOutbox(const std::string& folder, const TFlushRun& run);
 // The same for the named messages only, in the order given (names this process has just kept):
 // no listing of the folder, no clean-up of unfinished files. A name no longer there is skipped.
 TFlushResult FlushNamed(const std::string& folder, const std::vector<std::string>& names, const TFlushRun& run);
+
+// Spare message files, kept by a resident process's sender so that the next kept mail reuses an
+// inode: a delivered message's file renamed to "spare-<n>.spare" (never a message name, never
+// delivered; false when every spare name is taken, the file is gone or larger than 64 KB), and one taken back under
+// the new message's temporary name (null when this process knows of none synced to disk: a CGI
+// start never does). The old bytes are still in a taken file; size tells how many.
+inline constexpr const char* kSpareSuffix = ".spare";
+bool KeepAsSpare(const std::string& folder, const std::string& path, int64_t bytes);
+// Enough spares wait for the folder's next sync that the sender should sync it now; once it was
+// written to disk, SparesSynced makes the spares kept before it safe to write into.
+bool SparesWaitSync(const std::string& folder);
+void SparesSynced(const std::string& folder);
+std::unique_ptr<THandleStream> TakeSpare(const std::string& folder, const std::string& temp, int64_t& size);
 
 // VELMORA.CONF's delivery = background: a post's mail goes to the outbox and the visitor is
 // answered at once; the outbox's folder and limits hold whether or not `outbox` is switched on.

@@ -72,9 +72,10 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     // send it twice, and one before it costs at most this one round trip.
     const int64_t bytes = file->Size();
     sender.OnAccepted = [&] {
-        removed = DeleteFile(path);
+        removed = (run.KeepSpares && KeepAsSpare(folder, path, bytes)) || DeleteFile(path);
         if (removed) CountRemovedMail(folder, bytes);
-        if (removed && run.SyncEachRemoval) SyncFolder(folder);
+        const bool sync = run.SyncEachRemoval || (run.KeepSpares && SparesWaitSync(folder));
+        if (removed && sync && SyncFolder(folder)) SparesSynced(folder);
     };
     std::string error;
     try {
@@ -175,7 +176,7 @@ TFlushResult FlushEntries(const std::string& folder, const std::vector<TOutboxEn
                 break;
         }
     }
-    if (!run.SyncEachRemoval && result.Delivered > 0) SyncFolder(folder);
+    if (!run.SyncEachRemoval && result.Delivered > 0 && SyncFolder(folder)) SparesSynced(folder);
     return result;
 }
 

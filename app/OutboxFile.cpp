@@ -51,14 +51,14 @@ std::string HeaderText(const TMailEnvelope& envelope, const TQueuedRelay& relay)
     return text + "\n";
 }
 
-// The folder is made by the first mail kept, not looked for before every one.
+// The folder is made by the first mail kept, not looked for before every one. Concurrent first
+// posts all miss it; the one that finds it made by another meanwhile tries once more.
 std::unique_ptr<THandleStream> CreateInFolder(const std::string& folder, const std::string& temp) {
     try {
         return CreatePrivateFile(temp, true);
     } catch (const EFCreateError&) {
-        if (DirectoryExists(folder)) throw;
+        if (!CreatePrivateDir(folder)) throw EFCreateError("Cannot create the outbox folder \"" + folder + "\"");
     }
-    if (!CreatePrivateDir(folder)) throw EFCreateError("Cannot create the outbox folder \"" + folder + "\"");
     return CreatePrivateFile(temp, true);
 }
 
@@ -118,8 +118,12 @@ std::string UndeliverableFolder(const std::string& folder) { return folder + "/"
 
 std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQueuedRelay& relay) {
     int64_t now = UnixNow();
-    std::string id, temp;
-    std::unique_ptr<THandleStream> file;
+    std::string id = NewId(now), temp = folder + "/" + id + ".tmp";
+    // A spare of this process's sender is written over rather than a new file made: the inode
+    // and its blocks are reused. The new bytes are synced and the file renamed exactly as a new
+    // one's, so a crash leaves either no message or the whole one.
+    int64_t spareSize = -1;
+    std::unique_ptr<THandleStream> file = TakeSpare(folder, temp, spareSize);
     for (int attempt = 0; attempt < 10 && !file; ++attempt) {
         id = NewId(now);
         temp = folder + "/" + id + ".tmp";
@@ -136,6 +140,7 @@ std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQ
             file->WriteString(text);
             bytes += static_cast<int64_t>(text.size());
         });
+        if (spareSize > bytes) file->SetSize(bytes);  // no tail of the spare's former message
         // On disk before the rename makes it a message, and the rename on disk before the visitor
         // is told the message is taken: a crash of the machine must not lose what was promised.
         if (!SyncToDisk(*file) || !file->Close()) throw EWriteError("Cannot write \"" + temp + "\" to the disk");

@@ -3,6 +3,8 @@
 // given (to a real relay on loopback).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -86,4 +88,79 @@ TEST(OutboxTally, NamedRunSendsOnlyTheNamesStillThere) {
     r = FlushOutbox(folder, run);
     EXPECT_EQ(r.Delivered, 1);
     EXPECT_EQ(relay.MessageCount(), 3);
+}
+
+namespace {
+
+ino_t Inode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+std::string Whole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// A resident sender keeps a delivered message's file as a spare: never mail itself, written into
+// by a later post only once the folder was synced after it was kept, and then holding the new
+// message alone (none of the longer old one's tail).
+TEST(OutboxTally, DeliveredFilesBecomeSparesThatNeverSendAndAreReusedWhole) {
+    TempDir dir;
+    SmtpSink relay;
+    const std::string folder = dir.Path() + "/box";
+    std::string old;
+    for (int line = 0; line < 40; ++line) old += "Old line " + std::to_string(line) + std::string(60, 'o') + "\r\n";
+    CreateDir(folder);
+    std::ofstream(folder + "/" + Name(1), std::ios::binary)
+        << "Velmora outbox 1\nrelay: configured\nmail-from: form@example.org\nrcpt-to: webmaster@example.org\n\n"
+        << "Subject: old\r\n\r\n" << old << ".\r\n";
+    const ino_t delivered = Inode(folder + "/" + Name(1));
+    TFlushRun run;
+    run.ConfiguredHost = "127.0.0.1";
+    run.ConfiguredPort = std::to_string(relay.Port());
+    run.KeepSpares = true;
+    run.SyncEachRemoval = false;
+    ASSERT_EQ(FlushNamed(folder, {Name(1)}, run).Delivered, 1);
+    const std::string spare = folder + "/spare-0.spare";
+    ASSERT_EQ(Inode(spare), delivered);
+    // A whole old message under a spare name: no listing or flush sends it.
+    EXPECT_TRUE(ListOutbox(folder).empty());
+    EXPECT_EQ(FlushOutbox(folder, run).Delivered, 0);
+
+    // A spare kept since the last sync is not written into: a machine crash could still bring
+    // the delivered message's name back on it.
+    PlantMessage(folder, Name(2));
+    ASSERT_TRUE(KeepAsSpare(folder, folder + "/" + Name(2), 200));
+    const ino_t unsynced = Inode(folder + "/spare-1.spare");
+    TSmtpSendMail sender;
+    sender.MailFrom = "form@example.org";
+    sender.MailTo = "webmaster@example.org";
+    sender.MailSubject = "short";
+    sender.MailBody().Add("New text");
+    struct Post {
+        const char* what;
+        ino_t inode;
+    } posts[] = {{"the synced spare", delivered}, {"a new file, the unsynced spare left alone", 0}};
+    std::vector<std::string> names;
+    for (const Post& p : posts) {
+        names.push_back(QueueMail(folder, sender, TQueuedRelay{}));
+        const std::string path = folder + "/" + names.back();
+        if (p.inode) EXPECT_EQ(Inode(path), p.inode) << p.what;
+        else EXPECT_NE(Inode(path), unsynced) << p.what;
+        const std::string text = Whole(path);
+        EXPECT_EQ(text.find(old.substr(0, 100)), std::string::npos) << p.what;
+        EXPECT_TRUE(text.ends_with("\r\n.\r\n")) << p.what;
+    }
+    EXPECT_FALSE(FileExists(spare));
+    EXPECT_EQ(Inode(folder + "/spare-1.spare"), unsynced);
+    EXPECT_EQ(FlushOutbox(folder, run).Delivered, 2);
+    ASSERT_EQ(relay.MessageCount(), 3);
+    for (int n : {2, 3}) {
+        const std::string mail = Whole(relay.Message(n));
+        EXPECT_NE(mail.find("New text"), std::string::npos) << mail;
+        EXPECT_EQ(mail.find(old.substr(0, 100)), std::string::npos) << mail;
+    }
 }

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -209,6 +210,24 @@ TEST_F(ResidentServer, HandStartedServerServesAltchaChallengesAndChecksPosts) {
     std::vector<fs::path> left(fs::directory_iterator(site->CgiFile("Temp")), fs::directory_iterator());
     EXPECT_EQ(left, std::vector<fs::path>{QueueFile()});
     EXPECT_TRUE(Alive(Server));
+}
+
+// A CGI start that finds no server and writes no upload leaves the exchange folder alone (no
+// mkdir, no sweep); the next server to start makes it and sweeps what a dead one left.
+TEST_F(ResidentServer, OnlyAServerStartMakesAndSweepsTheExchangeFolder) {
+    Open(VELMORA_PROGRAM);
+    EXPECT_EQ(site->Post("Name=Plain&htmlfile=thanks.htm").Body, "<p>Thanks, Plain.</p>");
+    EXPECT_FALSE(fs::exists(site->CgiFile("Temp")));
+    fs::create_directories(site->CgiFile("Temp"));
+    const std::string leftover = site->CgiFile("Temp/velmora_C_0F3A_REQ");
+    WriteWholeFile(leftover, "REQUEST_METHOD=POST\r\n\r\n");
+    const timeval anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimes(leftover.c_str(), anHourAgo), 0);
+    EXPECT_EQ(site->Post("Name=Again&htmlfile=thanks.htm").Body, "<p>Thanks, Again.</p>");
+    EXPECT_TRUE(fs::exists(leftover));
+    StartByHand();
+    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_EQ(Counter(), 2);
 }
 
 TEST_F(ResidentServer, ClientsOfAKilledServerEndWithoutOutputAndTheNextStartRunsNormally) {
