@@ -2,8 +2,8 @@
 # a shared library that a web server loads. Only the server entry points are visible: a version
 # script makes every other symbol local (the same archives also go into executables, so they are
 # not compiled with hidden visibility); -Bsymbolic binds the library's own calls to its own code, so a
-# symbol of the same name in the host never replaces one of ours. The entry points live in the
-# adapters' archive, which nothing else references: asking for them by name pulls them in.
+# symbol of the same name in the host never replaces one of ours. The entry points live in the ISAPI
+# and NSAPI engines' archives, which nothing else references: asking for them by name pulls them in.
 set(VELMORA_LIBRARY_EXPORTS GetExtensionVersion HttpExtensionProc TerminateExtension GetFilterVersion
   HttpFilterProc NsapiService)
 function(velmora_server_library target output_name)
