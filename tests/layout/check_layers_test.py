@@ -6,9 +6,9 @@ import os
 import sys
 import tempfile
 
-spec = importlib.util.spec_from_file_location("check_layers", sys.argv[1])
-check_layers = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check_layers)
+module_source = importlib.util.spec_from_file_location("check_layers", sys.argv[1])
+check_layers = importlib.util.module_from_spec(module_source)
+module_source.loader.exec_module(check_layers)
 
 # (what it shows, includer, included header, number of errors expected)
 CASES = [
