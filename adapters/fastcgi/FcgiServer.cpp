@@ -1,6 +1,7 @@
 // The loop of TServer: connections are read as their bytes come, requests handed to workers only
 // when complete, answers written as far as the peer takes them. Deadlines are looked at a few
-// times a second, so every limit holds within a quarter of a second.
+// times a second, so every limit holds within a quarter of a second. Also the workers' side of a
+// connection they took themselves, up to where they pass it to the loop.
 #include "FcgiServer.h"
 
 #include "FcgiWorkers.h"
@@ -41,6 +42,8 @@ TServer::TServer(const TServerLimits& limits, TConnectionRules rules, TRunReques
 TServer::~TServer() {
     FWorkers.reset();  // waits for the requests still running; their answers go nowhere
     for (auto& [key, c] : FConns) CloseConnection(c->Fd);
+    for (auto& c : FPassed) CloseConnection(c->Fd);
+    for (int fd : FNewFds) CloseConnection(fd);
 }
 
 void TServer::AddConnection(int fd) {
@@ -62,12 +65,26 @@ void TServer::Stop() {
 bool TServer::Run(TListener* listener, bool watchCloseSignal, bool untilNoConnections) {
     if (!FLoop.Ok() || (FLimits.Threads > 0 && FWorkers->Started() == 0)) return false;
     FListener = listener;
-    if (FListener) FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
+    if (FListener && FWorkers) {
+        // Counted in hand before the accept, so that a stopping loop never ends between a worker's
+        // accept and its count.
+        auto take = [this] {
+            ++FInHand;
+            const int fd = FListener->TryAccept();
+            if (fd < 0) --FInHand;
+            return fd;
+        };
+        FWorkers->SetTakingWith({FListener->Fd(), take, [this](int fd) { ServeTaken(fd); },
+                                 [this](int code) { TakingTrouble(code); }});
+        FWorkers->SetTaking(true);
+    } else if (FListener) {
+        LoopTakes(true);
+    }
     if (watchCloseSignal) FLoop.WatchCloseSignal();
     TakeMail();
     std::vector<TLoopEvent> events;
     auto nextSweep = TClock::now() + kSweepEvery;
-    while (!((FStopping || untilNoConnections) && FConns.empty())) {
+    while (!((FStopping || untilNoConnections) && FConns.empty() && FInHand == 0)) {
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextSweep - TClock::now());
         FLoop.Wait(static_cast<int>(std::max<long long>(0, wait.count())), events);
         for (const TLoopEvent& e : events) {
@@ -77,7 +94,7 @@ bool TServer::Run(TListener* listener, bool watchCloseSignal, bool untilNoConnec
             else if (auto it = FConns.find(e.Token); it != FConns.end()) {
                 TConn& c = *it->second;
                 // Gone both ways while not read from: no answer can reach it any more.
-                if (e.Readable && c.Reading) ReadFrom(c);
+                if (e.Readable && c.Reading) ReadFrom(c, FReadBuffer);
                 if (c.Failed || (e.Hangup && !c.Reading)) Drop(e.Token);
                 else Settle(e.Token);
             }
@@ -92,15 +109,35 @@ bool TServer::Run(TListener* listener, bool watchCloseSignal, bool untilNoConnec
 
 void TServer::TakeMail() {
     std::vector<int> fds;
+    std::vector<std::unique_ptr<TConn>> passed;
     std::vector<std::pair<uint64_t, std::string>> answers;
     bool stop = false;
+    int trouble = 0;
     {
         std::lock_guard<std::mutex> hold(FMailLock);
         fds.swap(FNewFds);
+        passed.swap(FPassed);
         answers.swap(FAnswers);
         stop = FStopAsked;
+        std::swap(trouble, FTakingTrouble);
     }
-    for (int fd : fds) Admit(fd);
+    for (int fd : fds) {
+        MakeNonBlocking(fd);
+        Admit(fd);
+    }
+    for (auto& c : passed) {
+        // Already served in part: admitted even at the limit or while stopping (Settle ends it
+        // then as it ends any connection).
+        if (FConns.size() >= static_cast<size_t>(FLimits.MaxConnections)) CloseLongestIdle();
+        Admit(std::move(c));
+    }
+    if (trouble == TListener::kOutOfDescriptors && !FStopping) {
+        // The loop's own accepting knows what to do: close the longest idle connection, or wait.
+        LoopTakes(true);
+    } else if (trouble != 0 && !FStopping) {
+        WriteLog("FastCGI server stops: the listening socket failed");
+        BeginStop();
+    }
     for (auto& [key, answer] : answers) {
         auto it = FConns.find(key);
         if (it == FConns.end()) continue;  // the peer went away meanwhile
@@ -133,28 +170,31 @@ void TServer::Accept() {
 }
 
 void TServer::Admit(int fd) {
-    MakeNonBlocking(fd);
     if (FStopping || (FConns.size() >= static_cast<size_t>(FLimits.MaxConnections) && !CloseLongestIdle())) {
         if (!FStopping) WriteLog("FastCGI connection refused: " + std::to_string(FConns.size()) + " open, none idle");
         CloseConnection(fd);
         return;
     }
+    Admit(std::make_unique<TConn>(fd, FRules));
+}
+
+void TServer::Admit(std::unique_ptr<TConn> c) {
     const uint64_t key = FNextKey++;
-    auto c = std::make_unique<TConn>(fd, FRules);
     c->IdleSince = TClock::now();
     c->Deadline = c->IdleSince + std::chrono::seconds(FLimits.RequestSeconds);
-    if (!FLoop.Watch(fd, key, true, false)) {
-        CloseConnection(fd);
+    if (!FLoop.WatchNew(c->Fd, key, true, false)) {
+        CloseConnection(c->Fd);
         return;
     }
     FConns.emplace(key, std::move(c));
+    Settle(key);
 }
 
 // Reads what has come, a few slices at a time so that one busy peer does not starve the others
 // (the loop is level-triggered: what is left is reported again).
-void TServer::ReadFrom(TConn& c) {
+void TServer::ReadFrom(TConn& c, std::vector<char>& buffer) {
     for (int slice = 0; slice < 4; ++slice) {
-        const long n = ReadSome(c.Fd, FReadBuffer.data(), FReadBuffer.size());
+        const long n = ReadSome(c.Fd, buffer.data(), buffer.size());
         if (n == kIoWouldBlock) return;
         if (n == kIoFailed) {
             c.Failed = true;
@@ -165,9 +205,9 @@ void TServer::ReadFrom(TConn& c) {
             c.Machine.PeerDone();
             return;
         }
-        c.Machine.Feed(std::string_view(FReadBuffer.data(), static_cast<size_t>(n)));
+        c.Machine.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
         if (c.Machine.Phase() == TConnection::TPhase::Closing || c.Machine.Output().size() > kMaxPendingOutput) return;
-        if (static_cast<size_t>(n) < FReadBuffer.size()) return;
+        if (static_cast<size_t>(n) < buffer.size()) return;
     }
 }
 
@@ -219,17 +259,19 @@ void TServer::Settle(uint64_t key) {
     }
 }
 
+std::string TServer::RunGuarded(TRequest& request) {
+    try {
+        return FRun(request);
+    } catch (const std::exception& e) {
+        // Out of memory, say: that request is lost, the server serves on.
+        WriteLog(std::string("FastCGI request lost: ") + e.what());
+        return std::string();
+    }
+}
+
 void TServer::Hand(uint64_t key, TConn& c) {
     auto request = std::make_shared<TRequest>(c.Machine.TakeRequest());
-    auto run = [this, request]() -> std::string {
-        try {
-            return FRun(*request);
-        } catch (const std::exception& e) {
-            // Out of memory, say: that request is lost, the server serves on.
-            WriteLog(std::string("FastCGI request lost: ") + e.what());
-            return std::string();
-        }
-    };
+    auto run = [this, request] { return RunGuarded(*request); };
     if (!FWorkers) {
         c.Machine.Finish(run());
         return;
@@ -262,14 +304,75 @@ void TServer::Sweep() {
         }
     }
     for (uint64_t key : late) Drop(key);
-    if (FListenerPaused && !FStopping) FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
+    if (FListenerPaused && !FStopping) {
+        FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
+    } else if (FLoopTakes && FWorkers && !FStopping && FConns.size() < static_cast<size_t>(FLimits.MaxConnections)) {
+        // Descriptors were short a while ago and the loop has taken connections since: the
+        // workers try again.
+        LoopTakes(false);
+    }
     FListenerPaused = false;
+}
+
+void TServer::LoopTakes(bool on) {
+    if (on == FLoopTakes) return;
+    FLoopTakes = on;
+    if (on) {
+        if (FWorkers) FWorkers->SetTaking(false);
+        FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
+    } else {
+        FLoop.Forget(FListener->Fd());
+        FWorkers->SetTaking(true);
+    }
+}
+
+// On a worker's thread. A request that came whole with its connection, the usual case behind a
+// web server that opens a connection per request, is run and answered here: no hand-over to the
+// loop and back. The loop gets what is left: a request still arriving, an answer the peer has not
+// taken yet, a kept connection, a peer talking management records.
+void TServer::ServeTaken(int fd) {
+    thread_local std::vector<char> buffer(kReadSlice);
+    auto c = std::make_unique<TConn>(fd, FRules);
+    TConnection& m = c->Machine;
+    ReadFrom(*c, buffer);
+    if (!c->Failed && m.Phase() == TConnection::TPhase::Ready) {
+        TRequest request = m.TakeRequest();
+        std::string answer = RunGuarded(request);
+        // What the peer sent meanwhile (an ABORT_REQUEST, its end) counts as when the loop reads it.
+        if (!c->PeerDone) ReadFrom(*c, buffer);
+        if (!c->Failed) {
+            m.Finish(answer);
+            WriteTo(*c);
+        }
+    }
+    if (c->Failed || (m.Output().empty() && m.Phase() == TConnection::TPhase::Closing)) {
+        CloseConnection(fd);
+    } else {
+        {
+            std::lock_guard<std::mutex> hold(FMailLock);
+            FPassed.push_back(std::move(c));
+        }
+        FLoop.Wake();
+    }
+    if (--FInHand == 0 && FStopBegun) FLoop.Wake();
+}
+
+// On a worker's thread: its accept failed otherwise than for want of a connection.
+void TServer::TakingTrouble(int code) {
+    FWorkers->SetTaking(false);
+    {
+        std::lock_guard<std::mutex> hold(FMailLock);
+        FTakingTrouble = code;
+    }
+    FLoop.Wake();
 }
 
 void TServer::BeginStop() {
     if (FStopping) return;
     FStopping = true;
+    FStopBegun = true;
     if (FListener) {
+        if (FWorkers) FWorkers->SetTaking(false);
         FLoop.Forget(FListener->Fd());
         FListener->Stop();
     }

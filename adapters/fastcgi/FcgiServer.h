@@ -1,8 +1,11 @@
 // TServer: the event loop of a FastCGI server. One thread reads every connection and collects its
 // requests (TConnection); complete requests go to the worker pool; answers come back to the loop,
 // which writes them without blocking. Idle connections and slow peers cost a descriptor, no thread.
+// With a listener, idle workers take new connections themselves and serve a request that came whole
+// with its connection on the spot; everything else they hand to the loop.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -56,8 +59,13 @@ private:
 
     void Accept();
     void Admit(int fd);
-    void ReadFrom(TConn& c);
+    void Admit(std::unique_ptr<TConn> c);
+    void ReadFrom(TConn& c, std::vector<char>& buffer);
     void WriteTo(TConn& c);
+    std::string RunGuarded(TRequest& request);
+    void ServeTaken(int fd);
+    void TakingTrouble(int code);
+    void LoopTakes(bool on);
     void Settle(uint64_t key);
     void Hand(uint64_t key, TConn& c);
     void TakeMail();
@@ -75,13 +83,20 @@ private:
     uint64_t FNextKey = 1;
     bool FStopping = false;
     bool FListenerPaused = false;  // out of descriptors: not listened to until the next sweep
+    bool FLoopTakes = false;       // the loop takes new connections (else the workers do)
     std::vector<char> FReadBuffer;
 
     // Handed in by other threads; guarded by FMailLock.
     std::mutex FMailLock;
     std::vector<int> FNewFds;
+    std::vector<std::unique_ptr<TConn>> FPassed;  // taken by workers, served on by the loop
     std::vector<std::pair<uint64_t, std::string>> FAnswers;
     bool FStopAsked = false;
+    int FTakingTrouble = 0;  // a TListener code a worker met, for the loop to act on
+
+    // Connections workers have taken and not yet closed or passed on: the loop ends after them.
+    std::atomic<int> FInHand{0};
+    std::atomic<bool> FStopBegun{false};
 
     // Last, so that it is destroyed first: its threads post to the members above.
     std::unique_ptr<TWorkers> FWorkers;

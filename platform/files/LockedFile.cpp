@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -80,6 +81,7 @@ TLockedFile::TLockedFile(const std::string& path) : FPath(path) {
         bool gone = namedRc != 0 && errno == ENOENT;  // deleted while we waited
         if (heldOk && namedRc == 0 && SameFile(held, named)) {
             FHandle = fd;
+            FSize = static_cast<long>(held.st_size);
             return;
         }
         ::close(fd);
@@ -94,15 +96,19 @@ TLockedFile::~TLockedFile() {
 std::string TLockedFile::ReadAll() {
     std::string bytes;
     if (FHandle < 0) return bytes;
-    if (::lseek(FHandle, 0, SEEK_SET) < 0) throw EReadError("Cannot read \"" + FPath + "\". " + ErrnoText());
-    char block[4096];
+    // The size seen under the lock plus one: a single read that comes back short has reached the
+    // end (the common case, one system call); a writer that ignored the lock may have added more.
+    size_t done = 0;
+    bytes.resize(static_cast<size_t>(std::max(FSize, 0L)) + 1);
     for (;;) {
-        ssize_t n = ::read(FHandle, block, sizeof block);
+        ssize_t n = ::pread(FHandle, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw EReadError("Cannot read \"" + FPath + "\". " + ErrnoText());
-        if (n == 0) break;
-        bytes.append(block, static_cast<size_t>(n));
+        done += static_cast<size_t>(n);
+        if (done < bytes.size()) break;
+        bytes.resize(bytes.size() * 2);
     }
+    bytes.resize(done);
     return bytes;
 }
 

@@ -34,6 +34,7 @@ public:
 private:
     std::string FPath;
     int FHandle = -1;
+    long FSize = 0;  // when the lock was taken
     bool FWritable = false;
 };
 

@@ -32,12 +32,35 @@ TEventLoop::~TEventLoop() {
     if (FEpoll >= 0) ::close(FEpoll);
 }
 
-bool TEventLoop::Watch(int fd, uint64_t token, bool read, bool write) noexcept {
+namespace {
+
+epoll_event Interest(uint64_t token, bool read, bool write) {
     epoll_event e{};
     e.events = (read ? EPOLLIN | EPOLLRDHUP : 0u) | (write ? EPOLLOUT : 0u);
     e.data.u64 = token;
+    return e;
+}
+
+}  // namespace
+
+bool TEventLoop::Watch(int fd, uint64_t token, bool read, bool write) noexcept {
+    epoll_event e = Interest(token, read, write);
     if (::epoll_ctl(FEpoll, EPOLL_CTL_MOD, fd, &e) == 0) return true;
     return errno == ENOENT && ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &e) == 0;
+}
+
+bool TEventLoop::WatchNew(int fd, uint64_t token, bool read, bool write) noexcept {
+    epoll_event e = Interest(token, read, write);
+    return ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &e) == 0 || Watch(fd, token, read, write);
+}
+
+bool TEventLoop::WatchShared(int fd, uint64_t token) noexcept {
+    // Without EPOLLEXCLUSIVE every idle loop would wake for each connection or job and all but one
+    // would find nothing.
+    epoll_event e{};
+    e.events = EPOLLIN | EPOLLEXCLUSIVE;
+    e.data.u64 = token;
+    return ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &e) == 0;
 }
 
 void TEventLoop::Forget(int fd) noexcept { ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr); }

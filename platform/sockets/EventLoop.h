@@ -31,6 +31,11 @@ public:
     bool Ok() const noexcept { return FEpoll >= 0 && FWake >= 0; }
     // Starts or changes watching fd for reading and/or writing; false when fd cannot be watched.
     bool Watch(int fd, uint64_t token, bool read, bool write) noexcept;
+    // Starts watching a descriptor new to this loop (one just accepted): one call fewer than Watch.
+    bool WatchNew(int fd, uint64_t token, bool read, bool write) noexcept;
+    // Starts watching for reading a descriptor that several loops watch (a listener, a TSharedWake):
+    // each time it becomes ready, only one of the loops waiting then is woken.
+    bool WatchShared(int fd, uint64_t token) noexcept;
     // Stops watching fd (before it is closed).
     void Forget(int fd) noexcept;
     // Reports a close signal (SIGTERM, SIGINT, SIGHUP; see InstallCloseSignals) once, with

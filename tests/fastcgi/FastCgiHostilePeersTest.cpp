@@ -1,9 +1,15 @@
 // The FastCGI server of the engine inside the test process, with short limits, fed by hostile
-// peers over socket pairs: after each, the server lives and answers a normal post within a second.
+// peers: after each, the server lives and answers a normal post within a second. Every case runs
+// twice: over socket pairs handed to the loop, and through a listener whose connections the
+// workers take themselves (and pass to the loop when a request does not come whole at once).
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +21,7 @@
 #include "FastCgiEng.h"
 #include "FastCgiRecords.h"
 #include "FcgiServer.h"
+#include "Listener.h"
 #include "TempDir.h"
 
 using namespace velmora;
@@ -61,7 +68,7 @@ int EndStatus(const std::vector<FcgiRec>& recs, uint16_t id) {
     return -1;
 }
 
-class HostilePeers : public ::testing::Test {
+class HostilePeers : public ::testing::TestWithParam<bool> {
 public:
     void SetUp() override {
         ::setenv("CGI_LOG_DIR", Temp.Path().c_str(), 1);
@@ -73,12 +80,19 @@ public:
         Engine = new TFastCGIEngine(Owner.get(), 2, false, false, Temp.Path(), "S", 10000, true, "text/html", true, nullptr,
                                     nullptr, [this](TObject* s) { Handle(static_cast<THttpEngine*>(s)); }, nullptr, limits);
         Server = Engine->NewServer();
-        Loop = std::thread([this] { Server->Run(nullptr, false, false); });
+        if (GetParam()) {
+            std::string error;
+            Listener = TListener::Open(Temp.Path() + "/fcgi.sock", error);
+            ASSERT_TRUE(Listener) << error;
+        }
+        Loop = std::thread([this] { Server->Run(Listener.get(), false, false); });
     }
     void TearDown() override {
         for (int fd : Fds) ::close(fd);
         Server->Stop();
         Loop.join();
+        Server.reset();
+        Listener.reset();
         RequestState().CurrentEngine = nullptr;
     }
     void Handle(THttpEngine* e) {
@@ -89,11 +103,22 @@ public:
 
     // The test's end of a new connection the server serves.
     int Connect() {
+        if (Listener) return Dial(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         int fds[2];
         EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         Fds.push_back(fds[0]);
         Server->AddConnection(fds[1]);
         return fds[0];
+    }
+    // Connects a socket made before to the listener.
+    int Dial(int fd) {
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        const std::string path = Temp.Path() + "/fcgi.sock";
+        path.copy(a.sun_path, sizeof a.sun_path - 1);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << path;
+        Fds.push_back(fd);
+        return fd;
     }
     static void Send(int fd, const std::string& bytes) {
         ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -147,6 +172,7 @@ public:
     std::unique_ptr<TComponent> Owner;
     TFastCGIEngine* Engine = nullptr;
     std::unique_ptr<fcgi::TServer> Server;
+    std::unique_ptr<TListener> Listener;
     std::thread Loop;
     std::vector<int> Fds;
     std::atomic<int> Runs{0}, DelayMs{0};
@@ -159,7 +185,7 @@ struct HostileCase {
 
 }  // namespace
 
-TEST_F(HostilePeers, NoPeerStopsTheServerOrHoldsItsThreads) {
+TEST_P(HostilePeers, NoPeerStopsTheServerOrHoldsItsThreads) {
     const std::string stdinA = FcgiRecord(kFcgiStdin, 1, "a=1");
     const HostileCase cases[] = {
         {"GET_VALUES with four FCGI_MAX_CONNS among a request's STDIN records",
@@ -273,7 +299,7 @@ TEST_F(HostilePeers, NoPeerStopsTheServerOrHoldsItsThreads) {
 
 // Bodies that do not match their announced length, and lengths that are not lengths: a 400 answer
 // and a log line (also on the error stream), never a run of the form.
-TEST_F(HostilePeers, BadLengthsAreRefusedNeverRun) {
+TEST_P(HostilePeers, BadLengthsAreRefusedNeverRun) {
     const struct {
         const char* Name;
         std::string Length, Body;
@@ -308,7 +334,7 @@ TEST_F(HostilePeers, BadLengthsAreRefusedNeverRun) {
 // With two workers: silent connections, kept connections gone quiet, a body trickled in and a peer
 // that never reads hold no thread; each is closed at its limit (1 s here), as is the longest idle
 // connection once all eight are open.
-TEST_F(HostilePeers, SlowAndSilentPeersHoldNoThread) {
+TEST_P(HostilePeers, SlowAndSilentPeersHoldNoThread) {
     std::vector<int> silent;
     for (int i = 0; i < 3; ++i) silent.push_back(Connect());
     const int kept = Connect();
@@ -346,15 +372,78 @@ TEST_F(HostilePeers, SlowAndSilentPeersHoldNoThread) {
     EXPECT_TRUE(p.revents & POLLHUP) << "deaf";
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
 
-    // Eight idle connections: the ninth closes the one idle longest and is served.
+    // Eight idle connections: the ninth closes the one idle longest and is served. Its request
+    // comes a moment after the connection, so that it is the loop's too when workers take them (a
+    // request that comes whole is served and closed by a worker without ever being counted).
     std::vector<int> idle;
     for (int i = 0; i < 8; ++i) {
         idle.push_back(Connect());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ExpectServes("eight idle connections");
+    const int ninth = Connect();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Send(ninth, FcgiRequest(Post("3"), "a=8", 3));
+    EXPECT_NE(Out(Answer(ninth, 3, 1000)).find("ok:8"), std::string::npos);
     Read(idle[0], 300, &closed);
     EXPECT_TRUE(closed) << "longest idle";
     Read(idle[7], 50, &closed);
     EXPECT_FALSE(closed) << "newest idle";
 }
+
+namespace {
+
+// The highest descriptor open in this process.
+int HighestOpenFd() {
+    int highest = -1;
+    DIR* d = ::opendir("/proc/self/fd");
+    while (dirent* e = d ? ::readdir(d) : nullptr) highest = std::max(highest, std::atoi(e->d_name));
+    if (d) ::closedir(d);
+    return highest;
+}
+
+class ShortOfDescriptors : public HostilePeers {};
+
+}  // namespace
+
+// Descriptors run out while the workers take connections: the loop takes over, closes the longest
+// idle connection so that a waiting post is served, and the workers take connections again later.
+TEST_P(ShortOfDescriptors, TheLongestIdleConnectionMakesRoom) {
+    std::vector<int> made;
+    for (int i = 0; i < 3; ++i) made.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Every free number below the highest taken, so that exactly two are left under the limit.
+    std::vector<int> fillers;
+    const int highest = HighestOpenFd();
+    for (int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC); fd >= 0; fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+        if (fd > highest) {
+            ::close(fd);
+            break;
+        }
+        fillers.push_back(fd);
+    }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(highest + 3);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    const int idle0 = Dial(made[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Dial(made[1]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int post = Dial(made[2]);
+    Send(post, FcgiRequest(Post("3"), "a=9", 3));
+    const std::string out = Out(Answer(post, 3, 2000));
+    bool closed = false;
+    Read(idle0, 300, &closed);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    for (int fd : fillers) ::close(fd);
+    EXPECT_NE(out.find("ok:9"), std::string::npos) << out;
+    EXPECT_TRUE(closed) << "longest idle";
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ExpectServes("descriptors free again");
+}
+
+INSTANTIATE_TEST_SUITE_P(Listening, ShortOfDescriptors, ::testing::Values(true));
+
+INSTANTIATE_TEST_SUITE_P(Peers, HostilePeers, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Listening" : "HandedOver"; });
