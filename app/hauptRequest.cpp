@@ -178,8 +178,11 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     if (!PassesSpamRules(*site, hold)) return;
     if (!PassesAltcha(*site)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
-    // form's overrides apply to this request only and never reach the file.
+    // form's overrides apply to this request only and never reach the file. The file's own lock
+    // is enough: other threads' requests go on meanwhile.
+    hold.unlock();
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
+    hold.lock();
     if (stored.Found == TSettingsFound::NoFile) {
         WriteLog("Settings file " + FSideFiles.Ini + " not found: request left unanswered");
         WriteNotConfiguredAnswer();

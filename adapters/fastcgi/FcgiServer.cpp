@@ -126,10 +126,12 @@ void TServer::TakeMail() {
         Admit(fd);
     }
     for (auto& c : passed) {
-        // Already served in part: admitted even at the limit or while stopping (Settle ends it
-        // then as it ends any connection).
-        if (FConns.size() >= static_cast<size_t>(FLimits.MaxConnections)) CloseLongestIdle();
-        Admit(std::move(c));
+        // An answer still to write is delivered even at the limit (a worker passes one at a time);
+        // a connection that waits for a request counts as a new one, or silent peers flooding the
+        // listener would pile up past it.
+        const bool answered = !c->Machine.Output().empty() || c->Machine.Phase() == TConnection::TPhase::Closing;
+        if (answered || RoomForOneMore()) Admit(std::move(c));
+        else CloseConnection(c->Fd);
     }
     if (trouble == TListener::kOutOfDescriptors && !FStopping) {
         // The loop's own accepting knows what to do: close the longest idle connection, or wait.
@@ -169,13 +171,16 @@ void TServer::Accept() {
     }
 }
 
+bool TServer::RoomForOneMore() {
+    if (FStopping) return false;
+    if (FConns.size() < static_cast<size_t>(FLimits.MaxConnections) || CloseLongestIdle()) return true;
+    WriteLog("FastCGI connection refused: " + std::to_string(FConns.size()) + " open, none idle");
+    return false;
+}
+
 void TServer::Admit(int fd) {
-    if (FStopping || (FConns.size() >= static_cast<size_t>(FLimits.MaxConnections) && !CloseLongestIdle())) {
-        if (!FStopping) WriteLog("FastCGI connection refused: " + std::to_string(FConns.size()) + " open, none idle");
-        CloseConnection(fd);
-        return;
-    }
-    Admit(std::make_unique<TConn>(fd, FRules));
+    if (RoomForOneMore()) Admit(std::make_unique<TConn>(fd, FRules));
+    else CloseConnection(fd);
 }
 
 void TServer::Admit(std::unique_ptr<TConn> c) {

@@ -58,6 +58,7 @@ private:
     struct TConn;
 
     void Accept();
+    bool RoomForOneMore();
     void Admit(int fd);
     void Admit(std::unique_ptr<TConn> c);
     void ReadFrom(TConn& c, std::vector<char>& buffer);

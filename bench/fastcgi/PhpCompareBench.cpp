@@ -2,7 +2,8 @@
 // velmora as a FastCGI server against a PHP contact script with PHPMailer under PHP-FPM (OPcache
 // on, pm = static with as many workers as velmora has threads). Refused posts (requests/s and each
 // side's own CPU per post), accepted posts (velmora under delivery = background and now; PHPMailer
-// with Nagle off, and stock as a footnote) and memory (PSS of each side's processes).
+// with Nagle off, and stock as a footnote) and memory (PSS of each side's processes). A minimal C
+// FastCGI responder behind the same nginx shows the floor of CPU per refused post.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,10 +45,11 @@ std::unique_ptr<TBackground> StartPhp(const std::string& dir, int workers, int r
     return server;
 }
 
-// nginx's location for the PHP script, beside velmora's.
+// nginx's locations for the PHP script and the minimal responder, beside velmora's.
 std::string PhpLocation() {
     return "location /php/ { include /etc/nginx/fastcgi_params; fastcgi_param SCRIPT_FILENAME @DIR@/php/contact.php; "
-           "fastcgi_pass unix:@DIR@/php-fpm.sock; }\n";
+           "fastcgi_pass unix:@DIR@/php-fpm.sock; }\n"
+           "location /minimal/ { include /etc/nginx/fastcgi_params; fastcgi_pass unix:@DIR@/minimal.sock; }\n";
 }
 
 struct Row {
@@ -101,6 +103,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "php-fpm did not start: %s\n", ReadWholeFile(site.Dir() + "/php/php-fpm.out").c_str());
         return 1;
     }
+    TBackground minimal({MINIMAL_FCGI, site.Dir() + "/minimal.sock", std::to_string(threads)}, site.Dir() + "/minimal.out");
+    if (!WaitForListener(site.Dir() + "/minimal.sock")) {
+        std::fprintf(stderr, "minimal_fcgi did not start\n");
+        return 1;
+    }
     const std::string text(900, 'x');
     const std::string refused = "mailto=stranger%40example.net&Name=Ann&Text=" + text;
     const std::string accepted = "Name=Ann&Text=" + text;
@@ -108,6 +115,8 @@ int main(int argc, char** argv) {
     for (const std::string& url : {site.ProgramUrl(), phpUrl, phpNodelay})
         if (!Answers(site, url, refused, "webmaster@example.org") || !Answers(site, url, accepted, "Thank you.")) return 1;
     site.Mails(3);
+    const std::string minimalUrl = site.Url("/minimal/");
+    if (!Answers(site, minimalUrl, refused, "Refused.")) return 1;
 
     const std::string refusedScript = PostScript(site.Dir(), "refused", refused);
     const std::string acceptedScript = PostScript(site.Dir(), "accepted", accepted);
@@ -122,6 +131,8 @@ int main(int argc, char** argv) {
     Print("refused", "velmora FastCGI", vr);
     Row pr = Measure(phpUrl, refusedScript, seconds, fpm);
     Print("refused", "PHP-FPM", pr);
+    Row mr = Measure(minimalUrl, refusedScript, seconds, {static_cast<int>(minimal.Pid())});
+    Print("refused", "minimal C FastCGI (floor)", mr);
 
     // The server started afresh under each delivery setting, so that it reads it as a site would.
     auto underConf = [&](const std::string& conf) {
@@ -148,8 +159,9 @@ int main(int argc, char** argv) {
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
     const double cpu = ratio(vr.CpuPerPost, pr.CpuPerPost), bg = ratio(vb.Load.RequestsPerSecond, pn.Load.RequestsPerSecond),
                  mem = ratio(static_cast<double>(vPss), static_cast<double>(pPss));
-    std::printf("  refused: velmora / PHP requests/s %.2f; own CPU per post %.2f (goal <= 0.3: %s)\n",
-                ratio(vr.Load.RequestsPerSecond, pr.Load.RequestsPerSecond), cpu, cpu <= 0.3 ? "met" : "NOT met");
+    std::printf("  refused: velmora / PHP requests/s %.2f; own CPU per post %.2f (goal <= 0.3: %s); floor / PHP %.2f,"
+                " velmora / floor %.2f\n", ratio(vr.Load.RequestsPerSecond, pr.Load.RequestsPerSecond), cpu,
+                cpu <= 0.3 ? "met" : "NOT met", ratio(mr.CpuPerPost, pr.CpuPerPost), ratio(vr.CpuPerPost, mr.CpuPerPost));
     std::printf("  accepted: background / PHPMailer tcp_nodelay %.2f (goal >= 1.5: %s); now / tcp_nodelay %.2f; "
                 "background / stock %.2f\n", bg, bg >= 1.5 ? "met" : "NOT met",
                 ratio(vn.Load.RequestsPerSecond, pn.Load.RequestsPerSecond), ratio(vb.Load.RequestsPerSecond, ps.Load.RequestsPerSecond));

@@ -390,6 +390,23 @@ TEST_P(HostilePeers, SlowAndSilentPeersHoldNoThread) {
     EXPECT_FALSE(closed) << "newest idle";
 }
 
+// Eight requests arriving slowly hold every place: a ninth connection is refused, not kept beyond
+// the limit, however it came in.
+TEST_P(HostilePeers, NoConnectionBeyondTheLimitWhileNoneIsIdle) {
+    std::vector<int> arriving;
+    for (int i = 0; i < 8; ++i) {
+        arriving.push_back(Connect());
+        Send(arriving.back(), Head(1, "100") + FcgiRecord(kFcgiStdin, 1, "a"));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int ninth = Connect();
+    bool closed = false;
+    Read(ninth, 500, &closed);
+    EXPECT_TRUE(closed) << "the ninth";
+    Read(arriving[0], 50, &closed);
+    EXPECT_FALSE(closed) << "a request still arriving";
+}
+
 namespace {
 
 // The highest descriptor open in this process.
