@@ -362,9 +362,9 @@ void TServer::ServeTaken(int fd) {
     if (--FInHand == 0 && FStopBegun) FLoop.Wake();
 }
 
-// On a worker's thread: its accept failed otherwise than for want of a connection.
+// On a worker's thread: its accept failed otherwise than for want of a connection, and the
+// workers have stopped taking (this may come while the server ends: nothing here but the mail).
 void TServer::TakingTrouble(int code) {
-    FWorkers->SetTaking(false);
     {
         std::lock_guard<std::mutex> hold(FMailLock);
         FTakingTrouble = code;

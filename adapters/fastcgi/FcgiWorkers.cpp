@@ -118,6 +118,7 @@ void TWorkers::Work(TWorker& me) {
             } else if (fd != -1) {
                 me.Loop.Forget(FTaking.ListenFd);
                 me.Listening = false;
+                SetTaking(false);
                 FTaking.Trouble(fd);
             }
         }

@@ -21,8 +21,8 @@ class TEventLoop;
 namespace velmora::fcgi {
 
 // How workers take connections: Take gives a connection's descriptor, -1 when none waits, or
-// another negative code, which goes to Trouble (called on that worker's thread, which then takes
-// no more until SetTaking(true) again); Serve serves a taken connection to its end or hands it on.
+// another negative code, which switches taking off for every worker and goes to Trouble (called on
+// that worker's thread); Serve serves a taken connection to its end or hands it on.
 struct TTaking {
     int ListenFd = -1;
     std::function<int()> Take;
