@@ -425,6 +425,11 @@ class ShortOfDescriptors : public HostilePeers {};
 // Descriptors run out while the workers take connections: the loop takes over, closes the longest
 // idle connection so that a waiting post is served, and the workers take connections again later.
 TEST_P(ShortOfDescriptors, TheLongestIdleConnectionMakesRoom) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers test memory for reading through a pipe of their own, which the exhausted
+    // descriptors deny them: they would report errors that are not there.
+    GTEST_SKIP() << "not under the sanitizers";
+#endif
     std::vector<int> made;
     for (int i = 0; i < 3; ++i) made.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     // Every free number below the highest taken, so that exactly two are left under the limit.
