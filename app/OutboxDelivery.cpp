@@ -5,6 +5,7 @@
 #include "LogText.h"
 #include "MailSecurity.h"
 #include "Outbox.h"
+#include "OutboxFolderSync.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -91,7 +92,7 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
         removed = (run.KeepSpares && KeepAsSpare(folder, path, bytes)) || DeleteFile(path);
         if (removed) CountRemovedMail(folder, bytes);
         const bool sync = run.SyncEachRemoval || (run.KeepSpares && SparesWaitSync(folder));
-        if (removed && sync && SyncFolder(folder)) SparesSynced(folder);
+        if (removed && sync && SyncOutboxFolder(folder)) SparesSynced(folder);
     };
     std::string error;
     try {
@@ -192,7 +193,8 @@ TFlushResult FlushEntries(const std::string& folder, const std::vector<TOutboxEn
                 break;
         }
     }
-    if (!run.SyncEachRemoval && result.Delivered > 0 && SyncFolder(folder)) SparesSynced(folder);
+    // The sync is the one the posts share: a post waiting for one at the same time is answered by it.
+    if (!run.SyncEachRemoval && result.Delivered > 0 && SyncOutboxFolder(folder)) SparesSynced(folder);
     return result;
 }
 
