@@ -33,14 +33,21 @@ std::string Name(int n) {
     return OutboxName(std::to_string(queued) + "-" + std::to_string(1000 + n), 0, 0);
 }
 
+// An outbox folder made in dir, with the given limits.
+TOutboxSettings MadeBox(const TempDir& dir, long maxMails, long maxMegabytes) {
+    TOutboxSettings box;
+    box.Folder = dir.Path() + "/box";
+    box.MaxMails = maxMails;
+    box.MaxMegabytes = maxMegabytes;
+    CreateDir(box.Folder);
+    return box;
+}
+
 }  // namespace
 
 TEST(OutboxTally, CountsKeptAndRemovedMailAndALaterListingCorrectsIt) {
     TempDir dir;
-    TOutboxSettings box;
-    box.Folder = dir.Path() + "/box";
-    box.MaxMails = 2;
-    CreateDir(box.Folder);
+    const TOutboxSettings box = MadeBox(dir, 2, 100);
     PlantMessage(box.Folder, Name(1));
     struct Step {
         const char* what;
@@ -70,10 +77,7 @@ TEST(OutboxTally, CountsKeptAndRemovedMailAndALaterListingCorrectsIt) {
 // from one look at a file another process left; a listing forgets what is gone.
 TEST(OutboxTally, SizesAreLearntOnceAndForgottenWhenTheMessageIsGone) {
     TempDir dir;
-    TOutboxSettings box;
-    box.Folder = dir.Path() + "/box";
-    box.MaxMegabytes = 1;
-    CreateDir(box.Folder);
+    const TOutboxSettings box = MadeBox(dir, 1000, 1);
     const std::string other = box.Folder + "/" + Name(1), own = box.Folder + "/" + Name(2);
     std::ofstream(other, std::ios::binary) << std::string(600 * 1024, 'x');
     struct Step {
