@@ -35,6 +35,26 @@ constexpr uint64_t kMessageBudgetMs = 20000;
 
 // Handed names beyond this wait for a listing of the folder instead (a relay away for long).
 constexpr size_t kMostNames = 10000;
+// The thread's log lines (one per delivered message) go to the log this many at a time, and at
+// the end of each run: one append instead of an open, write and close of the log per message.
+constexpr size_t kLogBatch = 64;
+
+class TLogBatch {
+public:
+    ~TLogBatch() { Flush(); }
+    void Add(const std::string& line) {
+        FLines.push_back(line);
+        if (FLines.size() >= kLogBatch) Flush();
+    }
+    void Flush() {
+        if (FLines.empty()) return;
+        WriteLogLines(FLines);
+        FLines.clear();
+    }
+
+private:
+    std::vector<std::string> FLines;
+};
 
 // What the thread has to do for one folder: the mail posts have handed it since its last run, or
 // a listing of the whole folder (at its first run, on the timer, after a failure).
@@ -72,6 +92,7 @@ public:
 
 private:
     void Run() {
+        TLogBatch log;  // before the connection, which may still log as it closes
         TSmtpSendMail kept(nullptr);
         kept.KeepConnection = true;
         std::chrono::milliseconds wait = kPollInterval, retry = kFirstRetry;
@@ -85,7 +106,8 @@ private:
             hold.unlock();
             // The timer came first: the connection has been idle since the last run.
             if (!woken) kept.CloseKept();
-            wait = DeliverAll(folders, kept, retry, !woken);
+            wait = DeliverAll(folders, kept, retry, !woken, log);
+            log.Flush();
             if (kept.HoldsKeptConnection()) wait = std::min(wait, kIdleClose);
             hold.lock();
         }
@@ -113,7 +135,7 @@ private:
     }
 
     std::chrono::milliseconds DeliverAll(const std::map<std::string, TFolderWork>& folders, TSmtpSendMail& kept,
-                                         std::chrono::milliseconds& retry, bool timed) {
+                                         std::chrono::milliseconds& retry, bool timed, TLogBatch& log) {
         std::chrono::milliseconds wait = kPollInterval;
         bool failed = false;
         for (const auto& [folder, work] : folders) {
@@ -127,7 +149,7 @@ private:
             // per removal would set the thread's pace instead.
             run.SyncEachRemoval = false;
             run.KeepSpares = true;
-            run.Log = [](const std::string& line) { WriteLog(line); };
+            run.Log = [&log](const std::string& line) { log.Add(line); };
             bool done = false;
             try {
                 TFlushResult result = work.ListingDue ? FlushOutbox(folder, run) : FlushNamed(folder, work.Names, run);
@@ -135,7 +157,7 @@ private:
                 failed = failed || result.Failed > 0;
                 done = !result.Busy && result.Failed == 0;
             } catch (const std::exception& e) {
-                WriteLog("Outbox " + folder + " not delivered: " + e.what());
+                log.Add("Outbox " + folder + " not delivered: " + e.what());
                 failed = true;
             }
             if (!done) ListNextTime(folder);

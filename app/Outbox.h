@@ -58,8 +58,9 @@ std::vector<TOutboxEntry> ListOutbox(const std::string& folder);
 // bytes the site allows, as a listing at most a second old (a tenth of one when the count is at
 // the limit) and this process's own mail kept and removed since count them.
 std::string OutboxFull(const TOutboxSettings& outbox);
-// A message this process has just kept in folder, counted until the next listing.
-void CountKeptMail(const std::string& folder, int64_t bytes);
+// A message this process has just kept in folder (name: its file's), counted until the next
+// listing, which takes its size from here instead of looking at the file.
+void CountKeptMail(const std::string& folder, const std::string& name, int64_t bytes);
 // A message delivered or moved aside by this process.
 void CountRemovedMail(const std::string& folder, int64_t bytes);
 // Where messages that cannot be delivered are moved (never deleted): a subfolder of this name,

@@ -5,6 +5,7 @@
 #include "LogText.h"
 #include "MailSecurity.h"
 #include "Outbox.h"
+#include "OutboxFolderSync.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -15,6 +16,9 @@ namespace {
 // A temporary file this old was left by a process that died while queueing: its visitor was
 // never told the message was taken, so it is no message of the outbox.
 constexpr double kAbandonedSeconds = 3600;
+// A message up to this size (a form's text, as good as every one) is read whole into memory and
+// its file closed at once: the header's parse and the sending then seek in memory, not the file.
+constexpr long kReadWhole = 64 * 1024;
 
 enum class TOutcome { Delivered, Failed, Unreachable, MovedAside };
 
@@ -42,6 +46,18 @@ void RemoveAbandoned(const std::string& folder, const TFlushRun& run) {
     }
 }
 
+// The file's stream itself when the message is larger than kReadWhole.
+std::unique_ptr<TStream> ReadWhole(std::unique_ptr<THandleStream> file) {
+    std::string bytes(kReadWhole + 1, '\0');
+    size_t got = 0;
+    for (long n; got < bytes.size() && (n = file->Read(bytes.data() + got, static_cast<long>(bytes.size() - got))) > 0;)
+        got += static_cast<size_t>(n);
+    if (got > static_cast<size_t>(kReadWhole)) return file;
+    auto memory = std::make_unique<TMemoryStream>();
+    memory->Write(bytes.data(), static_cast<long>(got));
+    return memory;
+}
+
 TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlushRun& run) {
     std::string path = folder + "/" + e.Name;
     // Anyone who can write the folder can plant a FIFO or a link under a message's name: it is
@@ -56,7 +72,8 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
         Log(run, "Queued mail " + e.Name + " cannot be opened");
         return TOutcome::Failed;
     }
-    if (!ReadQueuedMail(*file, mail, why))
+    std::unique_ptr<TStream> text = ReadWhole(std::move(file));
+    if (!ReadQueuedMail(*text, mail, why))
         return MoveAside(folder, e, why, run) ? TOutcome::MovedAside : TOutcome::Failed;
 
     TSmtpSendMail own(nullptr);
@@ -70,16 +87,16 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     bool removed = false;
     // Removed before QUIT, the moment the relay has the message: a crash after this point cannot
     // send it twice, and one before it costs at most this one round trip.
-    const int64_t bytes = file->Size();
+    const int64_t bytes = text->Size();
     sender.OnAccepted = [&] {
         removed = (run.KeepSpares && KeepAsSpare(folder, path, bytes)) || DeleteFile(path);
         if (removed) CountRemovedMail(folder, bytes);
         const bool sync = run.SyncEachRemoval || (run.KeepSpares && SparesWaitSync(folder));
-        if (removed && sync && SyncFolder(folder)) SparesSynced(folder);
+        if (removed && sync && SyncOutboxFolder(folder)) SparesSynced(folder);
     };
     std::string error;
     try {
-        sender.SendComposed(mail.Envelope, *file, run.MessageBudgetMs);
+        sender.SendComposed(mail.Envelope, *text, run.MessageBudgetMs);
         error = sender.GetErrorText();
     } catch (const std::exception& ex) {
         error = ex.what();  // a port text that is no port: the site's settings, mended later
@@ -176,7 +193,8 @@ TFlushResult FlushEntries(const std::string& folder, const std::vector<TOutboxEn
                 break;
         }
     }
-    if (!run.SyncEachRemoval && result.Delivered > 0 && SyncFolder(folder)) SparesSynced(folder);
+    // The sync is the one the posts share: a post waiting for one at the same time is answered by it.
+    if (!run.SyncEachRemoval && result.Delivered > 0 && SyncOutboxFolder(folder)) SparesSynced(folder);
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include "ExclusiveFile.h"
 #include "Files.h"
 #include "Outbox.h"
+#include "OutboxFolderSync.h"
 #include "SysUtils.h"
 
 namespace velmora {
@@ -143,13 +144,14 @@ std::string QueueMail(const std::string& folder, TSmtpSendMail& sender, const TQ
         if (spareSize > bytes) file->SetSize(bytes);  // no tail of the spare's former message
         // On disk before the rename makes it a message, and the rename on disk before the visitor
         // is told the message is taken: a crash of the machine must not lose what was promised.
+        // The folder's sync is shared with the posts renaming at the same time.
         if (!SyncToDisk(*file) || !file->Close()) throw EWriteError("Cannot write \"" + temp + "\" to the disk");
         if (!RenameFile(temp, path)) throw EWriteError("Cannot rename \"" + temp + "\" in the outbox");
-        if (!SyncFolder(folder)) {
+        if (!SyncOutboxFolder(folder)) {
             DeleteFile(path);
             throw EWriteError("Cannot write the outbox folder \"" + folder + "\" to the disk");
         }
-        CountKeptMail(folder, bytes);
+        CountKeptMail(folder, ExtractFileName(path), bytes);
     } catch (...) {
         file.reset();
         DeleteFile(temp);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "Files.h"
 #include "Outbox.h"
@@ -20,10 +21,15 @@ constexpr uint64_t kListingLifeMs = 1000;
 // flood (a full listing reads every message's size).
 constexpr uint64_t kFullListingLifeMs = 100;
 
+// A message's contents never change (a retry renames it): its size is learnt once, from this
+// process's own writing or one look at a file another process left, and kept by its id.
+using TSizes = std::unordered_map<std::string, int64_t>;
+
 struct TTally {
     bool Listed = false;
     uint64_t ListedAt = 0;
     int64_t Mails = 0, Bytes = 0;
+    TSizes Sizes;  // the messages of the last listing, and those kept since
 };
 
 // Shared by the request threads of a resident engine; each folder's tally under one lock.
@@ -34,26 +40,34 @@ public:
         TTally& t = FTallies[outbox.Folder];
         uint64_t age = TickCount() - t.ListedAt;
         if (!t.Listed || age >= kListingLifeMs || (age >= kFullListingLifeMs && !Why(t, outbox).empty()))
-            t = Listing(outbox.Folder);
+            t = Listing(outbox.Folder, t.Sizes);
         return Why(t, outbox);
     }
 
-    void Add(const std::string& folder, int64_t mails, int64_t bytes) {
+    // name: a message just kept ("" for one removed), whose size the next listing then knows.
+    void Add(const std::string& folder, int64_t mails, int64_t bytes, const std::string& name = "") {
         std::lock_guard hold(FLock);
         auto it = FTallies.find(folder);
         if (it == FTallies.end()) return;  // the next check lists the folder anyway
         it->second.Mails = std::max<int64_t>(it->second.Mails + mails, 0);
         it->second.Bytes = std::max<int64_t>(it->second.Bytes + bytes, 0);
+        TOutboxEntry e;
+        if (!name.empty() && ParseOutboxName(name, e)) it->second.Sizes[e.Id] = bytes;
     }
 
 private:
-    static TTally Listing(const std::string& folder) {
+    // Only messages this process has not seen before are looked at; known ids keep their size, and
+    // ids no longer listed are forgotten.
+    static TTally Listing(const std::string& folder, const TSizes& known) {
         TTally t;
         t.Listed = true;
         t.ListedAt = TickCount();
         for (const TOutboxEntry& e : ListOutbox(folder)) {
+            auto it = known.find(e.Id);
+            const int64_t size = it != known.end() ? it->second : GetFileStamp(folder + "/" + e.Name).Size;
             ++t.Mails;
-            t.Bytes += GetFileStamp(folder + "/" + e.Name).Size;
+            t.Bytes += size;
+            t.Sizes.emplace(e.Id, size);
         }
         return t;
     }
@@ -80,7 +94,9 @@ TTallies& Tallies() {
 
 std::string OutboxFull(const TOutboxSettings& outbox) { return Tallies().Full(outbox); }
 
-void CountKeptMail(const std::string& folder, int64_t bytes) { Tallies().Add(folder, 1, bytes); }
+void CountKeptMail(const std::string& folder, const std::string& name, int64_t bytes) {
+    Tallies().Add(folder, 1, bytes, name);
+}
 
 void CountRemovedMail(const std::string& folder, int64_t bytes) { Tallies().Add(folder, -1, -bytes); }
 

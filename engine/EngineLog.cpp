@@ -83,8 +83,9 @@ void SetLogRouteRule(TLogRouteRule rule) { RouteRule() = std::move(rule); }
 
 namespace {
 
-// One line where the route sends it; text has no control bytes left.
-void Emit(const std::string& text, const TLogRoute& route) {
+// One line where the route sends it; text has no control bytes left. What goes to the file is
+// added to file, appended by the caller.
+void Emit(const std::string& text, const TLogRoute& route, std::string& file) {
     TDateTime now = Now();
     int id = RequestState().RequestId;
     if (LogEcho()) LogEcho()(text);
@@ -93,12 +94,30 @@ void Emit(const std::string& text, const TLogRoute& route) {
         bool sent = SendToLogSocket(socket, SyslogLine(now, ExtractFileName(ModuleFileName()), CurrentProcessId(), id, text));
         // A line the system log did not take goes to the file rather than nowhere.
         if (!sent && !route.File) {
-            AppendToLogFile(FormatShortDate(now) + " " + FormatLongTime(now) + ",  " + IntToStr(id) + " : " +
-                            "System log " + BlankControlChars(socket) + " did not take this line: " + text + "\r\n");
+            file += FormatShortDate(now) + " " + FormatLongTime(now) + ",  " + IntToStr(id) + " : " + "System log " +
+                    BlankControlChars(socket) + " did not take this line: " + text + "\r\n";
             return;
         }
     }
-    if (route.File) AppendToLogFile(FormatShortDate(now) + " " + FormatLongTime(now) + ",  " + IntToStr(id) + " : " + text + "\r\n");
+    if (route.File) file += FormatShortDate(now) + " " + FormatLongTime(now) + ",  " + IntToStr(id) + " : " + text + "\r\n";
+}
+
+// The lines where the route sends them, with any the route rule's own run held back first.
+void EmitAll(const std::vector<std::string>& msgs) {
+    std::vector<std::string> texts;
+    for (const std::string& msg : msgs) texts.push_back(BlankControlChars(msg));
+    TRouteDecision& decision = Decision();
+    if (decision.Deciding) {
+        for (std::string& text : texts) decision.Held.push_back(std::move(text));
+        return;
+    }
+    TLogRoute route = DecideRoute();
+    std::vector<std::string> held;
+    held.swap(decision.Held);
+    std::string file;
+    for (const std::string& line : held) Emit(line, route, file);
+    for (const std::string& text : texts) Emit(text, route, file);
+    if (!file.empty()) AppendToLogFile(file);
 }
 
 }  // namespace
@@ -107,19 +126,13 @@ void Emit(const std::string& text, const TLogRoute& route) {
 // never interleave. A folder that exists but cannot take the file falls back to the program's.
 // Messages carry outside text (form values inside exception messages, for one): their control
 // bytes become blanks here, so no caller can end a line early or write one of its own.
-void WriteLog(const std::string& msg) noexcept {
+void WriteLog(const std::string& msg) noexcept { WriteLogLines({msg}); }
+
+// Several lines in one append of the file: lines of other processes and threads never come
+// between them.
+void WriteLogLines(const std::vector<std::string>& msgs) noexcept {
     try {
-        std::string text = BlankControlChars(msg);
-        TRouteDecision& decision = Decision();
-        if (decision.Deciding) {
-            decision.Held.push_back(std::move(text));
-            return;
-        }
-        TLogRoute route = DecideRoute();
-        std::vector<std::string> held;
-        held.swap(decision.Held);
-        for (const std::string& line : held) Emit(line, route);
-        Emit(text, route);
+        EmitAll(msgs);
     } catch (...) {
         // The log is the last resort for reporting failures; losing a line is all that can go wrong.
     }

@@ -224,6 +224,8 @@ constexpr int kDefaultAutoReadLimit = 10000;
 
 // Appends one line to the program's log file; never raises.
 void WriteLog(const std::string& msg) noexcept;
+// The same for several lines at once: one look at the route and one append to the file for all.
+void WriteLogLines(const std::vector<std::string>& msgs) noexcept;
 
 // Where the calling thread's log lines are also reported while it serves a request (a FastCGI
 // server's error stream, say); empty for none. WriteLog passes each line on without its end.

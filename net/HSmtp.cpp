@@ -125,9 +125,19 @@ bool TSmtpSendMail::SendWithin(uint64_t budgetMs) {
 }
 
 bool TSmtpSendMail::RunDialogue(bool kept) {
-    bool reused = kept && ReuseKept();
+    // A pipelining relay gets the kept connection's RSET in the envelope's batch: one round trip
+    // a message fewer. A lost connection is found from its (missing) answer all the same.
+    const bool batched = kept && FPipelining;
+    bool reused = kept && (batched || ReuseKept());
+    FKeptLost = false;
     if (!reused && !SayHello()) return false;
-    if (!SendEnvelope() || !SendContent()) return false;
+    if (!SendEnvelope(batched)) {
+        if (!FKeptLost) return false;
+        DropKept();
+        reused = false;
+        if (!SayHello() || !SendEnvelope()) return false;
+    }
+    if (!SendContent()) return false;
     int sent = (reused ? FKeptMessages : 0) + 1;
     if (KeepConnection && sent < kKeptMessages) {
         FKeptMessages = sent;
@@ -142,6 +152,11 @@ bool TSmtpSendMail::RunDialogue(bool kept) {
 
 bool TSmtpSendMail::ReuseKept() {
     if (Command("RSET", 250)) return true;
+    DropKept();
+    return false;
+}
+
+void TSmtpSendMail::DropKept() {
     // A relay that closed the idle connection meanwhile has seen nothing of this message: a new
     // connection cannot deliver it twice.
     FKeptMessages = 0;
@@ -150,7 +165,6 @@ bool TSmtpSendMail::ReuseKept() {
     FInput.clear();
     FReplyCode = -1;
     FLastReply.clear();
-    return false;
 }
 
 void TSmtpSendMail::CloseKept() {
@@ -273,14 +287,22 @@ TMailEnvelope TSmtpSendMail::Envelope() const {
     return e;
 }
 
-bool TSmtpSendMail::SendEnvelope() {
+bool TSmtpSendMail::SendEnvelope(bool reset) {
     if (!FPipelining) return SendMailFrom() && SendRecipients() && StartData();
-    std::string batch = BlankControlChars("MAIL FROM:" + FEnvelope.MailFrom) + "\r\n";
+    std::string batch = reset ? "RSET\r\n" : "";
+    batch += BlankControlChars("MAIL FROM:" + FEnvelope.MailFrom) + "\r\n";
     for (const std::string& recipient : FEnvelope.Recipients) batch += BlankControlChars("RCPT TO:" + recipient) + "\r\n";
     batch += "DATA\r\n";
     if (!SendText(batch)) {
+        FKeptLost = reset;
         if (FErrorCode == 0) ReportError(WSAETIMEDOUT);
         FReplyCode = -1;
+        return false;
+    }
+    // A relay that refused the RSET may have taken the rest: the connection is closed before any
+    // of the message's text, so the relay drops what it took.
+    if (reset && (!ReadReply() || FReplyCode != 250)) {
+        FKeptLost = true;
         return false;
     }
     // Every reply is read in order; the first refusal is the one reported. A relay that still

@@ -148,11 +148,15 @@ protected:
 
 private:
     bool RunDialogue(bool kept);
-    // MAIL FROM, RCPT TO and DATA; in one write when the relay offers PIPELINING.
-    bool SendEnvelope();
+    // MAIL FROM, RCPT TO and DATA; in one write when the relay offers PIPELINING, then led by
+    // the kept connection's RSET when reset is set (false with FKeptLost set when the relay did
+    // not answer that RSET with 250: nothing of the message has gone out).
+    bool SendEnvelope(bool reset = false);
     std::string KeptKey() const;
     // RSET on the kept connection of an earlier message: true when the relay is ready for the next.
     bool ReuseKept();
+    // The kept connection cannot carry the next message: closed, and nothing of it left.
+    void DropKept();
     bool WaitForConnection();
     bool PlainHello(const std::string& host);
     bool BeginTls();
@@ -192,6 +196,7 @@ private:
     TDataSink FDataSink;           // set while ComposeData runs: Emit's text goes there
     int FKeptMessages = 0;         // messages sent over the open connection it keeps; 0: none kept
     bool FPipelining = false;      // the relay offered PIPELINING in its answer to EHLO
+    bool FKeptLost = false;        // the batched RSET of the kept connection went unanswered or refused
     std::string FKeptFor;          // the relay and security the kept connection was made for
     bool FProbing = false;         // a Probe runs: EHLO whatever Security asks
 };

@@ -101,7 +101,7 @@ std::unique_ptr<THandleStream> CreatePrivateFile(const std::string& path, bool m
 std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path, bool* notRegular) {
     if (notRegular) *notRegular = false;
     // Non-blocking, or a FIFO planted under the name would hold the open until someone writes to
-    // it; a regular file reads the same either way, and gets its blocking mode back below.
+    // it; a regular file reads the same either way.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     struct stat st {};
     if (fd < 0) {
@@ -114,7 +114,8 @@ std::unique_ptr<THandleStream> OpenFileForReading(const std::string& path, bool*
         ::close(fd);
         return nullptr;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // A regular file reads the same with O_NONBLOCK: the flag is left as it is (two system calls
+    // fewer for each message the outbox's sender reads).
     return std::make_unique<THandleStream>(fd, true);
 }
 

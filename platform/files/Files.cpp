@@ -125,6 +125,12 @@ std::vector<std::string> ListFiles(const std::string& pattern) {
     while (struct dirent* e = ::readdir(d)) {
         std::string name = e->d_name;
         if (::fnmatch(mask.c_str(), name.c_str(), FNM_PERIOD) != 0) continue;
+        // The entry's own type, where the file system gives it, spares a look at each file (a
+        // folder of many thousands is listed every second by the outbox's count).
+        if (e->d_type != DT_UNKNOWN) {
+            if (e->d_type != DT_DIR) names.push_back(name);
+            continue;
+        }
         struct stat st {};
         if (::lstat(((dir.empty() ? std::string(".") : dir) + "/" + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
             names.push_back(name);

@@ -214,11 +214,18 @@ TDateTime Now() {
 
 int LocalTimeBias(TDateTime localTime) {
     std::tm tm = ToTm(localTime);
-    tm.tm_isdst = -1;  // let the zone's rules decide whether daylight saving is in effect then
-    time_t instant = ::mktime(&tm);
-    if (instant == static_cast<time_t>(-1)) return 0;
+    // Not mktime: it reloads the zone (a look at /etc/localtime) on every call, once per mail's
+    // Date line. The wall time read as UTC, less the zone's offset at about that instant, is the
+    // instant; a second round settles a wall time next to a change of the offset.
+    const time_t wall = ::timegm(&tm);
+    if (wall == static_cast<time_t>(-1)) return 0;
+    time_t instant = wall;
     std::tm lt{};
-    ::localtime_r(&instant, &lt);
+    for (int round = 0; round < 2; ++round) {
+        if (!::localtime_r(&instant, &lt)) return 0;
+        instant = wall - lt.tm_gmtoff;
+    }
+    if (!::localtime_r(&instant, &lt)) return 0;
     return static_cast<int>(-lt.tm_gmtoff / 60);
 }
 

@@ -168,9 +168,6 @@ void TQueue::KillTimer(HWND window, uintptr_t id) {
 
 void TQueue::Collect(bool unpark) {
     if (IsCloseSignalQueue(static_cast<TMessageQueue*>(this)) && TakeCloseRequest()) Post(0, WM_CLOSE, 0, 0);
-    uint64_t count;
-    ssize_t got = read(FWakeFd, &count, sizeof count);  // wakes are consumed here; the list holds the news
-    (void)got;
     std::vector<TTimerList::TTimerKey> due = FTimers.TakeDue(TClock::now());
     if (!due.empty()) {
         std::lock_guard<std::mutex> g(FLock);
@@ -191,8 +188,17 @@ void TQueue::PollOnce(int timeoutMs, bool unpark) {
         if (unpark) FSockets.Unpark();
         FSockets.Fill(fds, gens);
     }
-    if (timeoutMs == 0 && fds.size() == base) return;  // the wake descriptors were just drained
+    // Nothing but the wake descriptors and no time to wait: the list already holds whatever a wake
+    // announced, and a wake left unread only makes the next blocking poll return at once.
+    if (timeoutMs == 0 && fds.size() == base) return;
     if (poll(fds.data(), fds.size(), timeoutMs) <= 0) return;  // timeout, or EINTR: the caller looks again
+    if (fds[0].revents & POLLIN) {
+        // Wakes are consumed only when there is one (not read blindly before every look): the list
+        // holds the news.
+        uint64_t count;
+        ssize_t got = read(FWakeFd, &count, sizeof count);
+        (void)got;
+    }
     for (size_t i = changes; i < base; ++i) {
         if (!fds[i].revents) continue;
         auto it = FChanges.find(fds[i].fd);

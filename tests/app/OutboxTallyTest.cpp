@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "Files.h"
@@ -32,14 +33,21 @@ std::string Name(int n) {
     return OutboxName(std::to_string(queued) + "-" + std::to_string(1000 + n), 0, 0);
 }
 
+// An outbox folder made in dir, with the given limits.
+TOutboxSettings MadeBox(const TempDir& dir, long maxMails, long maxMegabytes) {
+    TOutboxSettings box;
+    box.Folder = dir.Path() + "/box";
+    box.MaxMails = maxMails;
+    box.MaxMegabytes = maxMegabytes;
+    CreateDir(box.Folder);
+    return box;
+}
+
 }  // namespace
 
 TEST(OutboxTally, CountsKeptAndRemovedMailAndALaterListingCorrectsIt) {
     TempDir dir;
-    TOutboxSettings box;
-    box.Folder = dir.Path() + "/box";
-    box.MaxMails = 2;
-    CreateDir(box.Folder);
+    const TOutboxSettings box = MadeBox(dir, 2, 100);
     PlantMessage(box.Folder, Name(1));
     struct Step {
         const char* what;
@@ -55,12 +63,50 @@ TEST(OutboxTally, CountsKeptAndRemovedMailAndALaterListingCorrectsIt) {
     };
     for (const Step& s : steps) {
         if (s.pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(s.pauseMs));
-        for (int i = 0; i < s.kept; ++i) CountKeptMail(box.Folder, 100);
+        for (int i = 0; i < s.kept; ++i) CountKeptMail(box.Folder, Name(100 + i), 100);
         for (int i = 0; i < s.removed; ++i) CountRemovedMail(box.Folder, 100);
         std::string why = OutboxFull(box);
         EXPECT_EQ(!why.empty(), s.full) << s.what << ": " << why;
         if (s.full) {
             EXPECT_NE(why.find("outbox_max_mails"), std::string::npos) << s.what;
+        }
+    }
+}
+
+// The megabyte limit counts each message's size as learnt once: from this process's own writing,
+// from one look at a file another process left; a listing forgets what is gone.
+TEST(OutboxTally, SizesAreLearntOnceAndForgottenWhenTheMessageIsGone) {
+    TempDir dir;
+    const TOutboxSettings box = MadeBox(dir, 1000, 1);
+    const std::string other = box.Folder + "/" + Name(1), own = box.Folder + "/" + Name(2);
+    std::ofstream(other, std::ios::binary) << std::string(600 * 1024, 'x');
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool full;
+    } steps[] = {
+        {"another process's 600 KB message, looked at", [] {}, false},
+        // The own message's file holds less than its record says: the record is what counts.
+        {"a 500 KB message kept by this process counts at once",
+         [&] {
+             std::ofstream(own, std::ios::binary) << "x";
+             CountKeptMail(box.Folder, Name(2), 500 * 1024);
+         },
+         true},
+        {"the next listing keeps the kept message's size", [] {}, true},
+        {"another's message renamed for a retry keeps its size",
+         [&] { RenameFile(other, box.Folder + "/" + OutboxName(Name(1).substr(0, Name(1).find('.')), 1, 0)); }, true},
+        {"a listing without the other's message forgets it",
+         [&] { DeleteFile(box.Folder + "/" + OutboxName(Name(1).substr(0, Name(1).find('.')), 1, 0)); }, false},
+    };
+    for (const Step& s : steps) {
+        s.change();
+        // A full count is listed again after a tenth of a second.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        std::string why = OutboxFull(box);
+        EXPECT_EQ(!why.empty(), s.full) << s.what << ": " << why;
+        if (s.full) {
+            EXPECT_NE(why.find("outbox_max_megabytes"), std::string::npos) << s.what;
         }
     }
 }

@@ -61,18 +61,30 @@ TEST(EngineLog, LogFolderAndFallbacks) {
     EXPECT_TRUE(Contains(test::ReadWholeFile(test::LogFileIn(ProgramDir() + "/Log")), marker));
 }
 
+// Odd children write their lines five at a time (WriteLogLines): no other line comes between them.
 TEST(EngineLog, LinesOfSeveralProcessesNeverInterleave) {
     test::TempDir logDir;
     std::string dir = test::UseLogDir(logDir);
-    constexpr int kChildren = 6, kLines = 1500;
+    constexpr int kChildren = 6, kLines = 1500, kBatch = 5;
     const std::string filler(300, 'x');  // long lines make torn writes likely if they can happen
     std::vector<pid_t> kids;
     for (int c = 0; c < kChildren; ++c) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int i = 0; i < kLines; ++i)
-                WriteLog("child " + std::to_string(c) + " line " + std::to_string(i) + " " + filler);
+            std::vector<std::string> batch;
+            for (int i = 0; i < kLines; ++i) {
+                std::string text = "child " + std::to_string(c) + " line " + std::to_string(i) + " " + filler;
+                if (c % 2 == 0) {
+                    WriteLog(text);
+                    continue;
+                }
+                batch.push_back(text);
+                if (batch.size() == kBatch) {
+                    WriteLogLines(batch);
+                    batch.clear();
+                }
+            }
             _exit(0);
         }
         kids.push_back(pid);
@@ -86,6 +98,7 @@ TEST(EngineLog, LinesOfSeveralProcessesNeverInterleave) {
     std::string log = test::ReadWholeFile(test::LogFileIn(dir));
     std::regex line = test::LogLinePattern("child ([0-9]+) line ([0-9]+) " + filler);
     std::set<std::pair<int, int>> seen;
+    std::vector<std::pair<int, int>> order;
     size_t start = 0;
     int bad = 0;
     while (start < log.size()) {
@@ -93,14 +106,24 @@ TEST(EngineLog, LinesOfSeveralProcessesNeverInterleave) {
         ASSERT_NE(end, std::string::npos) << "unterminated last line";
         std::string one = log.substr(start, end + 1 - start);
         std::smatch m;
-        if (std::regex_match(one, m, line))
+        if (std::regex_match(one, m, line)) {
             seen.insert({std::stoi(m[2]), std::stoi(m[3])});
-        else
+            order.push_back({std::stoi(m[2]), std::stoi(m[3])});
+        } else {
             ++bad;
+        }
         start = end + 1;
     }
     EXPECT_EQ(bad, 0);
     EXPECT_EQ(seen.size(), static_cast<size_t>(kChildren * kLines));
+    int split = 0;
+    for (size_t at = 0; at < order.size(); ++at) {
+        auto [child, n] = order[at];
+        if (child % 2 == 0 || n % kBatch != 0) continue;
+        for (int k = 1; k < kBatch; ++k)
+            if (at + k >= order.size() || order[at + k] != std::make_pair(child, n + k)) ++split;
+    }
+    EXPECT_EQ(split, 0) << "lines of one WriteLogLines call were parted";
 }
 
 }  // namespace

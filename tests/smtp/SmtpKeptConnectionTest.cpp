@@ -1,8 +1,9 @@
 // The sender's kept connection against a scripted relay: RSET between messages, the envelope in
-// one batch where PIPELINING is offered (and its refusals read in order), a new connection after
-// a dropped one, and QUIT after the hundredth message.
+// one batch where PIPELINING is offered (led by that RSET, and its refusals read in order), a new
+// connection after a dropped one, and QUIT after the hundredth message.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "HSmtp.h"
@@ -54,8 +55,15 @@ TEST(SmtpKeptConnection, TwoMessagesShareOneConnectionWithRsetBetween) {
         ScriptedRelay relay({[&](RelayConnection& c) {
             Greet(c, pipelining);
             TakeMessage(c, pipelining);
-            c.Answer("250 reset\r\n");
-            TakeMessage(c, pipelining);
+            // A pipelining relay reads the RSET with the envelope before it answers either: a
+            // client that waited for the RSET's answer first would stall.
+            if (pipelining) {
+                c.ReadLine();
+                TakeMessage(c, true, "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n");
+            } else {
+                c.Answer("250 reset\r\n");
+                TakeMessage(c, false);
+            }
             c.Answer("221 bye\r\n");
         }});
         auto m = KeepingMailer(relay.Port());
@@ -100,25 +108,44 @@ TEST(SmtpKeptConnection, PipelinedRefusalsAreReadInOrder) {
     }
 }
 
-// The relay dropped the idle kept connection: RSET fails before anything of the message went
-// out, so the message goes over a new connection, once.
+// The relay dropped the idle kept connection, or refused its RSET: nothing of the message went
+// out (pipelined, the envelope did), so the message goes over a new connection, once.
 TEST(SmtpKeptConnection, ADroppedConnectionIsReplacedBeforeTheMessage) {
-    ScriptedRelay relay({[](RelayConnection& c) {
-                             Greet(c, false);
-                             TakeMessage(c, false);
-                             c.Close();
-                         },
-                         [](RelayConnection& c) {
-                             Greet(c, false);
-                             TakeMessage(c, false);
-                             c.Answer("221 bye\r\n");
-                         }});
-    auto m = KeepingMailer(relay.Port());
-    ASSERT_TRUE(m->Send(10)) << m->GetErrorText();
-    EXPECT_TRUE(m->Send(10)) << m->GetErrorText();
-    m->CloseKept();
-    EXPECT_EQ(relay.Connections(), 2u);
-    EXPECT_EQ(relay.Transcript(1).find("RSET"), std::string::npos);
+    struct Case {
+        const char* what;
+        bool pipelining;
+        std::function<void(RelayConnection&)> drop;
+    } cases[] = {
+        {"closed, one command at a time", false, [](RelayConnection& c) { c.Close(); }},
+        {"closed, pipelining", true, [](RelayConnection& c) { c.Close(); }},
+        {"RSET refused, the batch answered", true,
+         [](RelayConnection& c) {
+             for (int i = 0; i < 4; ++i) c.ReadLine();
+             c.Send("421 shutting down\r\n250 ok\r\n250 ok\r\n354 go\r\n");
+         }},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ScriptedRelay relay({[&](RelayConnection& c) {
+                                 Greet(c, k.pipelining);
+                                 TakeMessage(c, k.pipelining);
+                                 k.drop(c);
+                             },
+                             [&](RelayConnection& c) {
+                                 Greet(c, k.pipelining);
+                                 TakeMessage(c, k.pipelining);
+                                 c.Answer("221 bye\r\n");
+                             }});
+        auto m = KeepingMailer(relay.Port());
+        ASSERT_TRUE(m->Send(10)) << m->GetErrorText();
+        EXPECT_TRUE(m->Send(10)) << m->GetErrorText();
+        m->CloseKept();
+        EXPECT_EQ(relay.Connections(), 2u);
+        EXPECT_EQ(relay.Transcript(1).find("RSET"), std::string::npos);
+        // The message's text went out once, over the new connection.
+        EXPECT_EQ(relay.Transcript(0).find("line one", relay.Transcript(0).find("line one") + 1), std::string::npos);
+        EXPECT_NE(relay.Transcript(1).find("line one"), std::string::npos);
+    }
 }
 
 TEST(SmtpKeptConnection, TheHundredthMessageEndsTheConnection) {
