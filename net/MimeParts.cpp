@@ -14,6 +14,9 @@ namespace {
 constexpr const char* kHex = "0123456789ABCDEF";
 // Bytes of percent-encoded name per continuation line, well below the 78 a line should keep to.
 constexpr size_t kContinuationBytes = 60;
+// The most of a name readers without RFC 2231 get, escapes included: its header line then stays far
+// below the 998 bytes a line may have, and the whole name goes in the extended form as well.
+constexpr size_t kMostFallbackBytes = 200;
 
 // A code point of UTF-8 text at s[i]; n gets its length in bytes. Only called on valid UTF-8.
 uint32_t CodePointAt(const std::string& s, size_t i, size_t& n) {
@@ -47,12 +50,19 @@ std::string Latin1ToUtf8(const std::string& s) {
 }
 
 // An ASCII name for readers that know no RFC 2231: each other character becomes "_", and the
-// quotes and backslashes of the quoted string are escaped.
-std::string AsciiFallback(const std::string& utf8) {
+// quotes and backslashes of the quoted string are escaped. cut tells whether the name was longer
+// than such a reader gets.
+std::string AsciiFallback(const std::string& utf8, bool& cut) {
     std::string out;
+    cut = false;
     for (size_t i = 0, n = 0; i < utf8.size(); i += n) {
         const uint32_t c = CodePointAt(utf8, i, n);
-        if (c == '"' || c == '\\') out += '\\';
+        const bool escaped = c == '"' || c == '\\';
+        if (out.size() + (escaped ? 2 : 1) > kMostFallbackBytes) {
+            cut = true;
+            break;
+        }
+        if (escaped) out += '\\';
         out += c < 0x80 ? static_cast<char>(c) : '_';
     }
     return out;
@@ -116,11 +126,12 @@ std::string CleanAttachmentName(const std::string& name) {
 
 std::string AttachmentPartHeader(const std::string& displayName) {
     const std::string name = CleanAttachmentName(displayName);
-    const std::string fallback = AsciiFallback(name);
+    bool cut = false;
+    const std::string fallback = AsciiFallback(name, cut);
     // The extended name comes first: readers that know both forms take the first they find.
     return "Content-Type: application/octet-stream; name=\"" + fallback + "\"\r\n" +
            "Content-Transfer-Encoding: Base64\r\n" + "Content-Disposition: attachment" +
-           (IsAscii(name) ? "" : ExtendedFileName(name)) + ";\r\n filename=\"" + fallback + "\"\r\n\r\n";
+           (IsAscii(name) && !cut ? "" : ExtendedFileName(name)) + ";\r\n filename=\"" + fallback + "\"\r\n\r\n";
 }
 
 }  // namespace velmora

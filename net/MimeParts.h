@@ -16,7 +16,8 @@ std::string NewMimeBoundary();
 std::string CleanAttachmentName(const std::string& name);
 
 // The three header lines of an attachment part and the empty line after them. A name beyond
-// ASCII goes as RFC 2231 "filename*" (UTF-8, in continuation lines) before a plain ASCII fallback.
+// ASCII, or longer than the ASCII fallback may be (200 bytes), goes as RFC 2231 "filename*" (UTF-8,
+// in continuation lines) before the plain fallback; no line is longer than that, whatever the name.
 std::string AttachmentPartHeader(const std::string& displayName);
 
 }  // namespace velmora
