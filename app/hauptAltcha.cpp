@@ -65,7 +65,7 @@ bool THauptmenue::PassesAltcha(const TSiteConfig& site) {
     else
         why = "not checked (" + why + ")";
     if (why.empty()) return true;
-    RefuseAsSpam(*this, "altcha " + why, 403);
+    RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "altcha " + why, 403);
     return false;
 }
 

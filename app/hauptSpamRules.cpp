@@ -45,7 +45,7 @@ bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std:
     if (HasContentRules(rules)) {
         TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)));
         if (v.Refused()) {
-            RefuseAsSpam(*this, v.Reason, v.Status, {v.Error, v.Fields});
+            RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), v.Reason, v.Status, {v.Error, v.Fields});
             return false;
         }
     }
@@ -63,7 +63,7 @@ bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std:
         WriteLog("CAPTCHA not verified, post let through (captcha_fail_open): " + ForLog(result.Reason, 300));
         return true;
     }
-    RefuseAsSpam(*this, "captcha " + result.Reason, 403);
+    RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "captcha " + result.Reason, 403);
     return false;
 }
 

@@ -24,6 +24,11 @@ CASES = [
     ("the engine choice reaches the engines", "adapters/choice/A.cpp", "adapters/profile/CgiWEng.h", 0),
     ("an engine reaching the choice runs up", "adapters/fastcgi/A.cpp", "adapters/choice/GenEng.h", 1),
     ("the engine base reaching an engine runs up", "engine/A.cpp", "adapters/fastcgi/FastCgiEng.h", 1),
+    ("a room of the program uses a lower room", "app/spam/A.cpp", "app/store/ReplayStore.h", 0),
+    ("a room never reaches the main unit", "app/spam/A.cpp", "app/haupt.h", 1),
+    ("rooms on one floor are peers", "app/outbox/A.cpp", "app/spam/ContentRules.h", 1),
+    ("a room's internals stay its own", "app/spam/A.cpp", "app/store/internal/StoreConnection.h", 1),
+    ("a room uses its own internals", "app/store/A.cpp", "app/store/internal/StoreConnection.h", 0),
     ("a header outside the tree is not counted", "app/A.cpp", "gtest/NotHere.h", 0),
 ]
 

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "SharedStore.h"
-#include "StoreConnection.h"
+#include "internal/StoreConnection.h"
 
 namespace velmora {
 

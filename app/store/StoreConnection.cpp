@@ -1,7 +1,7 @@
 // One connection per thread: hiredis contexts are not shared, and a thread of a resident engine
 // serves one request at a time. After a failed connect the process waits a second before the
 // next try, so while the store is down posts are not each held up by a connect that will fail.
-#include "StoreConnection.h"
+#include "internal/StoreConnection.h"
 
 #include <chrono>
 #include <functional>

@@ -6,14 +6,14 @@
 #include "HttpEng.h"
 #include "LogText.h"
 #include "SiteConfig.h"
-#include "haupt.h"
 
 namespace velmora {
 
-void RefuseAsSpam(THauptmenue& form, const std::string& reason, int status, const TSpamFields& fields) {
+void RefuseAsSpam(const std::string& conf, const std::string& remoteAddr, const std::string& reason, int status,
+                  const TSpamFields& fields) {
     // The cached reading of this request's VELMORA.CONF: one stat.
-    std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(form.SideFiles().Conf, WriteLog);
-    WriteLog("spam: " + ForLog(reason, 300) + " (post from " + ForLog(form.HTTP->GetRemoteAddr(), 64) + ", not mailed)");
+    std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(conf, WriteLog);
+    WriteLog("spam: " + ForLog(reason, 300) + " (post from " + ForLog(remoteAddr, 64) + ", not mailed)");
     if (site->Text("spam_answer") == "thanks") {
         WriteThankYouPage();
         return;
