@@ -1,6 +1,6 @@
 // The built package, unpacked with dpkg-deb -x into a temporary root: its files lie where Debian
-// and the README say, its man pages render cleanly and name every option key, systemd accepts its
-// units, and its program mails a post as a CGI program under lighttpd and as a socket-activated
+// and doc/install.md say, its man pages render cleanly and name every option key, systemd accepts
+// its units, and its program mails a post as a CGI program under lighttpd and as a socket-activated
 // FastCGI server (systemd-socket-activate) behind nginx, each from a site laid out by its velmora-ini.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -184,7 +184,8 @@ TEST_F(Unpacked, SocketActivatedFastCgiServerBehindNginxMailsAPost) {
                            "--site=" + site},
                           sites / "activate.log");
     ASSERT_TRUE(WaitForListener(socket)) << ReadWholeFile(sites / "activate.log");
-    // Posted where the package's example page posts, which is where the README's nginx lines listen.
+    // Posted where the package's example page posts, which is where the nginx lines of doc/install.md
+    // listen.
     const std::string page = ReadWholeFile(Root("/usr/share/doc/velmora/examples/contact.html"));
     const size_t at = page.find("action=\"");
     ASSERT_NE(at, std::string::npos);
