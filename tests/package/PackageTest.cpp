@@ -84,6 +84,17 @@ TEST_F(Unpacked, EveryFileLiesWhereTheSystemLooksForIt) {
         EXPECT_EQ((st.st_mode & 0111) != 0, c.executable) << c.path;
         EXPECT_EQ(st.st_mode & 0022, 0u) << c.path << " is writable by others";
     }
+    // The front page and every document beside it, where its links lead (dh_compress may have
+    // compressed a larger one).
+    std::vector<std::string> documents = {"/usr/share/doc/velmora/README.md"};
+    for (const auto& e : std::filesystem::directory_iterator(std::string(VELMORA_SOURCE_DIR) + "/doc"))
+        if (e.path().extension() == ".md") documents.push_back("/usr/share/doc/velmora/doc/" + e.path().filename().string());
+    EXPECT_GE(documents.size(), 2u);
+    for (const std::string& document : documents) {
+        struct stat st {};
+        const bool there = ::stat(Root(document).c_str(), &st) == 0 || ::stat(Root(document + ".gz").c_str(), &st) == 0;
+        EXPECT_TRUE(there && S_ISREG(st.st_mode)) << document << " is not in the package";
+    }
     // Dependencies come from the libraries the programs link: the C library and OpenSSL's.
     TChildResult depends = RunTool({"/usr/bin/dpkg-deb", "-f", deb, "Depends"});
     EXPECT_NE(depends.Out.find("libc6"), std::string::npos) << depends.Out;
