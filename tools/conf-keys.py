@@ -1,20 +1,26 @@
 #!/usr/bin/env python3
-"""The VELMORA.CONF key table of the README, turned into the man page's key list (--man) or an
-example VELMORA.CONF with every key commented out at its default (--conf): one table for all three.
+"""The VELMORA.CONF key table of doc/configuration.md, turned into the man page's key list (--man)
+or an example VELMORA.CONF with every key commented out at its default (--conf): one table for all
+three.
 
-    tools/conf-keys.py --man|--conf README.md > OUT
+    tools/conf-keys.py --man|--conf doc/configuration.md > OUT
 """
 import re
 import sys
 import textwrap
 
 
-def rows(readme):
-    """(keys, values, default, effect) of each row of the table under "### VELMORA.CONF"."""
+HEADING = re.compile(r"^#{1,6} +(.*?)\s*$")
+
+
+def rows(document):
+    """(keys, values, default, effect) of each row of the table under the heading "VELMORA.CONF"
+    (of any level), up to the next heading."""
     inside = False
-    for line in open(readme, encoding="utf-8"):
-        if line.startswith("### "):
-            inside = line.strip() == "### VELMORA.CONF"
+    for line in open(document, encoding="utf-8"):
+        heading = HEADING.match(line)
+        if heading:
+            inside = heading.group(1) == "VELMORA.CONF"
             continue
         if inside and line.startswith("| `"):
             cells = [c.strip() for c in line.strip().strip("|").split(" | ")]

@@ -59,7 +59,8 @@ cp tools/demo/VELMORA.ALL "$demo/cgi-bin/VELMORA.ALL"
 "$build/tools/velmora-ini" create "$demo/cgi-bin/VELMORA.INI" \
   mailfrom="Velmora demo <velmora@localhost>" mailto=webmaster@example.org \
   mailsubject="Message from the web" mailhost=127.0.0.1 mailport="$smtp_port" Options=jj
-# Every site option switched on, so the page shows them all (see the README's VELMORA.CONF).
+# Every site option switched on, so the page shows them all (see the VELMORA.CONF key table in
+# doc/configuration.md).
 cat > "$demo/cgi-bin/VELMORA.CONF" <<EOF
 # The demo's site options.
 post_only = yes

@@ -1,11 +1,13 @@
-// Each web-server set-up the README documents, configured as written there and run for real: the
-// form is served, while velmora's side files, log, request files and kept mail are never handed
-// out, however the address is spelled.
+// Each web-server set-up doc/install.md documents (and the one the README's front page shows),
+// configured as written there and run for real: the form is served, while velmora's side files,
+// log, request files and kept mail are never handed out, however the address is spelled.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "SettingsFile.h"
 #include "SiteSettings.h"
@@ -38,18 +40,20 @@ struct TSetup {
     TServerKind Server;
     TRun Run;
     const char* ProgramUrl;
-    const char* Folder;  // the program's folder in the README (stands for the test's own)
-    std::string Config;  // the README's lines
+    const char* Folder;       // the program's folder in the documents (stands for the test's own)
+    std::string Config;       // the lines of doc/install.md
+    bool FrontPage = false;   // also the one the README's "Put it on a site" shows
 };
 
-// The README's configurations, line for line; the program folder, socket, port and module stand
-// for the test's own.
+// The configurations of doc/install.md, line for line; the program folder, socket, port and module
+// stand for the test's own.
 const TSetup kSetups[] = {
     {"LighttpdCgi", TServerKind::Lighttpd, TRun::Cgi, "/forms/velmora", "/srv/velmora/example",
      "server.modules += ( \"mod_alias\", \"mod_cgi\", \"mod_access\" )\n"
      "alias.url += ( \"/forms/velmora\" => \"/srv/velmora/example/velmora\" )\n"
      "$HTTP[\"url\"] == \"/forms/velmora\" { cgi.assign = ( \"\" => \"\" ) }\n"
-     "$HTTP[\"url\"] =~ \"^/forms/velmora.\" { url.access-deny = ( \"\" ) }\n"},
+     "$HTTP[\"url\"] =~ \"^/forms/velmora.\" { url.access-deny = ( \"\" ) }\n",
+     true},
     {"ApacheCgi", TServerKind::Apache, TRun::Cgi, "/forms/velmora", "/srv/velmora/example",
      "ScriptAlias /forms/velmora /srv/velmora/example/velmora\n"
      "<Directory /srv/velmora/example>\n"
@@ -130,15 +134,21 @@ protected:
 
 TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
     const TSetup& setup = GetParam();
-    // What runs here is what the README tells a site to write.
-    const std::string readme = ReadWholeFile(VELMORA_SOURCE_DIR "/README.md");
-    for (size_t pos = 0, end; (end = setup.Config.find('\n', pos)) != std::string::npos; pos = end + 1)
-        EXPECT_NE(readme.find("\n    " + setup.Config.substr(pos, end - pos) + "\n"), std::string::npos)
-            << "not in the README: " << setup.Config.substr(pos, end - pos);
+    // What runs here is what the documents tell a site to write: doc/install.md every set-up, the
+    // README the one on its front page.
+    std::vector<std::string> documents = {"doc/install.md"};
+    if (setup.FrontPage) documents.push_back("README.md");
+    for (const std::string& name : documents) {
+        const std::string text = ReadWholeFile(std::string(VELMORA_SOURCE_DIR) + "/" + name);
+        ASSERT_FALSE(text.empty()) << name;
+        for (size_t pos = 0, end; (end = setup.Config.find('\n', pos)) != std::string::npos; pos = end + 1)
+            EXPECT_NE(text.find("\n    " + setup.Config.substr(pos, end - pos) + "\n"), std::string::npos)
+                << "not in " << name << ": " << setup.Config.substr(pos, end - pos);
+    }
     const bool isapi = setup.Run == TRun::Isapi;
     LayOut(isapi ? VELMORA_LIBRARY : VELMORA_PROGRAM, fs::path(setup.ProgramUrl).filename());
     std::string config = setup.Config;
-    // The installed program serves the site folder (--site), as the README's FastCGI lines say.
+    // The installed program serves the site folder (--site), as the FastCGI lines of doc/install.md say.
     Replace(config, "/usr/lib/velmora/velmora", VELMORA_PROGRAM);
     Replace(config, setup.Folder, folder);
     const std::string socket = home / "velmora.sock";
@@ -185,7 +195,37 @@ TEST_P(SideFilesOverHttp, FormIsServedAndNoSideFileIsHandedOut) {
     EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadmeSetUps, SideFilesOverHttp, ::testing::ValuesIn(kSetups),
+// The README's front page holds no web-server configuration that is not run above: each of its
+// code blocks is either a command (tools/..., sudo ...) or one of the set-ups, whole.
+TEST(FrontPage, EveryConfigurationOnItIsOneThatRuns) {
+    const std::string readme = ReadWholeFile(VELMORA_SOURCE_DIR "/README.md");
+    ASSERT_FALSE(readme.empty());
+    std::vector<std::string> blocks;
+    std::string block;
+    for (size_t pos = 0, end; pos < readme.size(); pos = end + 1) {
+        end = readme.find('\n', pos);
+        if (end == std::string::npos) end = readme.size();
+        const std::string line = readme.substr(pos, end - pos);
+        if (line.rfind("    ", 0) == 0) {
+            block += line.substr(4) + "\n";
+        } else if (!block.empty()) {
+            blocks.push_back(block);
+            block.clear();
+        }
+    }
+    if (!block.empty()) blocks.push_back(block);
+    int configurations = 0;
+    for (const std::string& b : blocks) {
+        if (b.rfind("tools/", 0) == 0 || b.rfind("sudo ", 0) == 0) continue;
+        ++configurations;
+        bool runs = false;
+        for (const TSetup& setup : kSetups) runs = runs || (setup.FrontPage && setup.Config == b);
+        EXPECT_TRUE(runs) << "a configuration on the front page that no test runs:\n" << b;
+    }
+    EXPECT_EQ(configurations, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(DocumentedSetUps, SideFilesOverHttp, ::testing::ValuesIn(kSetups),
                          [](const ::testing::TestParamInfo<TSetup>& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The built package, unpacked with dpkg-deb -x into a temporary root: its files lie where Debian
-// and the README say, its man pages render cleanly and name every option key, systemd accepts its
-// units, and its program mails a post as a CGI program under lighttpd and as a socket-activated
+// and doc/install.md say, its man pages render cleanly and name every option key, systemd accepts
+// its units, and its program mails a post as a CGI program under lighttpd and as a socket-activated
 // FastCGI server (systemd-socket-activate) behind nginx, each from a site laid out by its velmora-ini.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -83,6 +83,17 @@ TEST_F(Unpacked, EveryFileLiesWhereTheSystemLooksForIt) {
         EXPECT_TRUE(S_ISREG(st.st_mode)) << c.path;
         EXPECT_EQ((st.st_mode & 0111) != 0, c.executable) << c.path;
         EXPECT_EQ(st.st_mode & 0022, 0u) << c.path << " is writable by others";
+    }
+    // The front page and every document beside it, where its links lead (dh_compress may have
+    // compressed a larger one).
+    std::vector<std::string> documents = {"/usr/share/doc/velmora/README.md"};
+    for (const auto& e : std::filesystem::directory_iterator(std::string(VELMORA_SOURCE_DIR) + "/doc"))
+        if (e.path().extension() == ".md") documents.push_back("/usr/share/doc/velmora/doc/" + e.path().filename().string());
+    EXPECT_GE(documents.size(), 2u);
+    for (const std::string& document : documents) {
+        struct stat st {};
+        const bool there = ::stat(Root(document).c_str(), &st) == 0 || ::stat(Root(document + ".gz").c_str(), &st) == 0;
+        EXPECT_TRUE(there && S_ISREG(st.st_mode)) << document << " is not in the package";
     }
     // Dependencies come from the libraries the programs link: the C library and OpenSSL's.
     TChildResult depends = RunTool({"/usr/bin/dpkg-deb", "-f", deb, "Depends"});
@@ -184,7 +195,8 @@ TEST_F(Unpacked, SocketActivatedFastCgiServerBehindNginxMailsAPost) {
                            "--site=" + site},
                           sites / "activate.log");
     ASSERT_TRUE(WaitForListener(socket)) << ReadWholeFile(sites / "activate.log");
-    // Posted where the package's example page posts, which is where the README's nginx lines listen.
+    // Posted where the package's example page posts, which is where the nginx lines of doc/install.md
+    // listen.
     const std::string page = ReadWholeFile(Root("/usr/share/doc/velmora/examples/contact.html"));
     const size_t at = page.find("action=\"");
     ASSERT_NE(at, std::string::npos);
