@@ -28,7 +28,7 @@ struct TConfKey {
     bool Secret = false;       // its value never goes into a log line
 };
 
-// The declared keys, in the order the README lists them.
+// The declared keys, in the order doc/configuration.md lists them.
 const std::vector<TConfKey>& SiteConfigKeys();
 
 // Where a file's problems are reported, one message per call (the program passes WriteLog).
