@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 extern char** environ;
 
@@ -136,6 +137,18 @@ std::vector<pid_t> ProcessesOf(const std::string& program) {
         if (std::filesystem::read_symlink(e.path() / "exe", ec) == program) pids.push_back(std::stoi(name));
     }
     return pids;
+}
+
+bool WaitUntilEnded(pid_t pid, int timeoutMs) {
+    // A zombie has no program file left to name: the same test as ProcessesOf.
+    const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::error_code ec;
+    while (std::filesystem::read_symlink(exe, ec), !ec) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 }  // namespace velmora::test

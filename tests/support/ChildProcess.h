@@ -33,6 +33,10 @@ TChildResult RunChild(const TChildRun& run);
 // The running processes of this program file (its full path), children of ours or not.
 std::vector<pid_t> ProcessesOf(const std::string& program);
 
+// Waits until process pid (a child of ours or not) has ended or is only a zombie, at most
+// timeoutMs; false when it still runs then.
+bool WaitUntilEnded(pid_t pid, int timeoutMs = 300000);
+
 // The environment lines of the test process itself, for children that need PATH and the like.
 std::vector<std::string> InheritedEnvironment();
 
