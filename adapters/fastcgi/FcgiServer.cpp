@@ -19,6 +19,11 @@ constexpr size_t kReadSlice = 65536;
 // once this much waits for it; it then reads, or loses the connection at its write deadline.
 constexpr size_t kMaxPendingOutput = 1 << 20;
 
+TConnectionRules WithBudget(TConnectionRules rules, TBodyBudget* budget) {
+    rules.BodyBudget = budget;
+    return rules;
+}
+
 }  // namespace
 
 struct TServer::TConn {
@@ -35,7 +40,9 @@ struct TServer::TConn {
 };
 
 TServer::TServer(const TServerLimits& limits, TConnectionRules rules, TRunRequest run)
-    : FLimits(limits), FRules(std::move(rules)), FRun(std::move(run)), FReadBuffer(kReadSlice) {
+    : FLimits(limits),
+      FBodyBudget(std::make_unique<TBodyBudget>(limits.BodyMemory)),
+      FRules(WithBudget(std::move(rules), FBodyBudget.get())), FRun(std::move(run)), FReadBuffer(kReadSlice) {
     if (limits.Threads > 0) FWorkers = std::make_unique<TWorkers>(limits.Threads);
 }
 

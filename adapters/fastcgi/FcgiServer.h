@@ -32,6 +32,7 @@ struct TServerLimits {
     int MaxConnections = 1024;  // past it the longest idle connection is closed
     int RequestSeconds = 30;    // for a request's head and body to arrive, and for a peer to read an answer
     int IdleSeconds = 60;       // a kept connection waiting for its next request
+    long long BodyMemory = 256LL << 20;  // request body bytes held at once, all connections together
 };
 
 // Runs one request on a worker thread and returns its answer's stream records (not END_REQUEST).
@@ -76,6 +77,7 @@ private:
     bool CloseLongestIdle();
 
     const TServerLimits FLimits;
+    const std::unique_ptr<TBodyBudget> FBodyBudget;  // before FRules, which points at it
     const TConnectionRules FRules;
     const TRunRequest FRun;
     TEventLoop FLoop;

@@ -77,6 +77,7 @@ public:
         limits.MaxConnections = 8;
         limits.RequestSeconds = 1;
         limits.IdleSeconds = 1;
+        limits.BodyMemory = 24000;
         Engine = new TFastCGIEngine(Owner.get(), 2, false, false, Temp.Path(), "S", 10000, true, "text/html", true, nullptr,
                                     nullptr, [this](TObject* s) { Handle(static_cast<THttpEngine*>(s)); }, nullptr, limits);
         Server = Engine->NewServer();
@@ -288,6 +289,17 @@ TEST_P(HostilePeers, NoPeerStopsTheServerOrHoldsItsThreads) {
              for (int i = 0; i < 3; ++i) head += FcgiRecord(kFcgiParams, 1, Pairs({{"X_" + std::to_string(i), std::string(60000, 'h')}}));
              Send(fd, head);
              EXPECT_EQ(Out(Answer(fd, 1)).rfind("Status: 400", 0), 0u);
+         }},
+        {"bodies past the server's budget of 24000 bytes, announced ones costing nothing",
+         [](HostilePeers& t) {
+             std::vector<int> fds;
+             for (int i = 0; i < 5; ++i) {
+                 fds.push_back(t.Connect());
+                 Send(fds[i], Head(1, "9000") + (i < 2 ? "" : FcgiRecord(kFcgiStdin, 1, std::string(9000, 'b'))));
+                 std::this_thread::sleep_for(std::chrono::milliseconds(30));
+             }
+             EXPECT_EQ(Read(fds[3], 50), "") << "the second whole body fits beside two announced ones";
+             EXPECT_EQ(Out(Answer(fds[4], 1)).rfind("Status: 503", 0), 0u) << "the third does not";
          }},
     };
     for (const HostileCase& c : cases) {
