@@ -55,6 +55,7 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
         HTTP->FastCgiLimits.MaxConnections = static_cast<int>(site->Number("fastcgi_max_connections"));
         HTTP->FastCgiLimits.RequestSeconds = static_cast<int>(site->Number("fastcgi_request_seconds"));
         HTTP->FastCgiLimits.IdleSeconds = static_cast<int>(site->Number("fastcgi_idle_seconds"));
+        HTTP->FastCgiLimits.BodyMemory = static_cast<long long>(site->Number("fastcgi_body_memory")) << 20;
     }
     InstallFormReadLimit();  // the program did so before its start; the libraries do it here
 

@@ -1,16 +1,22 @@
 // libFuzzer target: one FastCGI connection whose bytes are the input (any record sequence:
 // requests, kept connections, management records between a request's records, broken records),
-// served by the engine's own server and event loop as a web server's connection would be.
+// served by the engine's own server and event loop as a web server's connection would be. Built
+// with VELMORA_FUZZ_TAKEN (fuzz_fastcgi_taken), the connection comes through a listener whose
+// workers take it: served on the worker when it came whole, else handed over to the loop.
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "FastCgiEng.h"
+#include "FcgiServer.h"
+#include "Listener.h"
 
 using namespace velmora;
 
@@ -33,14 +39,52 @@ void Handler(TObject* sender) {
     e->Write("<p>" + text);
 }
 
-// No worker threads: each request runs on the loop's thread as soon as it is complete, so that
-// a run depends on the input alone.
-TFastCGIEngine& Engine() {
+TFastCGIEngine& Engine(int threads) {
     static TComponent owner;
-    static TFastCGIEngine* engine = new TFastCGIEngine(&owner, 0, false, false, WorkDir(), "S", 10000, true, "text/html",
-                                                       true, nullptr, nullptr, Handler, nullptr);
+    static TFastCGIEngine* engine = new TFastCGIEngine(&owner, threads, false, false, WorkDir(), "S", 10000, true,
+                                                       "text/html", true, nullptr, nullptr, Handler, nullptr);
     return *engine;
 }
+
+// The test's end of a new connection, and the thread that serves it when that is not the server's own.
+struct TPeer {
+    int Fd = -1;
+    std::thread Serving;
+};
+
+#if defined(VELMORA_FUZZ_TAKEN)
+// A server with two workers on a listener, running for the whole fuzzing process as it would
+// behind a web server; each input is one new connection to it.
+TPeer Connect() {
+    static const std::string path = WorkDir() + "/fcgi.sock";
+    static fcgi::TServer* server = [] {
+        std::string error;
+        TListener* listener = TListener::Open(path, error).release();
+        if (!listener) abort();
+        fcgi::TServer* s = Engine(2).NewServer().release();
+        std::thread([s, listener] { s->Run(listener, false, false); }).detach();
+        return s;
+    }();
+    (void)server;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    path.copy(a.sun_path, sizeof a.sun_path - 1);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) abort();
+    return {fd, std::thread()};
+}
+#else
+// No worker threads: each request runs on the loop's thread as soon as it is complete, so that
+// a run depends on the input alone. The loop serves the connection until it is closed.
+TPeer Connect() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) abort();
+    return {fds[0], std::thread([fd = fds[1]] {
+                Engine(0).ServeConnection(fd);
+                RequestState().CurrentEngine = nullptr;
+            })};
+}
+#endif
 
 // Whatever came in, what went out is whole version-1 records, back to back.
 bool WholeRecords(const std::string& out) {
@@ -55,23 +99,23 @@ bool WholeRecords(const std::string& out) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Kept within the socket's buffer, so that writing it all never waits for the server.
+    // A web server's connection carries one form, not an upload of megabytes.
     if (size > 65536) return 0;
     ::setenv("CGI_LOG_DIR", WorkDir().c_str(), 1);
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
-    if (size > 0 && ::write(fds[0], data, size) != static_cast<ssize_t>(size)) abort();
-    ::shutdown(fds[0], SHUT_WR);
-    // The answers are read as they come, so the server never waits on a full socket.
+    TPeer peer = Connect();
+    const int fd = peer.Fd;
+    // The answers are read as they come, so the server never waits on a full socket; the server
+    // closes the connection once its last request has run.
     std::string out;
-    std::thread drain([fd = fds[0], &out] {
+    std::thread drain([fd, &out] {
         char buf[65536];
         for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
     });
-    Engine().ServeConnection(fds[1]);
+    if (size > 0 && ::send(fd, data, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size) && errno != EPIPE) abort();
+    ::shutdown(fd, SHUT_WR);
     drain.join();
-    ::close(fds[0]);
-    RequestState().CurrentEngine = nullptr;
+    if (peer.Serving.joinable()) peer.Serving.join();
+    ::close(fd);
     if (!WholeRecords(out)) abort();
     // Every upload file must be gone with its request.
     for (const auto& f : std::filesystem::directory_iterator(WorkDir()))

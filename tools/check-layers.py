@@ -41,7 +41,6 @@ LAYERS = [
 ALLOWED_PEERS = {
     ("adapters/cgi", "adapters/resident"),
     ("adapters/profile", "adapters/resident"),
-    ("adapters/fastcgi", "adapters/cgi"),
     ("adapters/isapi", "adapters/library"),
     ("adapters/nsapi", "adapters/library"),
 }

@@ -100,11 +100,6 @@ private:
 // The engine that request threads of a resident server serve with; null when none exists.
 extern std::atomic<TCGIStdEngine*> StdEngine;
 
-// The CGI name of a variable asked for by its friendly name: upper case, blanks become "_"
-// ("server software" and "SERVER SOFTWARE" both become "SERVER_SOFTWARE"); EXECUTABLE_PATH is
-// SCRIPT_NAME. A CGI name stays as it is.
-std::string CgiVariableName(const std::string& name);
-
 // True when this process was started as a standard CGI program: not a library, no Windows CGI
 // (CGI_VERSION without "WIN" in any case), and SERVER_SOFTWARE set or this is the resident server.
 bool IsStandardCgiStart();

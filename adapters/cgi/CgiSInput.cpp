@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "CgiSEng.h"
+#include "CgiVariableName.h"
 #include "EnvPaths.h"
 #include "FormData.h"
 
@@ -20,12 +21,6 @@ std::string FindEnvironmentLine(const TStringList& lines, const std::string& key
 }
 
 }  // namespace
-
-std::string CgiVariableName(const std::string& name) {
-    std::string key = UpperCase(name);
-    std::replace(key.begin(), key.end(), ' ', '_');
-    return key == "EXECUTABLE_PATH" ? "SCRIPT_NAME" : key;
-}
 
 std::string TCGIStdEngine::GetVariable(const std::string& name) {
     const std::string key = CgiVariableName(name);

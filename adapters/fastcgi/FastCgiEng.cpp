@@ -80,6 +80,7 @@ std::unique_ptr<fcgi::TServer> TFastCGIEngine::NewServer() {
     limits.MaxConnections = Limits.MaxConnections;
     limits.RequestSeconds = Limits.RequestSeconds;
     limits.IdleSeconds = Limits.IdleSeconds;
+    limits.BodyMemory = Limits.BodyMemory;
     fcgi::TConnectionRules rules;
     rules.MaxConnections = Limits.MaxConnections;
     // The same limit the request's run reads the body by, so that a body kept is a body read.

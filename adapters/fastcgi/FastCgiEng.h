@@ -43,6 +43,7 @@ struct TFastCGILimits {
     int MaxConnections = 1024;  // open connections; past it the longest idle one is closed
     int RequestSeconds = 30;    // for a request's head and body to arrive, and for an answer to be read
     int IdleSeconds = 60;       // a kept connection waiting for its next request
+    long long BodyMemory = 256LL << 20;  // request body bytes held at once; past it a post is answered 503
 };
 
 class TFastCGIEngine : public THttpEngine {

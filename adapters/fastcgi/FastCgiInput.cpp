@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CgiSEng.h"
+#include "CgiVariableName.h"
 #include "FastCgiEng.h"
 #include "FcgiConnection.h"
 #include "FormData.h"

@@ -3,6 +3,7 @@
 // and handed out only when it is complete. Management records are answered wherever they come.
 #include "FcgiConnection.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "FcgiManagement.h"
@@ -113,7 +114,7 @@ void TConnection::EndHead() {
     const std::string* type = FRequest.Param("CONTENT_TYPE");
     const long long limit = FRules.BodyLimit ? FRules.BodyLimit(type ? *type : std::string()) : LLONG_MAX;
     FRequest.BodyDropped = FRequest.ContentLength > limit;
-    if (!FRequest.BodyDropped) FRequest.Body.reserve(static_cast<size_t>(FRequest.ContentLength));
+    FRequest.Hold = TBodyHold(FRules.BodyBudget);
     FPhase = TPhase::Body;
 }
 
@@ -129,7 +130,30 @@ void TConnection::BodyBytes(std::string_view content) {
     FBodyBytes += static_cast<long long>(content.size());
     if (FBodyBytes > announced)
         return Refuse("body longer than the " + std::to_string(announced) + " announced bytes");
-    if (!FRequest.BodyDropped) FRequest.Body.append(content);
+    if (FRequest.BodyDropped) return;
+    if (!KeepBody(content))
+        return Refuse("the server holds " + std::to_string(FRules.BodyBudget->Held() >> 20) + " MB of request bodies already",
+                      "503 Service Unavailable");
+}
+
+// The body grows as its bytes come, never past the announced length (an announcement costs
+// nothing), and each growth is taken from the server's budget before it is made.
+bool TConnection::KeepBody(std::string_view content) {
+    std::string& body = FRequest.Body;
+    const size_t need = body.size() + content.size();
+    if (need > body.capacity()) {
+        const auto announced = static_cast<size_t>(FRequest.ContentLength);
+        const size_t room = std::min(announced, std::max(need, 2 * body.capacity()));
+        if (!FRequest.Hold.Grow(static_cast<long long>(room - body.capacity()))) return false;
+        body.reserve(room);
+    }
+    body.append(content);
+    return true;
+}
+
+void TConnection::DropBody() {
+    std::string().swap(FRequest.Body);
+    FRequest.Hold.Release();
 }
 
 void TConnection::Abort() {
@@ -168,12 +192,13 @@ void TConnection::Close(const std::string& reason) {
 
 // A request that cannot be run is answered (400, the reason on the error stream too, so that it
 // reaches the server's error log) and its connection closed: what follows on it is not trusted.
-void TConnection::Refuse(const std::string& reason) {
+void TConnection::Refuse(const std::string& reason, const char* status) {
+    DropBody();
     const std::string line = "FastCGI request refused: " + reason;
     if (FRules.Log) FRules.Log(line);
     AppendStream(FOutput, kStderr, FRequest.Id, line + "\n");
     AppendRecord(FOutput, kStderr, FRequest.Id, "");
-    AppendStream(FOutput, kStdout, FRequest.Id, "Status: 400 Bad Request\r\ncontent-type:text/plain\r\n\r\n" + reason + "\r\n");
+    AppendStream(FOutput, kStdout, FRequest.Id, std::string("Status: ") + status + "\r\ncontent-type:text/plain\r\n\r\n" + reason + "\r\n");
     AppendRecord(FOutput, kStdout, FRequest.Id, "");
     AppendEndRequest(FOutput, FRequest.Id, 0, kRequestComplete);
     FPhase = TPhase::Closing;
@@ -181,6 +206,7 @@ void TConnection::Refuse(const std::string& reason) {
 
 void TConnection::Fail(const std::string& reason) {
     if (FRules.Log) FRules.Log("FastCGI connection closed: " + reason);
+    DropBody();
     FPhase = TPhase::Closing;
 }
 

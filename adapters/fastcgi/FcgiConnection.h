@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "FcgiBodyBudget.h"
 #include "FcgiPairs.h"
 
 namespace velmora::fcgi {
@@ -24,6 +25,9 @@ struct TConnectionRules {
     // The largest body kept for a request of this content type; a larger one is read away and
     // the request runs without it (the program answers 413).
     std::function<long long(const std::string& contentType)> BodyLimit;
+    // The body bytes every connection of the server together may hold; null: no such limit.
+    // Past it a request is answered 503: many slow bodies cannot take the process's memory.
+    TBodyBudget* BodyBudget = nullptr;
     // Where refusals and broken connections are reported (the program's log).
     std::function<void(const std::string& line)> Log;
 };
@@ -36,6 +40,7 @@ struct TRequest {
     std::string Body;             // empty when BodyDropped
     long long ContentLength = 0;  // as announced (0 when absent)
     bool BodyDropped = false;     // above the body limit: read away, not kept
+    TBodyHold Hold;               // Body's share of the server's budget, given back with it
     // The value of a parameter, or null.
     const std::string* Param(std::string_view name) const;
 };
@@ -78,7 +83,9 @@ private:
     void EndHead();
     void BodyBytes(std::string_view content);
     void Abort();
-    void Refuse(const std::string& reason);
+    bool KeepBody(std::string_view content);
+    void Refuse(const std::string& reason, const char* status = "400 Bad Request");
+    void DropBody();
     void Fail(const std::string& reason);
     bool Active() const;
 

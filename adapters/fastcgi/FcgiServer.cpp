@@ -19,6 +19,11 @@ constexpr size_t kReadSlice = 65536;
 // once this much waits for it; it then reads, or loses the connection at its write deadline.
 constexpr size_t kMaxPendingOutput = 1 << 20;
 
+TConnectionRules WithBudget(TConnectionRules rules, TBodyBudget* budget) {
+    rules.BodyBudget = budget;
+    return rules;
+}
+
 }  // namespace
 
 struct TServer::TConn {
@@ -28,6 +33,7 @@ struct TServer::TConn {
     TConnection::TPhase Seen = TConnection::TPhase::Idle;
     TClock::time_point Deadline;   // for the request arriving, or for the next one of a kept connection
     TClock::time_point IdleSince;  // the longest idle is closed first when connections run out
+    TClock::time_point ArrivingSince;  // then the one whose request has been arriving longest
     TClock::time_point WriteSince; // the last time the peer took bytes, while some wait
     bool Reading = true, Writing = false;
     bool PeerDone = false;
@@ -35,7 +41,9 @@ struct TServer::TConn {
 };
 
 TServer::TServer(const TServerLimits& limits, TConnectionRules rules, TRunRequest run)
-    : FLimits(limits), FRules(std::move(rules)), FRun(std::move(run)), FReadBuffer(kReadSlice) {
+    : FLimits(limits),
+      FBodyBudget(std::make_unique<TBodyBudget>(limits.BodyMemory)),
+      FRules(WithBudget(std::move(rules), FBodyBudget.get())), FRun(std::move(run)), FReadBuffer(kReadSlice) {
     if (limits.Threads > 0) FWorkers = std::make_unique<TWorkers>(limits.Threads);
 }
 
@@ -158,9 +166,9 @@ void TServer::Accept() {
         }
         if (fd == TListener::kNoConnection) return;
         if (fd == TListener::kOutOfDescriptors) {
-            // The backlog keeps the connection; one closed idle connection makes room for it.
-            if (CloseLongestIdle()) continue;
-            WriteLog("FastCGI connection waits: out of descriptors, no idle connection to close");
+            // The backlog keeps the connection; one closed connection makes room for it.
+            if (MakeRoom()) continue;
+            WriteLog("FastCGI connection waits: out of descriptors, no idle or arriving connection to close");
             FLoop.Forget(FListener->Fd());
             FListenerPaused = true;
             return;  // listened to again at the next sweep
@@ -171,11 +179,24 @@ void TServer::Accept() {
     }
 }
 
+// At the limit a new connection is taken in place of an old one that serves nobody (idle), else of
+// the one whose request has been arriving longest: peers holding half-sent requests open cannot
+// lock the server out. Refused only while every connection runs or answers a request.
 bool TServer::RoomForOneMore() {
     if (FStopping) return false;
-    if (FConns.size() < static_cast<size_t>(FLimits.MaxConnections) || CloseLongestIdle()) return true;
-    WriteLog("FastCGI connection refused: " + std::to_string(FConns.size()) + " open, none idle");
+    if (FConns.size() < static_cast<size_t>(FLimits.MaxConnections)) return true;
+    AtTheLimit();
+    if (MakeRoom()) return true;
+    ++FRefused;
     return false;
+}
+
+// One log line as a burst begins; Sweep writes its sum once the connections are well below the limit.
+void TServer::AtTheLimit() {
+    if (FAtLimit) return;
+    FAtLimit = true;
+    WriteLog("FastCGI connections reached the limit of " + std::to_string(FLimits.MaxConnections) +
+             ": the longest idle or arriving ones are closed for new ones");
 }
 
 void TServer::Admit(int fd) {
@@ -245,7 +266,10 @@ void TServer::Settle(uint64_t key) {
     const TConnection::TPhase phase = c.Machine.Phase();
     const auto now = TClock::now();
     if (phase != c.Seen) {
-        if (c.Seen == TConnection::TPhase::Idle) c.Deadline = now + std::chrono::seconds(FLimits.RequestSeconds);
+        if (c.Seen == TConnection::TPhase::Idle) {
+            c.Deadline = now + std::chrono::seconds(FLimits.RequestSeconds);
+            c.ArrivingSince = now;
+        }
         if (phase == TConnection::TPhase::Idle) {
             c.IdleSince = now;
             c.Deadline = now + std::chrono::seconds(FLimits.IdleSeconds);
@@ -309,6 +333,12 @@ void TServer::Sweep() {
         }
     }
     for (uint64_t key : late) Drop(key);
+    if (FAtLimit && FConns.size() < static_cast<size_t>(FLimits.MaxConnections) * 9 / 10) {
+        WriteLog("FastCGI connections below the limit again: " + std::to_string(FClosedForRoom) +
+                 " closed to make room, " + std::to_string(FRefused) + " refused");
+        FAtLimit = false;
+        FClosedForRoom = FRefused = 0;
+    }
     if (FListenerPaused && !FStopping) {
         FLoop.Watch(FListener->Fd(), kListenerToken, true, false);
     } else if (FLoopTakes && FWorkers && !FStopping && FConns.size() < static_cast<size_t>(FLimits.MaxConnections)) {
@@ -394,15 +424,21 @@ void TServer::Drop(uint64_t key) {
     FConns.erase(it);
 }
 
-bool TServer::CloseLongestIdle() {
-    auto oldest = FConns.end();
+bool TServer::MakeRoom() {
+    auto idle = FConns.end(), arriving = FConns.end();
     for (auto it = FConns.begin(); it != FConns.end(); ++it) {
         const TConn& c = *it->second;
-        if (c.Machine.Phase() != TConnection::TPhase::Idle || c.Writing) continue;
-        if (oldest == FConns.end() || c.IdleSince < oldest->second->IdleSince) oldest = it;
+        const TConnection::TPhase phase = c.Machine.Phase();
+        if (phase == TConnection::TPhase::Idle && !c.Writing) {
+            if (idle == FConns.end() || c.IdleSince < idle->second->IdleSince) idle = it;
+        } else if (phase == TConnection::TPhase::Head || phase == TConnection::TPhase::Body) {
+            if (arriving == FConns.end() || c.ArrivingSince < arriving->second->ArrivingSince) arriving = it;
+        }
     }
-    if (oldest == FConns.end()) return false;
-    Drop(oldest->first);
+    const auto victim = idle != FConns.end() ? idle : arriving;
+    if (victim == FConns.end()) return false;
+    Drop(victim->first);
+    ++FClosedForRoom;
     return true;
 }
 

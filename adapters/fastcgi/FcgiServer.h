@@ -29,9 +29,10 @@ class TWorkers;
 
 struct TServerLimits {
     int Threads = 4;            // 0: requests run on the loop's own thread
-    int MaxConnections = 1024;  // past it the longest idle connection is closed
+    int MaxConnections = 1024;  // past it the longest idle, else the longest arriving, connection is closed
     int RequestSeconds = 30;    // for a request's head and body to arrive, and for a peer to read an answer
     int IdleSeconds = 60;       // a kept connection waiting for its next request
+    long long BodyMemory = 256LL << 20;  // request body bytes held at once, all connections together
 };
 
 // Runs one request on a worker thread and returns its answer's stream records (not END_REQUEST).
@@ -73,9 +74,11 @@ private:
     void Sweep();
     void BeginStop();
     void Drop(uint64_t key);
-    bool CloseLongestIdle();
+    bool MakeRoom();
+    void AtTheLimit();
 
     const TServerLimits FLimits;
+    const std::unique_ptr<TBodyBudget> FBodyBudget;  // before FRules, which points at it
     const TConnectionRules FRules;
     const TRunRequest FRun;
     TEventLoop FLoop;
@@ -85,6 +88,9 @@ private:
     bool FStopping = false;
     bool FListenerPaused = false;  // out of descriptors: not listened to until the next sweep
     bool FLoopTakes = false;       // the loop takes new connections (else the workers do)
+    // A burst at the connection limit, logged once as it begins and once as it ends.
+    bool FAtLimit = false;
+    long FClosedForRoom = 0, FRefused = 0;
     std::vector<char> FReadBuffer;
 
     // Handed in by other threads; guarded by FMailLock.

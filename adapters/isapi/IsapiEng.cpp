@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "CgiVariableName.h"
 #include "FormData.h"
 #include "System.h"
 
@@ -145,10 +146,7 @@ int TISAPIEngine::ReadClient(void* buffer, int count) {
 }
 
 std::string TISAPIEngine::GetVariable(const std::string& name) {
-    std::string key = UpperCase(name);
-    for (char& c : key)
-        if (c == ' ') c = '_';
-    if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+    const std::string key = CgiVariableName(name);
     TISAPIRequestState& st = ISAPIRequestState();
     if (EXTENSION_CONTROL_BLOCK* ecb = st.CurrentECB) {
         if (key == "QUERY_STRING") return Text(ecb->lpszQueryString);

@@ -99,6 +99,9 @@ const std::vector<TConfKey>& SiteConfigKeys() {
         {.Name = "fastcgi_request_seconds", .Kind = TConfKind::Number, .Default = "30", .Min = 1, .Max = 3600},
         // Seconds a kept connection may wait for its next request.
         {.Name = "fastcgi_idle_seconds", .Kind = TConfKind::Number, .Default = "60", .Min = 1, .Max = 3600},
+        // Megabytes of request bodies a FastCGI server holds at once, all connections together;
+        // past it a post is answered 503, so slow bodies cannot take the machine's memory.
+        {.Name = "fastcgi_body_memory", .Kind = TConfKind::Number, .Default = "256", .Min = 1, .Max = 65536},
         // required: a post must carry a solved proof-of-work challenge (the ALTCHA widget's field
         // "altcha"), issued at "?altcha" and signed with altcha_hmac_key; each is accepted once.
         {.Name = "altcha", .Kind = TConfKind::Choice, .Default = "off", .Choices = "off|required"},
