@@ -86,7 +86,9 @@ TAltchaSolution CheckAltchaSolution(const TAltchaSettings& s, const std::string&
     TAltchaPayload p;
     out.Fault = DecodeAltchaPayload(field, p);
     if (!out.Fault.empty()) return out;
-    if (!ConstantTimeEqual(HexDigits(HmacSha256(s.HmacKey, CanonicalJson(p.Parameters))), p.Signature)) return Refused("forged");
+    std::string signedText = CanonicalJson(p.Parameters);
+    if (signedText.empty()) return Refused("malformed (numbers other than integers)");
+    if (!ConstantTimeEqual(HexDigits(HmacSha256(s.HmacKey, signedText)), p.Signature)) return Refused("forged");
     if (p.Algorithm != kAlgorithm) return Refused("unsupported algorithm");
     if (p.ExpiresAt == 0) return Refused("without expiry");
     if (static_cast<int64_t>(p.ExpiresAt) < now) return Refused("expired");
