@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AltchaCheck.h"
 #include "Forms.h"
 #include "GenEng.h"
 #include "HSmtp.h"
@@ -58,6 +59,7 @@ private:
         std::string FormTemplate;                 // the form's template, resolved; "" for the stored one
         bool RecipientsAllowed = false;
         TStringList Attachments;  // the post's uploads, when the site attaches them
+        TAltchaSolution Altcha;   // the post's checked solution, claimed only when it is mailed
     };
 
     void ApplyFormOverrides(TMailRequest& r);
@@ -65,18 +67,22 @@ private:
     void CopyToComponents(const TMailRequest& r);
     // Unlocks hold once it has copied what it needs of the shared components.
     void SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mutex>& hold);
+    // Spends the post's solved challenge (hauptAltcha.cpp), without the lock: false when the post
+    // was refused (a replay, or the record of used solutions out of reach) and answered.
+    bool ClaimSolution(const TMailRequest& r);
     bool InAllowedList(const std::string& address) const;
     // The site's rules that come before a post is counted (hauptSiteRules.cpp): the CORS preflight,
     // post_only and rate_limit. False when the request has been answered here.
     bool AdmitRequest(const TSiteConfig& site);
     bool WithinRateLimit(const TSiteConfig& site);
     // The content rules and the hosted CAPTCHA (hauptSpamRules.cpp); false when the post has been
-    // refused. hold is let go while the CAPTCHA service is asked.
-    bool PassesSpamRules(const TSiteConfig& site, std::unique_lock<std::mutex>& hold);
+    // refused. Runs without the request lock: it reads only the request and the site's files.
+    bool PassesSpamRules(const TSiteConfig& site);
     // The proof-of-work rule (hauptAltcha.cpp): true when the request was a GET for a challenge and
-    // has been answered; PassesAltcha false when the post was refused and answered.
+    // has been answered; PassesAltcha false when the post was refused and answered, else the
+    // checked solution in solution (not yet spent: see ClaimSolution).
     bool ServedAltchaChallenge(const TSiteConfig& site);
-    bool PassesAltcha(const TSiteConfig& site);
+    bool PassesAltcha(const TSiteConfig& site, TAltchaSolution& solution);
     // A filled honeypot field: the post is thanked but not mailed.
     bool CaughtByHoneypot(const TSiteConfig& site) const;
     // The site's header lines, character set and attachments on the request's own sender.
@@ -91,8 +97,9 @@ private:
                        bool configuredRelay);
 
     TSideFiles FSideFiles;
-    // Held for a whole request: the components and lists above are shared by every thread that
-    // serves a request of this process.
+    // Held while a post fills the shared components above (Nachricht, RueckgabeHTML, vars) and
+    // copies them for its own sending. The rules, the store and the relay run without it: each
+    // request's state is its thread's own.
     std::mutex FRequestLock;
 };
 

@@ -1,6 +1,7 @@
 // The proof-of-work rule on the request path: the challenge answered at "?altcha" (before any
 // other rule, so post_only and the rate limit never stand between the widget and its challenge)
-// and the check of a post's "altcha" field before the post is counted or mailed.
+// and the check of a post's "altcha" field before the post is counted; its solution is spent only
+// when the post is about to be mailed.
 #include <ctime>
 
 #include "AltchaCheck.h"
@@ -8,6 +9,7 @@
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "MailSecurity.h"
+#include "ReplayStore.h"
 #include "SpamRefusal.h"
 #include "SysUtils.h"
 #include "haupt.h"
@@ -56,16 +58,29 @@ bool THauptmenue::ServedAltchaChallenge(const TSiteConfig& site) {
     return true;
 }
 
-bool THauptmenue::PassesAltcha(const TSiteConfig& site) {
+bool THauptmenue::PassesAltcha(const TSiteConfig& site, TAltchaSolution& solution) {
     if (!AltchaRequired(site)) return true;
-    std::string why = SettingsFault(site);
-    if (why.empty())
-        why = CheckAltchaPayload(AltchaSettings(site), AdaptGetFormField("altcha", ""), std::time(nullptr),
-                                 [](const std::string& key, int64_t expires) { return ClaimOnce(key, expires); });
-    else
-        why = "not checked (" + why + ")";
-    if (why.empty()) return true;
-    RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "altcha " + why, 403);
+    std::string fault = SettingsFault(site);
+    if (!fault.empty()) {
+        // The site's fault, not the visitor's: no verdict on the post.
+        RefuseUnchecked(HTTP->GetRemoteAddr(), "altcha (" + fault + ")");
+        return false;
+    }
+    solution = CheckAltchaSolution(AltchaSettings(site), AdaptGetFormField("altcha", ""), std::time(nullptr));
+    if (solution.Fault.empty()) return true;
+    if (solution.WaitSeconds > 0) RefuseTooFast(HTTP->GetRemoteAddr(), "altcha " + solution.Fault, solution.WaitSeconds);
+    else RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "altcha " + solution.Fault, 403);
+    return false;
+}
+
+bool THauptmenue::ClaimSolution(const TMailRequest& r) {
+    if (r.Altcha.Key.empty()) return true;
+    switch (ClaimOnce(r.Altcha.Key, static_cast<time_t>(r.Altcha.ExpiresUnix))) {
+        case EClaim::Claimed: return true;
+        case EClaim::AlreadyUsed: RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "altcha replayed", 403); return false;
+        case EClaim::Unavailable: break;
+    }
+    RefuseUnchecked(HTTP->GetRemoteAddr(), "altcha (the record of used challenges cannot be kept)");
     return false;
 }
 

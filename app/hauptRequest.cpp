@@ -11,6 +11,7 @@
 #include "JsonText.h"
 #include "LogText.h"
 #include "MailSecurity.h"
+#include "ReplayStore.h"
 #include "SettingsFile.h"
 #include "SharedStore.h"
 #include "SysUtils.h"
@@ -131,7 +132,13 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
     sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
-    if (CaughtByHoneypot(*r.Site) || SendOrKeep(sender, r, configuredRelay)) {
+    bool honeypot = CaughtByHoneypot(*r.Site);
+    // Only a post about to be mailed spends its solution: refused posts cannot wear out the record
+    // of used solutions, and one the relay fails gets its solution back for the visitor's retry.
+    if (!honeypot && !ClaimSolution(r)) return;
+    bool done = honeypot || SendOrKeep(sender, r, configuredRelay);
+    if (!done && !r.Altcha.Key.empty()) ReleaseClaim(r.Altcha.Key);
+    if (done) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url, r.Site->Text("redirect_hosts"))) {
             // A javascript: or data: address would run the visitor's text in the site's name, and
@@ -151,7 +158,8 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
 }
 
 void THauptmenue::HTTPExecRequest(TObject*) {
-    std::unique_lock<std::mutex> hold(FRequestLock);
+    // Up to the count only the thread's own request, the site's cached files and the store are
+    // used: no lock, so a slow rule, store or service of one post never holds another's.
     SetJsonAnswers(AcceptPrefersJson(AdaptGetVariable("HTTP_ACCEPT")));
     std::shared_ptr<const TSiteConfig> site = LoadSiteConfig(FSideFiles.Conf, WriteLog);
     UseRequestStore(StoreSettings(*site, FSideFiles.ProgramDir));
@@ -175,14 +183,14 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     }
     if (!WithinRateLimit(*site)) return;
     // Before the count: a robot's posts neither bump the counter nor reach the settings file.
-    if (!PassesSpamRules(*site, hold)) return;
-    if (!PassesAltcha(*site)) return;
+    if (!PassesSpamRules(*site)) return;
+    TAltchaSolution altcha;
+    if (!PassesAltcha(*site, altcha)) return;
     // Counted first, under the file's lock, so that concurrent requests never lose a count; the
     // form's overrides apply to this request only and never reach the file. The file's own lock
     // is enough: other threads' requests go on meanwhile.
-    hold.unlock();
     auto stored = UpdateSettingsFile(FSideFiles.Ini, [](TMailSettings& s, size_t) { s.SetCounter(NextCounter(s.Counter())); });
-    hold.lock();
+    std::unique_lock<std::mutex> hold(FRequestLock);
     if (stored.Found == TSettingsFound::NoFile) {
         WriteLog("Settings file " + FSideFiles.Ini + " not found: request left unanswered");
         WriteNotConfiguredAnswer();
@@ -198,6 +206,7 @@ void THauptmenue::HTTPExecRequest(TObject*) {
     r.Site = site;
     r.Stored = stored.Settings;
     r.Work = stored.Settings;
+    r.Altcha = std::move(altcha);
     ApplyFormOverrides(r);
     CheckRecipients(r);
     CopyToComponents(r);

@@ -83,7 +83,8 @@ bool THauptmenue::WithinRateLimit(const TSiteConfig& site) {
     } catch (const EStoreUnavailable&) {
         // Logged once per failure burst by the store's connection, not once per post.
         if (RequestStore().LimitsFailOpen()) return true;
-        WriteErrorPage("the site cannot check how often you posted just now; nothing was sent, please try again later");
+        WriteLog("not checked: rate limit, the store cannot be asked (post from " + ForLog(address, 64) + ", not mailed)");
+        WriteUnavailablePage();
         return false;
     } catch (const std::exception& e) {
         // A counts file that cannot be kept must not take the site's forms down with it.

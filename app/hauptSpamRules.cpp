@@ -1,11 +1,13 @@
 // The spam rules a post passes before it is counted: the site's content rules, then the hosted
-// CAPTCHA token. Every refusal goes through RefuseAsSpam.
+// CAPTCHA token. A spam verdict goes through RefuseAsSpam; a token that could not be checked
+// through RefuseUnchecked.
 #include "CaptchaCheck.h"
 #include "ContentRules.h"
 #include "FieldNameSet.h"
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
+#include "MailSecurity.h"
 #include "SpamRefusal.h"
 #include "haupt.h"
 
@@ -26,10 +28,6 @@ TFormValues PostedValues(const std::vector<std::string>& leaveOut) {
     return form;
 }
 
-bool HasContentRules(const TContentRules& r) {
-    return !r.Required.empty() || !r.Email.empty() || r.MaxLinks >= 0 || !r.BlockedWords.empty();
-}
-
 }  // namespace
 
 std::vector<std::string> SpamTokenFields(const TSiteConfig& site) {
@@ -40,10 +38,11 @@ std::vector<std::string> SpamTokenFields(const TSiteConfig& site) {
     return fields;
 }
 
-bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std::mutex>& hold) {
+bool THauptmenue::PassesSpamRules(const TSiteConfig& site) {
     TContentRules rules = ContentRulesOf(site, FSideFiles.ProgramDir, WriteLog);
-    if (HasContentRules(rules)) {
-        TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)));
+    if (rules.HasAny()) {
+        // The separator the mail will put between name and value: the rules see what the mail shows.
+        TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)), AdaptGetFormField("CHAR", ":"));
         if (v.Refused()) {
             RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), v.Reason, v.Status, {v.Error, v.Fields});
             return false;
@@ -51,17 +50,22 @@ bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std:
     }
     const TCaptchaProvider* provider = CaptchaProvider(site.Text("captcha_provider"));
     if (!provider) return true;
+    // Before the secret leaves the server: a file others can read has given it away already.
+    std::string refusal = MailSecurityRefusal(site);
+    if (!refusal.empty()) {
+        RefuseUnchecked(HTTP->GetRemoteAddr(), "captcha not asked: " + refusal);
+        return false;
+    }
     std::string token = AdaptGetFormField(std::string(provider->TokenField), "");
-    std::string address = HTTP->GetRemoteAddr();
-    std::string programDir = FSideFiles.ProgramDir;
-    // The service may take seconds to answer: other threads' requests go on meanwhile.
-    hold.unlock();
-    TCaptchaResult result = VerifyCaptcha(site, *provider, token, address, programDir);
-    hold.lock();
+    TCaptchaResult result = VerifyCaptcha(site, *provider, token, HTTP->GetRemoteAddr(), FSideFiles.ProgramDir);
     if (result.Verdict == TCaptchaVerdict::Passed) return true;
-    if (result.Verdict == TCaptchaVerdict::Unreachable && site.Flag("captcha_fail_open")) {
-        WriteLog("CAPTCHA not verified, post let through (captcha_fail_open): " + ForLog(result.Reason, 300));
-        return true;
+    if (result.Verdict == TCaptchaVerdict::Unreachable) {
+        if (site.Flag("captcha_fail_open")) {
+            WriteLog("CAPTCHA not verified, post let through (captcha_fail_open): " + ForLog(result.Reason, 300));
+            return true;
+        }
+        RefuseUnchecked(HTTP->GetRemoteAddr(), "captcha " + result.Reason);
+        return false;
     }
     RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "captcha " + result.Reason, 403);
     return false;

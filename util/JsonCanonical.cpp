@@ -3,6 +3,7 @@
 #include "JsonCanonical.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -57,11 +58,26 @@ void WriteString(const std::string& s, std::string& out) {
     out += '"';
 }
 
+// An integer JavaScript writes back exactly as written: no sign on zero, no fraction or exponent,
+// no leading zero, and at most 15 digits (well inside 2^53, where doubles hold every integer).
+bool IsPlainInteger(const std::string& t) {
+    if (t.empty()) return false;
+    size_t digits = t.size() - (t[0] == '-' ? 1 : 0);
+    if (digits == 0 || digits > 15 || t == "-0") return false;
+    std::string_view d = std::string_view(t).substr(t.size() - digits);
+    return d.find_first_not_of("0123456789") == std::string_view::npos && (d[0] != '0' || d.size() == 1);
+}
+
+struct ENotPlain {};
+
 void Write(const TJsonValue& v, std::string& out) {
     switch (v.Kind) {
         case TJsonValue::TKind::Null: out += "null"; return;
         case TJsonValue::TKind::Bool: out += v.Bool ? "true" : "false"; return;
-        case TJsonValue::TKind::Number: out += v.Text; return;
+        case TJsonValue::TKind::Number:
+            if (!IsPlainInteger(v.Text)) throw ENotPlain{};
+            out += v.Text;
+            return;
         case TJsonValue::TKind::String: WriteString(v.Text, out); return;
         case TJsonValue::TKind::Array:
             out += '[';
@@ -92,7 +108,11 @@ void Write(const TJsonValue& v, std::string& out) {
 
 std::string CanonicalJson(const TJsonValue& value) {
     std::string out;
-    Write(value, out);
+    try {
+        Write(value, out);
+    } catch (const ENotPlain&) {
+        return "";
+    }
     return out;
 }
 

@@ -8,8 +8,10 @@
 
 namespace velmora {
 
-// No white space, strings escaped as JavaScript escapes them, numbers as they were written,
-// object names sorted by UTF-16 code units (as JavaScript sorts).
+// No white space, strings escaped as JavaScript escapes them, object names sorted by UTF-16 code
+// units (as JavaScript sorts). Numbers must be plain integers (what challenges carry), written as
+// JavaScript writes them; a value holding any other number ("1.50", "2e+3", "-0") gives "", as
+// its text here and in a browser could differ.
 std::string CanonicalJson(const TJsonValue& value);
 
 }  // namespace velmora

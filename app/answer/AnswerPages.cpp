@@ -122,6 +122,24 @@ void WriteSpamRefusalPage(int status, const std::string& error, const std::vecto
     AdaptWrite("</BODY></HTML>");
 }
 
+void WriteUnavailablePage() {
+    if (JsonAnswer) return WriteJson("503 Service Unavailable", JsonFailure("unavailable") + "}");
+    SetRequestStatus("503 Service Unavailable");
+    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
+    AdaptWrite("The message could not be checked just now. Nothing was sent; please try again later.");
+    AdaptWrite("</BODY></HTML>");
+}
+
+void WriteTooFastPage(long waitSeconds) {
+    AddRequestHeader("Retry-After", std::to_string(waitSeconds));
+    if (JsonAnswer) return WriteJson("429 Too Many Requests", JsonFailure("too-fast") + "}");
+    SetRequestStatus("429 Too Many Requests");
+    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA</TITLE></HEAD><BODY>");
+    AdaptWrite("The form was sent very quickly after the page opened. Nothing was sent yet: please wait " +
+               std::to_string(waitSeconds) + " seconds and send it again.");
+    AdaptWrite("</BODY></HTML>");
+}
+
 void WriteNotConfiguredAnswer() {
     if (JsonAnswer) WriteJson("503 Service Unavailable", JsonFailure("not-configured") + "}");
 }

@@ -33,6 +33,12 @@ void WriteTooManyPostsPage(long retryAfter);
 // A post refused by a spam or content rule: 403 ("spam"), or 400 naming the fields to mend under
 // the JSON error code error ("required-fields", "invalid-email").
 void WriteSpamRefusalPage(int status, const std::string& error, const std::vector<std::string>& fields);
+// 503: a rule could not be checked just now (a store, a service or the site's own settings failed),
+// so nothing was sent; never a spam verdict, whatever spam_answer says.
+void WriteUnavailablePage();
+// 429: the form was sent sooner after the page was opened than the site allows; the same form may be
+// sent again in waitSeconds (JSON error "too-fast").
+void WriteTooFastPage(long waitSeconds);
 // Any JSON answer: status ("" for 200) and the object's text.
 void WriteJsonAnswer(const std::string& status, const std::string& object);
 // A JSON caller learns that the site has no settings (a page request gets no answer, as always).

@@ -62,6 +62,13 @@ std::string SolutionFault(const TAltchaPayload& p) {
     return same && prefixed ? "" : "wrong solution";
 }
 
+TAltchaSolution Refused(std::string fault, long waitSeconds = 0) {
+    TAltchaSolution out;
+    out.Fault = std::move(fault);
+    out.WaitSeconds = waitSeconds;
+    return out;
+}
+
 }  // namespace
 
 std::string IssueAltchaChallenge(const TAltchaSettings& s, int64_t now) {
@@ -73,23 +80,36 @@ std::string IssueAltchaChallenge(const TAltchaSettings& s, int64_t now) {
     return "{\"parameters\":" + parameters + ",\"signature\":\"" + HexDigits(HmacSha256(s.HmacKey, parameters)) + "\"}";
 }
 
-std::string CheckAltchaPayload(const TAltchaSettings& s, const std::string& field, int64_t now,
-                               const TClaimFunction& claim) {
-    if (field.empty()) return "missing";
+TAltchaSolution CheckAltchaSolution(const TAltchaSettings& s, const std::string& field, int64_t now) {
+    TAltchaSolution out;
+    if (field.empty()) return Refused("missing");
     TAltchaPayload p;
-    std::string fault = DecodeAltchaPayload(field, p);
-    if (!fault.empty()) return fault;
-    if (!ConstantTimeEqual(HexDigits(HmacSha256(s.HmacKey, CanonicalJson(p.Parameters))), p.Signature)) return "forged";
-    if (p.Algorithm != kAlgorithm) return "unsupported algorithm";
-    if (p.ExpiresAt == 0) return "without expiry";
-    if (static_cast<int64_t>(p.ExpiresAt) < now) return "expired";
+    out.Fault = DecodeAltchaPayload(field, p);
+    if (!out.Fault.empty()) return out;
+    std::string signedText = CanonicalJson(p.Parameters);
+    if (signedText.empty()) return Refused("malformed (numbers other than integers)");
+    if (!ConstantTimeEqual(HexDigits(HmacSha256(s.HmacKey, signedText)), p.Signature)) return Refused("forged");
+    if (p.Algorithm != kAlgorithm) return Refused("unsupported algorithm");
+    if (p.ExpiresAt == 0) return Refused("without expiry");
+    if (static_cast<int64_t>(p.ExpiresAt) < now) return Refused("expired");
     // The challenge says when it ends, not when it began: the site's lifetime gives the start.
     int64_t filled = now - (static_cast<int64_t>(p.ExpiresAt) - s.ExpiresSeconds);
+    // Told before the costly solution check: the visitor may send the same solution again later.
     if (filled < s.MinFillSeconds)
-        return "too fast (" + std::to_string(std::max<int64_t>(filled, 0)) + "s < " + std::to_string(s.MinFillSeconds) + "s)";
-    fault = SolutionFault(p);
-    if (!fault.empty()) return fault;
-    switch (claim(p.Signature, static_cast<int64_t>(p.ExpiresAt))) {
+        return Refused("too fast (" + std::to_string(std::max<int64_t>(filled, 0)) + "s < " + std::to_string(s.MinFillSeconds) + "s)",
+                       static_cast<long>(s.MinFillSeconds - std::max<int64_t>(filled, 0)));
+    out.Fault = SolutionFault(p);
+    if (!out.Fault.empty()) return out;
+    out.Key = p.Signature;
+    out.ExpiresUnix = static_cast<int64_t>(p.ExpiresAt);
+    return out;
+}
+
+std::string CheckAltchaPayload(const TAltchaSettings& s, const std::string& field, int64_t now,
+                               const TClaimFunction& claim) {
+    TAltchaSolution solution = CheckAltchaSolution(s, field, now);
+    if (!solution.Fault.empty()) return solution.Fault;
+    switch (claim(solution.Key, solution.ExpiresUnix)) {
         case EClaim::Claimed: return "";
         case EClaim::AlreadyUsed: return "replayed";
         case EClaim::Unavailable: break;

@@ -29,6 +29,17 @@ using TClaimFunction = std::function<EClaim(const std::string& key, int64_t expi
 // nonce and salt, expiring ExpiresSeconds after now.
 std::string IssueAltchaChallenge(const TAltchaSettings& settings, int64_t now);
 
+// A post's solution checked but not yet spent: Key is claimed once the post is about to be mailed.
+struct TAltchaSolution {
+    std::string Fault;       // "" when the payload passes; else the reason for the log
+    long WaitSeconds = 0;    // > 0 when the only fault is a post sooner than MinFillSeconds
+    std::string Key;         // the challenge's signature, for the single-use claim
+    int64_t ExpiresUnix = 0;
+};
+
+// Every check of CheckAltchaPayload but the claim: the request claims only for a post it mails.
+TAltchaSolution CheckAltchaSolution(const TAltchaSettings& settings, const std::string& field, int64_t now);
+
 // Checks a post's "altcha" field at now: its shape, the signature (constant time), the expiry,
 // the fill time, the solution (PBKDF2) and, last, the single use through claim. "" when the post
 // passes; else the reason for the log ("missing", "expired", "forged", "replayed", ...).

@@ -1,10 +1,8 @@
-// The content rules: what a post must hold before it is mailed. Text is compared in ASCII lower
-// case with runs of blanks as one, so "FREE  Money" in a post meets "free money" in the list.
+// The content rules: what a post must hold before it is mailed. Text is compared folded (ASCII
+// lower case, runs of blanks as one), so "FREE  Money" in a post meets "free money" in the list.
 #include "ContentRules.h"
 
-#include <fstream>
-#include <sstream>
-
+#include "FoldedText.h"
 #include "Files.h"
 #include "FormRules.h"
 #include "MailHeaders.h"
@@ -14,57 +12,14 @@ namespace velmora {
 
 namespace {
 
-// The blocked words file is the site's own, yet a huge one would be read by every post.
-constexpr size_t kMaxWordsFile = 1 << 20;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Letters and digits of any script: a byte above 127 belongs to a word, so "café" does not end
-// before its "é".
-bool IsWordByte(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u >= 0x80 || (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || c == '_';
-}
-
-std::string Folded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (IsBlank(c)) {
-            if (!out.empty() && out.back() != ' ') out += ' ';
-            continue;
-        }
-        out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    if (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
-
 bool StartsAt(std::string_view text, size_t pos, std::string_view word) { return text.substr(pos, word.size()) == word; }
 
-std::string ReadWordsFile(const std::string& path, std::string& why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = "cannot be opened";
-        return "";
-    }
-    // Read in blocks as big as the file needs: a buffer of the whole limit would cost every post
-    // its page faults.
-    std::string text;
-    char block[8192];
-    while (in.read(block, sizeof block) || in.gcount() > 0) {
-        text.append(block, static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxWordsFile) {
-            why = "is larger than 1 MiB";
-            return "";
-        }
-    }
-    return text;
-}
-
+// Field names are matched as every other lookup of a field does: case ignored, so a server that
+// upper-cases names (or a visitor who writes "name") meets the site's "Name".
 const std::string* ValueOf(const TFormValues& form, const std::string& name) {
+    const std::string wanted = UpperCase(name);
     for (const auto& [key, value] : form)
-        if (key == name) return &value;
+        if (UpperCase(key) == wanted) return &value;
     return nullptr;
 }
 
@@ -74,36 +29,7 @@ std::string Joined(const std::vector<std::string>& names) {
     return out;
 }
 
-}  // namespace
-
-std::vector<std::string> BlockedWordsOf(std::string_view fileText) {
-    std::vector<std::string> words;
-    std::istringstream lines{std::string(fileText)};
-    for (std::string line; std::getline(lines, line);) {
-        std::string word = Folded(line);
-        if (!word.empty() && word[0] != '#') words.push_back(word);
-    }
-    return words;
-}
-
-TContentRules ContentRulesOf(const TSiteConfig& site, const std::string& programDir, const TConfLog& log) {
-    TContentRules rules;
-    rules.Required = WordListItems(site.Text("required_fields"));
-    rules.Email = WordListItems(site.Text("email_fields"));
-    if (site.IsSet("max_links")) rules.MaxLinks = site.Number("max_links");
-    const std::string& file = site.Text("blocked_words_file");
-    if (!file.empty()) {
-        std::string path = IsAbsolutePath(file) ? file : programDir + file, why;
-        std::string text = ReadWordsFile(path, why);
-        if (why.empty()) rules.BlockedWords = BlockedWordsOf(text);
-        else log("VELMORA.CONF: blocked_words_file " + path + " " + why + ": no words are blocked");
-    }
-    return rules;
-}
-
-size_t CountLinks(std::string_view text) {
-    std::string folded = Folded(text);
-    std::string_view t = folded;
+size_t CountFoldedLinks(std::string_view t) {
     size_t count = 0;
     for (size_t i = 0; i < t.size();) {
         size_t scheme = StartsAt(t, i, "http://") ? 7 : StartsAt(t, i, "https://") ? 8 : 0;
@@ -118,23 +44,30 @@ size_t CountLinks(std::string_view text) {
     return count;
 }
 
-std::string FindBlockedWord(std::string_view text, const std::vector<std::string>& words) {
-    std::string folded = Folded(text);
-    for (const std::string& word : words) {
-        if (word.empty()) continue;
-        // Edges that are no word characters ("$$$") need no boundary around them.
-        bool needBefore = IsWordByte(word.front()), needAfter = IsWordByte(word.back());
-        for (size_t pos = folded.find(word); pos != std::string::npos; pos = folded.find(word, pos + 1)) {
-            size_t end = pos + word.size();
-            bool before = !needBefore || pos == 0 || !IsWordByte(folded[pos - 1]);
-            bool after = !needAfter || end == folded.size() || !IsWordByte(folded[end]);
-            if (before && after) return word;
-        }
+}  // namespace
+
+TContentRules ContentRulesOf(const TSiteConfig& site, const std::string& programDir, const TConfLog& log) {
+    TContentRules rules;
+    rules.Required = WordListItems(site.Text("required_fields"));
+    rules.Email = WordListItems(site.Text("email_fields"));
+    if (site.IsSet("max_links")) rules.MaxLinks = site.Number("max_links");
+    const std::string& file = site.Text("blocked_words_file");
+    if (!file.empty()) {
+        std::string path = IsAbsolutePath(file) ? file : programDir + file, why;
+        rules.BlockedWords = BlockedWordsFile(path, why);
+        if (!rules.BlockedWords) log("VELMORA.CONF: blocked_words_file " + path + " " + why + ": no words are blocked");
+        else if (rules.BlockedWords->Empty()) rules.BlockedWords.reset();
     }
-    return "";
+    return rules;
 }
 
-TContentVerdict CheckContentRules(const TContentRules& rules, const TFormValues& form) {
+size_t CountLinks(std::string_view text) { return CountFoldedLinks(FoldedText(text)); }
+
+std::string FindBlockedWord(std::string_view text, const std::vector<std::string>& words) {
+    return TBlockedWords(words).FindIn(FoldedText(text));
+}
+
+TContentVerdict CheckContentRules(const TContentRules& rules, const TFormValues& form, const std::string& separator) {
     TContentVerdict v;
     for (const std::string& name : rules.Required) {
         const std::string* value = ValueOf(form, name);
@@ -157,11 +90,13 @@ TContentVerdict CheckContentRules(const TContentRules& rules, const TFormValues&
         v.Reason = "not one e-mail address: " + Joined(v.Fields);
         return v;
     }
-    if (rules.MaxLinks < 0 && rules.BlockedWords.empty()) return v;
+    if (rules.MaxLinks < 0 && !rules.BlockedWords) return v;
+    // The names too: the mail shows "name:value", and a name is as much a robot's text as a value.
     std::string all;
-    for (const auto& [name, value] : form) all += value + "\n";
+    for (const auto& [name, value] : form) all += name + separator + value + "\n";
+    const std::string folded = FoldedText(all);
     if (rules.MaxLinks >= 0) {
-        size_t links = CountLinks(all);
+        size_t links = CountFoldedLinks(folded);
         if (links > static_cast<size_t>(rules.MaxLinks)) {
             v.Status = 403;
             v.Error = "spam";
@@ -169,7 +104,7 @@ TContentVerdict CheckContentRules(const TContentRules& rules, const TFormValues&
             return v;
         }
     }
-    std::string word = FindBlockedWord(all, rules.BlockedWords);
+    std::string word = rules.BlockedWords ? rules.BlockedWords->FindIn(folded) : "";
     if (!word.empty()) {
         v.Status = 403;
         v.Error = "spam";

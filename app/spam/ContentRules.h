@@ -3,11 +3,14 @@
 // request handling and the tests call the same code.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "BlockedWords.h"
+#include "BlockedWordsFile.h"
 #include "SiteConfig.h"
 
 namespace velmora {
@@ -16,10 +19,11 @@ namespace velmora {
 using TFormValues = std::vector<std::pair<std::string, std::string>>;
 
 struct TContentRules {
-    std::vector<std::string> Required;  // field names that must be posted non-empty
-    std::vector<std::string> Email;     // field names whose value must be one plain address
+    std::vector<std::string> Required;  // field names (case ignored) that must be posted non-empty
+    std::vector<std::string> Email;     // field names (case ignored) whose value must be one plain address
     long MaxLinks = -1;                 // -1: not counted
-    std::vector<std::string> BlockedWords;  // lower case, blanks collapsed
+    std::shared_ptr<const TBlockedWords> BlockedWords;  // null: none
+    bool HasAny() const noexcept { return !Required.empty() || !Email.empty() || MaxLinks >= 0 || BlockedWords; }
 };
 
 // Why a post is refused, or nothing (Status 0).
@@ -32,21 +36,19 @@ struct TContentVerdict {
 };
 
 // The rules of the site's keys; the blocked words file (relative names beside programDir) is
-// read here, and one that cannot be read is reported through log and leaves that rule off.
+// taken from its cache, and one that cannot be read is reported through log and leaves that rule off.
 TContentRules ContentRulesOf(const TSiteConfig& site, const std::string& programDir, const TConfLog& log);
 
-// The first rule the post breaks, in the order: required, e-mail, links, blocked words.
-TContentVerdict CheckContentRules(const TContentRules& rules, const TFormValues& form);
+// The first rule the post breaks, in the order: required, e-mail, links, blocked words. Links and
+// blocked words are looked for in each field as the mail shows it: name, separator, value. The
+// cost is linear in the post's size.
+TContentVerdict CheckContentRules(const TContentRules& rules, const TFormValues& form, const std::string& separator = ":");
 
 // http://, https:// and www. occurrences in text, case ignored; "https://www." counts once.
 size_t CountLinks(std::string_view text);
 
-// The first of words (lower case) found in text on word boundaries, case ignored and runs of
-// blanks read as one; "" when none is.
+// The first of words (folded) found in text on word boundaries, case ignored and runs of blanks
+// read as one; "" when none is.
 std::string FindBlockedWord(std::string_view text, const std::vector<std::string>& words);
-
-// The words of a blocked words file: one word or phrase a line, blank lines and lines starting
-// with "#" skipped.
-std::vector<std::string> BlockedWordsOf(std::string_view fileText);
 
 }  // namespace velmora

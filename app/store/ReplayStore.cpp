@@ -12,6 +12,7 @@
 #include "Files.h"
 #include "LockedFile.h"
 #include "SharedStore.h"
+#include "internal/StoreConnection.h"
 #include "SysUtils.h"
 #include "EnvPaths.h"
 
@@ -95,6 +96,32 @@ EClaim ClaimOnce(const std::string& key, time_t expiresUnix) {
     if (RequestStoreIsRedis()) return RedisClaimOnce(key, expiresUnix);
     return ClaimOnceInFile(ExtractFilePath(ModuleFileName()) + "VELMORA.USED", key, expiresUnix,
                            static_cast<int64_t>(std::time(nullptr)));
+}
+
+void ReleaseClaimInFile(const std::string& path, const std::string& key) {
+    std::string clean = CleanKey(key);
+    if (clean.empty()) return;
+    try {
+        TLockedFile file(path);
+        if (!file.Exists() || !file.Writable()) return;
+        bool pruned = false;
+        std::string text;
+        for (const TEntry& e : ReadEntries(file.ReadAll(), pruned, static_cast<int64_t>(std::time(nullptr))))
+            if (e.Key != clean) text += Line(e);
+        file.Replace(text);
+    } catch (const std::exception&) {
+        // The claim stays: the visitor is refused as a replay, never let in twice.
+    }
+}
+
+void ReleaseClaim(const std::string& key) {
+    const TStoreSettings& store = RequestStore();
+    if (!store.Redis) return ReleaseClaimInFile(ExtractFilePath(ModuleFileName()) + "VELMORA.USED", key);
+    try {
+        StoreCommand(store, {"DEL", store.Prefix + "used:" + key});
+    } catch (const EStoreUnavailable&) {
+        // Logged by the connection; the claim ends with its challenge's expiry.
+    }
 }
 
 }  // namespace velmora

@@ -21,4 +21,9 @@ EClaim ClaimOnce(const std::string& key, time_t expiresUnix);
 constexpr size_t kMaxReplayEntries = 20000;
 EClaim ClaimOnceInFile(const std::string& path, const std::string& key, int64_t expiresUnix, int64_t now);
 
+// Gives a claim back: its post was not mailed (the relay failed, say), so the visitor may send the
+// same solution again. Best effort: a record that cannot be changed keeps the claim.
+void ReleaseClaim(const std::string& key);
+void ReleaseClaimInFile(const std::string& path, const std::string& key);
+
 }  // namespace velmora

@@ -149,17 +149,35 @@ TEST_F(Altcha, VelmoraChecksChallengesAltchaLibMadeWithTheSameKey) {
 TEST_F(Altcha, RobotsThatPostAtOnceAreRefusedAndTheKeyIsGuarded) {
     Conf("altcha = required\naltcha_hmac_key = " + kKey + "\nmin_fill_seconds = 30\n");
     std::string payload = Peer({"solve"}, Challenge().Body);
-    EXPECT_EQ(PostWith(payload).Status, 403);
+    HttpAnswer fast = PostWith(payload);
+    EXPECT_EQ(fast.Status, 429);
+    EXPECT_EQ(fast.Body, R"({"ok":false,"error":"too-fast"})");
     EXPECT_TRUE(Logged("spam: altcha too fast")) << site->Log();
+    // A person whose browser filled the form is asked to wait and send it again: the same solution,
+    // once the wait is over (here: the site asks for less).
+    Conf("altcha = required\naltcha_hmac_key = " + kKey + "\n");
+    EXPECT_EQ(PostWith(payload).Status, 200) << site->Log();
 
     // A key that others can read would let them sign challenges that need no work.
     WriteWholeFile(site->CgiFile("VELMORA.CONF"), "altcha = required\naltcha_hmac_key = " + kKey + "\n");
     std::filesystem::permissions(site->CgiFile("VELMORA.CONF"), std::filesystem::perms::others_read,
                                  std::filesystem::perm_options::add);
     EXPECT_EQ(Challenge().Status, 503);
-    EXPECT_EQ(PostWith(Peer({"solve"}, Peer({"create", kKey, std::to_string(std::time(nullptr) + 300), "1000"}))).Status, 403);
+    EXPECT_EQ(PostWith(Peer({"solve"}, Peer({"create", kKey, std::to_string(std::time(nullptr) + 300), "1000"}))).Status, 503);
     EXPECT_TRUE(Logged("holds a password that other users can read (altcha_hmac_key")) << site->Log();
-    EXPECT_EQ(site->Mails(0, 0).size(), 0u);
+    EXPECT_EQ(site->Mails(1).size(), 1u);
+}
+
+TEST_F(Altcha, OnlyAPostThatIsMailedSpendsItsSolution) {
+    std::string payload = Peer({"solve"}, Challenge().Body);
+    // The relay out of reach: nothing went out, so the visitor's retry is no replay.
+    WriteSettingsFile(site->CgiFile("VELMORA.INI"), test::SiteMailSettings(UnusedPort()));
+    EXPECT_EQ(PostWith(payload).Status, 502) << site->Log();
+    site->WriteStandardSettings("nn");
+    EXPECT_EQ(PostWith(payload, "Name=Ann&mailto=stranger%40evil.example").Status, 403) << site->Log();
+    EXPECT_EQ(PostWith(payload).Status, 200) << site->Log();
+    EXPECT_EQ(PostWith(payload).Status, 403);
+    EXPECT_EQ(site->Mails(1).size(), 1u);
 }
 
 TEST_F(Altcha, TheWidgetInChromiumSolvesAndItsFormIsMailed) {

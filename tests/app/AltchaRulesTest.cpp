@@ -76,7 +76,8 @@ TEST(AltchaRules, PayloadDecoderRefusesEveryMalformedShape) {
 }
 
 TEST(AltchaRules, CanonicalJsonIsWhatJavaScriptWrites) {
-    // Each right-hand side is what JSON.stringify gives for the left-hand side with sorted names.
+    // Each right-hand side is what JSON.stringify gives for the left-hand side with sorted names,
+    // or "" where velmora refuses to guess it.
     struct {
         const char* in;
         const char* out;
@@ -84,7 +85,9 @@ TEST(AltchaRules, CanonicalJsonIsWhatJavaScriptWrites) {
         {R"( { "b" : 1 , "a" : [ true , null , false ] } )", R"({"a":[true,null,false],"b":1})"},
         {R"({"s":"\u00fc\/\u2028\t\u0001\"\\"})", "{\"s\":\"\xC3\xBC/\xE2\x80\xA8\\t\\u0001\\\"\\\\\"}"},
         {R"({"\ud83d\ude00":1,"\uffff":2,"Z":3,"a":4})", "{\"Z\":3,\"a\":4,\"\xF0\x9F\x98\x80\":1,\"\xEF\xBF\xBF\":2}"},
-        {R"({"n":[-0,1.50,2e+3]})", R"({"n":[-0,1.50,2e+3]})"},
+        {R"({"n":[0,-7,123456789012345]})", R"({"n":[0,-7,123456789012345]})"},
+        // JSON.stringify writes [0,1.5,2000]: a number that is no plain integer has no agreed text.
+        {R"({"n":[-0,1.50,2e+3]})", ""},
     };
     for (const auto& row : rows) {
         std::optional<TJsonValue> v = ParseJson(row.in);

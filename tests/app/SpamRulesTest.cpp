@@ -20,7 +20,7 @@ TEST(ContentRules, EachRuleRefusesWhatItShould) {
     rules.Required = {"Name", "Email"};
     rules.Email = {"Email"};
     rules.MaxLinks = 2;
-    rules.BlockedWords = BlockedWordsOf("# words of our spam\n\nCasino\nfree   money\n$$$\ncafé\n");
+    rules.BlockedWords = std::make_shared<TBlockedWords>(BlockedWordsOf("# words of our spam\n\nCasino\nfree   money\n$$$\ncafé\n"));
     const TFormValues ok = {{"Name", "Anna"}, {"Email", "anna@example.org"}, {"Text", "See https://www.example.org"}};
     struct Case {
         const char* what;
@@ -45,6 +45,13 @@ TEST(ContentRules, EachRuleRefusesWhatItShould) {
          "blocked word \"free money\""},
         {"a word of signs inside a word", {{"Name", "A"}, {"Email", "a@example.org"}, {"T", "win$$$now"}}, 403, "blocked word \"$$$\""},
         {"a word beyond ASCII is a word", {{"Name", "A"}, {"Email", "a@example.org"}, {"T", "cafés"}}, 0, ""},
+        {"field names in any case", {{"name", "A"}, {"EMAIL", "a@example.org"}}, 0, ""},
+        {"a blocked word in a field's name", {{"Name", "A"}, {"Email", "a@example.org"}, {"buy casino now http://a.example", "x"}},
+         403, "blocked word \"casino\""},
+        {"invisible spaces are blanks", {{"Name", "A"}, {"Email", "a@example.org"}, {"T", "free\xC2\xA0\xE2\x80\x8B\v\fmoney"}},
+         403, "blocked word \"free money\""},
+        {"invisible spaces beside a word", {{"Name", "A"}, {"Email", "a@example.org"}, {"T", std::string("x\0casino\xEF\xBB\xBF\xE2\x80\x8D", 13)}},
+         403, "blocked word \"casino\""},
     };
     for (const Case& c : cases) {
         TContentVerdict v = CheckContentRules(rules, c.form);
@@ -79,6 +86,7 @@ TEST_F(SpamRules, RobotsAreRefusedLoggedAndNotCounted) {
         {"Name=A&Email=a%40example.org&T=Free+Money+now", 403, R"({"ok":false,"error":"spam"})",
          "spam: blocked word \"free money\""},
         {"Name=A&Email=a%40example.org&T=one+link+www.a.example", 200, R"({"ok":true})", ""},
+        {"name=B&EMAIL=b%40example.org", 200, R"({"ok":true})", ""},
     };
     for (const Case& c : cases) {
         HttpAnswer a = Json(c.data);
@@ -106,11 +114,11 @@ TEST_F(SpamRules, RobotsAreRefusedLoggedAndNotCounted) {
     EXPECT_EQ(site->Post("T=www.x.example").Body.find("We received your message.") != std::string::npos, true);
     EXPECT_EQ(LoggedTimes("spam: links 1 > 0"), 3u) << site->Log();
 
-    auto mails = site->Mails(1);
-    EXPECT_EQ(mails.size(), 1u);
-    EXPECT_EQ(site->Smtp().MessageCount(), 1);
-    // Only the post that was mailed was counted.
-    EXPECT_EQ(ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(), 1);
+    auto mails = site->Mails(2);
+    EXPECT_EQ(mails.size(), 2u);
+    EXPECT_EQ(site->Smtp().MessageCount(), 2);
+    // Only the posts that were mailed were counted.
+    EXPECT_EQ(ReadSettingsFile(site->CgiFile("VELMORA.INI"))->Counter(), 2);
 }
 
 TEST_F(SpamRules, HostedCaptchaTokensAreVerifiedWithTheService) {
@@ -121,12 +129,14 @@ TEST_F(SpamRules, HostedCaptchaTokensAreVerifiedWithTheService) {
     struct Outcome {
         std::string mode;
         int status;
-        std::string log;  // after "spam: captcha <provider> "
+        std::string log;  // after "<prefix> captcha <provider> "
+        std::string json;
     } outcomes[] = {
-        {"success", 200, ""},
-        {"failure", 403, "refused the token (invalid-input-response)"},
-        {"garbage", 403, "answer unreadable"},
-        {"silence", 403, "not asked: no answer from 127.0.0.1 in time"},
+        {"success", 200, "", ""},
+        {"failure", 403, "spam: refused the token (invalid-input-response)", R"({"ok":false,"error":"spam"})"},
+        // No answer on the token is no verdict on it: the visitor is told to try again.
+        {"garbage", 503, "not checked: answer unreadable", R"({"ok":false,"error":"unavailable"})"},
+        {"silence", 503, "not checked: not asked: no answer from 127.0.0.1 in time", R"({"ok":false,"error":"unavailable"})"},
     };
     int mailed = 0;
     for (const Provider& p : providers) {
@@ -142,8 +152,9 @@ TEST_F(SpamRules, HostedCaptchaTokensAreVerifiedWithTheService) {
             if (o.status == 200) {
                 ++mailed;
             } else {
-                EXPECT_EQ(a.Body, R"({"ok":false,"error":"spam"})") << what;
-                EXPECT_EQ(LoggedTimes("spam: captcha " + p.name + " " + o.log), 1u) << what << "\n" << site->Log();
+                EXPECT_EQ(a.Body, o.json) << what;
+                std::string prefix = o.log.substr(0, o.log.find(':') + 1);
+                EXPECT_EQ(LoggedTimes(prefix + " captcha " + p.name + o.log.substr(prefix.size())), 1u) << what << "\n" << site->Log();
             }
             if (o.mode == "silence") {
                 EXPECT_GE(seconds, 4.5) << what;
@@ -169,13 +180,13 @@ TEST_F(SpamRules, CaptchaServiceOutOfReachOrUntrusted) {
     // The stub's certificate is of an authority the system does not know: refused, fail-closed.
     Conf(base + "captcha_verify_url = " + stub.Url("hcaptcha", "success") + "\n");
     ::chmod(site->CgiFile("VELMORA.CONF").c_str(), 0600);
-    EXPECT_EQ(Json("h-captcha-response=t").Status, 403);
-    EXPECT_EQ(LoggedTimes("spam: captcha hcaptcha not asked"), 1u) << site->Log();
+    EXPECT_EQ(Json("h-captcha-response=t").Status, 503);
+    EXPECT_EQ(LoggedTimes("not checked: captcha hcaptcha not asked"), 1u) << site->Log();
     // A certificate of the right authority must also name the host asked: for localhost only, an
     // address of 127.0.0.1 is refused, the name localhost taken.
     VerifyStub named("s3cret", "DNS:localhost");
     Conf(base + "captcha_ca_file = " + named.CaFile() + "\ncaptcha_verify_url = " + named.Url("hcaptcha", "success") + "\n");
-    EXPECT_EQ(Json("h-captcha-response=t").Status, 403);
+    EXPECT_EQ(Json("h-captcha-response=t").Status, 503);
     EXPECT_EQ(named.Requests().size(), 0u) << named.Requests();
     Conf(base + "captcha_ca_file = " + named.CaFile() + "\ncaptcha_verify_url = " + named.Url("hcaptcha", "success", "localhost") + "\n");
     EXPECT_EQ(Json("Name=Named&h-captcha-response=t").Status, 200);
@@ -184,19 +195,24 @@ TEST_F(SpamRules, CaptchaServiceOutOfReachOrUntrusted) {
     EXPECT_EQ(Json("Name=Anna").Status, 403);
     EXPECT_EQ(LoggedTimes("spam: captcha hcaptcha token missing"), 1u) << site->Log();
     EXPECT_EQ(stub.Requests().size(), 0u) << stub.Requests();
-    // Nobody listening: refused, unless the site lets such posts through.
+    // Nobody listening: refused, unless the site lets such posts through; never thanked, as that
+    // would tell a person the message went out.
     const std::string closed = base + "captcha_verify_url = https://127.0.0.1:" + std::to_string(UnusedPort()) + "/\n";
-    Conf(closed);
-    EXPECT_EQ(Json("h-captcha-response=t").Status, 403);
+    Conf(closed + "spam_answer = thanks\n");
+    HttpAnswer unchecked = Json("h-captcha-response=t");
+    EXPECT_EQ(unchecked.Status, 503);
+    EXPECT_EQ(unchecked.Body, R"({"ok":false,"error":"unavailable"})");
     Conf(closed + "captcha_fail_open = yes\n");
     EXPECT_EQ(Json("Name=Open&h-captcha-response=t").Status, 200);
     EXPECT_EQ(LoggedTimes("CAPTCHA not verified, post let through (captcha_fail_open): hcaptcha not asked"), 1u) << site->Log();
     EXPECT_EQ(site->Mails(2).size(), 2u);
     // The secret never reaches the log; and a file others can read is not sent with.
     EXPECT_EQ(site->Log().find("s3cret"), std::string::npos);
+    Conf(base + "captcha_ca_file = " + stub.CaFile() + "\ncaptcha_verify_url = " + stub.Url("hcaptcha", "success") + "\n");
     ::chmod(site->CgiFile("VELMORA.CONF").c_str(), 0644);
-    Json("Name=Open&h-captcha-response=t");
+    EXPECT_EQ(Json("Name=Open&h-captcha-response=t").Status, 503);
     EXPECT_EQ(LoggedTimes("holds a password that other users can read (captcha_secret"), 1u) << site->Log();
+    EXPECT_EQ(stub.Requests().size(), 0u) << "the secret was sent: " << stub.Requests();
     EXPECT_EQ(site->Mails().size(), 2u);
 }
 
