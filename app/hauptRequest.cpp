@@ -11,6 +11,7 @@
 #include "JsonText.h"
 #include "LogText.h"
 #include "MailSecurity.h"
+#include "Multipart.h"
 #include "SettingsFile.h"
 #include "SharedStore.h"
 #include "SysUtils.h"
@@ -187,6 +188,12 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         const long most = site->Number("max_upload_files");
         WriteLog("Form with more than " + IntToStr(most) + " files not read: nothing sent");
         WriteTooManyFilesPage(most);
+        return;
+    }
+    if (RequestState().TextPartTooLong) {
+        // Mailed without that field, the post would be thanked for a form the site never got whole.
+        WriteLog("Form with a text field over " + IntToStr(MultipartRingSize / 1024) + " KB not read: nothing sent");
+        WriteTextTooLongPage(MultipartRingSize / 1024);
         return;
     }
     if (!WithinRateLimit(*site)) return;

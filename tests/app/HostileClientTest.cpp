@@ -277,3 +277,21 @@ TEST_F(HostileClient, UploadsByTheThousandAreRefusedBeforeTheyCost) {
     // Each request took its files with it.
     EXPECT_TRUE(std::filesystem::is_empty(site->CgiFile("Temp")));
 }
+
+TEST_F(HostileClient, TextFieldTooLongForTheDecoderRefusesThePost) {
+    WriteWholeFile(site->CgiFile("VELMORA.CONF"), "attach_uploads = yes\n");
+    auto post = [&](size_t bytes) {
+        return site->PostMultipartBody("--XyZ\r\nContent-Disposition: form-data; name=\"Message\"\r\n\r\n" +
+                                       std::string(bytes, 'm') + "\r\n--XyZ\r\nContent-Disposition: form-data; "
+                                       "name=\"Name\"\r\n\r\nAnna\r\n--XyZ--\r\n");
+    };
+    HttpAnswer a = post(131072);
+    EXPECT_EQ(a.Status, 413);
+    EXPECT_NE(a.Body.find("A text field of the form is too long"), std::string::npos) << a.Body;
+    EXPECT_TRUE(Logged("Form with a text field over 128 KB not read: nothing sent")) << site->Log();
+    // One that fits is mailed whole; the refused post sent nothing.
+    EXPECT_EQ(post(100000).Body, ThankYouPage);
+    auto mails = site->Mails(1);
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].Body().find("Message:" + std::string(100000, 'm')), std::string::npos);
+}
