@@ -64,7 +64,7 @@ bool IsAllowedListEntry(const std::string& entry) {
 }
 
 bool AllowedByEntry(const std::string& entry, const std::string& address) {
-    const std::string e = LowerCase(Trim(entry));
+    const std::string e = LowerCase(entry);  // as split: a control byte left in it is no blank
     const std::string a = LowerCase(Trim(address));
     const size_t at = PlainAddressAt(a);
     if (at == std::string::npos) return false;
