@@ -102,10 +102,11 @@ void THauptmenue::HTTPFirstExecRequest(TObject*) {
     FSideFiles = f;
     // A missing file keeps the list's stored lines; one that exists but cannot be read raises.
     if (FileExists(f.All)) Allowed.LoadFromFile(f.All);
-    // Said once here rather than on every refusal: such a line never allows a recipient.
+    // Said once here rather than on every refusal: such an entry never allows a recipient.
     for (const std::string& line : Allowed)
-        if (!Trim(line).empty() && !IsAllowedListEntry(line))
-            WriteLog("Allowed list line \"" + ForLog(line) + "\" allows nothing: write one whole address or @domain");
+        for (const std::string& entry : EntriesAllowingNothing(line))
+            WriteLog("Allowed list entry \"" + ForLog(entry) + "\" in line \"" + ForLog(line) +
+                     "\" allows nothing: write whole addresses, @domain or domain.tld");
     if (FileExists(f.Top)) Top.LoadFromFile(f.Top);
     if (FileExists(f.Bot)) Bottom.LoadFromFile(f.Bot);
 }

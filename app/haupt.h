@@ -71,6 +71,9 @@ private:
     // was refused (a replay, or the record of used solutions out of reach) and answered.
     bool ClaimSolution(const TMailRequest& r);
     bool InAllowedList(const std::string& address) const;
+    // The posted recipients, each allowed, joined by commas; "" when one is not or the value is
+    // longer than the record's field.
+    std::string AllowedRecipients(const std::string& posted, TMailField field) const;
     // The site's rules that come before a post is counted (hauptSiteRules.cpp): the CORS preflight,
     // post_only and rate_limit. False when the request has been answered here.
     bool AdmitRequest(const TSiteConfig& site);

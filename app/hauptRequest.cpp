@@ -11,6 +11,7 @@
 #include "JsonText.h"
 #include "LogText.h"
 #include "MailSecurity.h"
+#include "Multipart.h"
 #include "ReplayStore.h"
 #include "SettingsFile.h"
 #include "SharedStore.h"
@@ -64,6 +65,17 @@ bool THauptmenue::InAllowedList(const std::string& address) const {
     return false;
 }
 
+std::string THauptmenue::AllowedRecipients(const std::string& posted, TMailField field) const {
+    // A value cut to fit the record's field would name another address than the one checked.
+    if (posted.size() > static_cast<size_t>(MailFieldInfo(field).Capacity)) return "";
+    std::string joined;
+    for (const std::string& address : AllowedListEntries(posted)) {
+        if (!InAllowedList(address)) return "";
+        joined += (joined.empty() ? "" : ",") + address;
+    }
+    return joined;
+}
+
 void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
     for (TMailField field : OverriddenFields) {
         const TMailFieldInfo& f = MailFieldInfo(field);
@@ -87,12 +99,17 @@ void THauptmenue::ApplyFormOverrides(TMailRequest& r) {
 }
 
 void THauptmenue::CheckRecipients(TMailRequest& r) {
+    // Each recipient of a posted list is checked, and the sender gets exactly those, joined by
+    // commas: its own split then cannot find an address the list never saw.
     std::string to = FormField("mailto");
-    bool toAllowed = to.empty() || InAllowedList(to);
-    if (!to.empty() && toAllowed) r.Work.Set(TMailField::mailto, to);
+    std::string toChecked = AllowedRecipients(to, TMailField::mailto);
+    bool toAllowed = to.empty() || !toChecked.empty();
+    if (!to.empty() && toAllowed) r.Work.Set(TMailField::mailto, toChecked);
     // The copy recipient is a recipient too: unchecked, any form could send anyone a copy.
     std::string cc = FormField("mailcc");
-    bool ccAllowed = cc.empty() || InAllowedList(cc);
+    std::string ccChecked = AllowedRecipients(cc, TMailField::mailcc);
+    bool ccAllowed = cc.empty() || !ccChecked.empty();
+    if (!cc.empty() && ccAllowed) r.Work.Set(TMailField::mailcc, ccChecked);
     if (!ccAllowed) WriteLog("Copy recipient \"" + ForLog(cc) + "\" refused: not in the allowed list");
     r.RecipientsAllowed = toAllowed && ccAllowed;
 }
@@ -179,6 +196,12 @@ void THauptmenue::HTTPExecRequest(TObject*) {
         const long most = site->Number("max_upload_files");
         WriteLog("Form with more than " + IntToStr(most) + " files not read: nothing sent");
         WriteTooManyFilesPage(most);
+        return;
+    }
+    if (RequestState().TextPartTooLong) {
+        // Mailed without that field, the post would be thanked for a form the site never got whole.
+        WriteLog("Form with a text field over " + IntToStr(MultipartRingSize / 1024) + " KB not read: nothing sent");
+        WriteTextTooLongPage(MultipartRingSize / 1024);
         return;
     }
     if (!WithinRateLimit(*site)) return;

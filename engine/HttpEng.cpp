@@ -118,6 +118,7 @@ void THttpEngine::HandleRequest() {
     TRequestState& st = RequestState();
     st.UploadFiles.reset();
     st.TooManyUploads = false;
+    st.TextPartTooLong = false;
     ForgetFormIndex();  // this request's form data may lie where the last one's did
     if (BufferedOutput) {
         st.OutputBuffer = std::make_unique<TMemoryStream>();

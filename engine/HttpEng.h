@@ -60,6 +60,7 @@ struct TRequestState {
     long long BodyBytesCounted = 0;             // body bytes ReadCounted has handed out
     bool BodyOverLimit = false;                 // the engine left a body above its read limit unread
     bool TooManyUploads = false;                // its multipart body held more files than allowed
+    bool TextPartTooLong = false;               // its multipart body held a value part over the decoder's ring
 };
 TRequestState& RequestState() noexcept;
 

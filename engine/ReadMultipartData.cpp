@@ -43,7 +43,9 @@ void THttpEngine::ReadMultipartData(std::string& data) {
         SweepOldUploadFiles(TempDir);
     TRequestState& rs = RequestState();
     rs.UploadFiles = std::make_unique<TStringList>();
-    if (!ParseMultipart(data, TempDir, *rs.UploadFiles, UploadFileLimit())) rs.TooManyUploads = true;
+    const TMultipartOutcome outcome = ParseMultipart(data, TempDir, *rs.UploadFiles, UploadFileLimit());
+    rs.TooManyUploads = outcome == TMultipartOutcome::TooManyFiles;
+    rs.TextPartTooLong = outcome == TMultipartOutcome::TextTooLong;
 }
 
 }  // namespace velmora

@@ -73,6 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     const Decoded chunked = Run(body, s, true);
     const Decoded whole = Run(body, s, false);
     Check(chunked.Normal == whole.Normal);
+    Check(chunked.Outcome == whole.Outcome);
+    // A refused form leaves nothing to mail: no field can go out while another is missing.
+    Check(chunked.Outcome == TMultipartOutcome::Decoded || chunked.Data.empty());
     Check(chunked.Contents == whole.Contents);
     return 0;
 }

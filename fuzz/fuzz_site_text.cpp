@@ -65,18 +65,24 @@ void CheckRateKey(const std::string& in) {
     }
 }
 
-// A recipient is allowed only as one bare address, and only by a line naming it or its domain.
+// A recipient is allowed only as one bare address, and only by an entry naming it or its domain.
 void CheckAllowedList(const std::string& in) {
     const size_t split = in.find('\n');
     const std::string line = in.substr(0, split), address = split == std::string::npos ? "" : in.substr(split + 1);
     if (!AllowedByLine(line, address)) return;
-    Check(IsAllowedListEntry(line));
     const std::string a = LowerCase(Trim(address));
     const size_t at = a.find('@');
     Check(at != std::string::npos && at > 0 && a.find('@', at + 1) == std::string::npos);
     for (char c : a) Check(static_cast<unsigned char>(c) > 0x20 && std::string(",;<>\"()[]\\:").find(c) == std::string::npos);
-    const std::string l = LowerCase(Trim(line));
-    Check(l == a || (l[0] == '@' && a.compare(at, std::string::npos, l) == 0));
+    bool named = false;
+    for (const std::string& entry : AllowedListEntries(line)) {
+        const std::string e = LowerCase(entry);
+        if (!AllowedByEntry(entry, address)) continue;
+        Check(IsAllowedListEntry(entry));
+        named = named || e == a || (e[0] == '@' && a.compare(at, std::string::npos, e) == 0) ||
+                a.compare(at + 1, std::string::npos, e) == 0;
+    }
+    Check(named);
 }
 
 // No redirect the form names may leave the site's hosts through a path a browser reads as

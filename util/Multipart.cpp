@@ -79,14 +79,14 @@ public:
                       int ringSize, int64_t bodyLength, int maxFiles)
         : FData(data), FTempDir(tempDir), FUploadFiles(uploadFiles), FRing(ringSize, bodyLength), FMaxFiles(maxFiles) {}
 
-    bool Run() {
+    TMultipartOutcome Run() {
         FRing.Fill();
         SkipPreamble(BoundaryOf(AdaptGetVariable("CONTENT_TYPE")));
         if (ReadBoundary()) Scan();
-        if (!FBoundaryRead || FTooManyFiles) Drain();
+        if (!FBoundaryRead || FRefused != TMultipartOutcome::Decoded) Drain();
         Finish();
-        if (FTooManyFiles) FData.clear();
-        return !FTooManyFiles;
+        if (FRefused != TMultipartOutcome::Decoded) FData.clear();
+        return FRefused;
     }
 
 private:
@@ -113,7 +113,9 @@ private:
     TStringList& FUploadFiles;
     TMultipartRing FRing;
     const int FMaxFiles;          // above 0: the most file parts decoded
-    bool FTooManyFiles = false;   // a file part beyond FMaxFiles came
+    // Why the decoding stopped before the body's end: a file part beyond FMaxFiles, or a value
+    // part longer than the ring. What was read then is not the whole form.
+    TMultipartOutcome FRefused = TMultipartOutcome::Decoded;
     bool FBoundaryRead = false;
     std::string FBoundary;
     std::unique_ptr<TPairSkipSearch> FSearch;  // finds the bytes every boundary ends with
@@ -129,7 +131,6 @@ private:
     std::unique_ptr<TFileStream> FUpload;
     bool FAligned = false;                   // the ring's index 0 is a block start of the file
     bool FValuePart = false;                 // a named part without a file name
-    bool FOverflow = false;                  // its value did not fit in the ring
     bool FUnclosedFileName = false;          // its file name ran to the end of the line
 };
 
@@ -187,7 +188,7 @@ void TMultipartDecoder::Drain() {
 void TMultipartDecoder::Scan() {
     // Offsets up to lastExamined are scanned before a slice must make room.
     const int lastExamined = FRing.Size() - FKeep + 1;
-    while (!FEnded && !FTooManyFiles && !FRing.Failed()) {
+    while (!FEnded && FRefused == TMultipartOutcome::Decoded && !FRing.Failed()) {
         if (FRing.Offset >= FRing.Avail()) {
             if (FRing.BodyDone()) return;
             FRing.Fill();
@@ -265,7 +266,7 @@ void TMultipartDecoder::EndPart(int o) {
         if (end >= 0 && FRing.At(end) == '\n') --end;
         if (end >= 0 && FRing.At(end) == '\r') --end;
         FRing.WriteTo(0, end + 1, *FUpload);
-    } else if (FValuePart && !FOverflow) {
+    } else if (FValuePart) {
         std::string value;
         FRing.CopyTo(0, s + 1, value);
         value.resize(std::strlen(value.c_str()));  // a value is text: it ends at a zero byte
@@ -347,7 +348,7 @@ void TMultipartDecoder::StartPart() {
     if (FMaxFiles > 0 && FUploadFiles.Count() >= FMaxFiles) {
         // Each file costs a file in TempDir and an attachment: a post of thousands is refused
         // before any more are made.
-        FTooManyFiles = true;
+        FRefused = TMultipartOutcome::TooManyFiles;
         return;
     }
     TUploadFile upload = CreateUploadFile(FTempDir, FFileName);
@@ -359,8 +360,9 @@ void TMultipartDecoder::StartPart() {
 }
 
 // The scan reached the end of the ring's room: all but the last FKeep scanned bytes may leave
-// the ring. A file part writes them in whole blocks (the rest stays for the next time); a value
-// part this long is dropped.
+// the ring. A file part writes them in whole blocks (the rest stays for the next time). A value
+// part this long ends the decoding: kept, it would cost memory the ring is there to bound; left
+// out, the post would go out with a field missing.
 void TMultipartDecoder::Slice() {
     int n = FRing.Offset - FKeep - 1;
     if (FUpload) {
@@ -370,7 +372,8 @@ void TMultipartDecoder::Slice() {
         n -= n % block;
         FRing.WriteTo(0, n, *FUpload);
     } else if (FValuePart) {
-        FOverflow = true;
+        FRefused = TMultipartOutcome::TextTooLong;
+        return;
     }
     FRing.Consume(n);
 }
@@ -395,19 +398,18 @@ void TMultipartDecoder::ClearPart() {
     FPending.clear();
     FAligned = false;
     FValuePart = false;
-    FOverflow = false;
     FUnclosedFileName = false;
 }
 
 }  // namespace
 
-bool ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
-                            int ringSize, int maxFiles) {
+TMultipartOutcome ParseMultipartWithRing(std::string& data, const std::string& tempDir, TStringList& uploadFiles,
+                                         int ringSize, int maxFiles) {
     const int64_t length = std::max(0, StrToIntDef(AdaptGetVariable("CONTENT_LENGTH"), 0));
     return TMultipartDecoder(data, tempDir, uploadFiles, ringSize, length, maxFiles).Run();
 }
 
-bool ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles, int maxFiles) {
+TMultipartOutcome ParseMultipart(std::string& data, const std::string& tempDir, TStringList& uploadFiles, int maxFiles) {
     return ParseMultipartWithRing(data, tempDir, uploadFiles, MultipartRingSize, maxFiles);
 }
 

@@ -75,6 +75,16 @@ void WriteTooManyFilesPage(long most) {
     AdaptWrite("</BODY></HTML>");
 }
 
+void WriteTextTooLongPage(int mostKb) {
+    if (JsonAnswer)
+        return WriteJson("413 Payload Too Large", JsonFailure("field-too-long") + ",\"limit_kb\":" + std::to_string(mostKb) + "}");
+    SetRequestStatus("413 Payload Too Large");
+    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
+    AdaptWrite("A text field of the form is too long: at most about " + std::to_string(mostKb) +
+               " KB each are accepted. Nothing was sent.");
+    AdaptWrite("</BODY></HTML>");
+}
+
 void WriteErrorPage(const std::string& errorText) {
     if (JsonAnswer) return WriteJson("502 Bad Gateway", JsonFailure("send-failed") + ",\"message\":" + JsonString(errorText) + "}");
     AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");

@@ -24,6 +24,8 @@ void WriteThankYouPage();
 void WriteTooLargePage(int limit);
 // The form held more than most files and was not read (status 413).
 void WriteTooManyFilesPage(long most);
+// 413: a multipart text field longer than the decoder holds (about mostKb KB); nothing was sent.
+void WriteTextTooLongPage(int mostKb);
 // The mail could not be delivered; errorText says why.
 void WriteErrorPage(const std::string& errorText);
 // 405: the site mails only what is posted.

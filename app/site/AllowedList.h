@@ -1,17 +1,28 @@
 // The allowed list's rule: which recipient a line of VELMORA.ALL allows. The main window asks it
-// for every recipient a form names, and once at start-up for the lines that allow nothing.
+// for every recipient a form names, and once at start-up for the entries that allow nothing.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velmora {
 
-// A line that holds one whole address allows exactly that address; a line "@domain" allows every
-// address at exactly that domain. Letters compare without regard to case and blanks around the
-// line and the address are ignored. Any other line allows nothing.
+// The entries of a list line, or the recipients of a posted value: the pieces between blanks,
+// commas and semicolons.
+std::vector<std::string> AllowedListEntries(const std::string& text);
+
+// An entry that is one whole address allows exactly that address; "@domain" or a bare
+// "domain.tld" allows every address at exactly that domain. Letters compare without regard to
+// case. Any other entry allows nothing.
+bool AllowedByEntry(const std::string& entry, const std::string& address);
+
+// Whether one of the line's entries allows the address.
 bool AllowedByLine(const std::string& line, const std::string& address);
 
-// Whether the line is one of the two kinds above (else it can never allow a recipient).
-bool IsAllowedListEntry(const std::string& line);
+// Whether the entry is one of the kinds above (else it can never allow a recipient).
+bool IsAllowedListEntry(const std::string& entry);
+
+// The line's entries that are none of those kinds, to be said once where the list is read.
+std::vector<std::string> EntriesAllowingNothing(const std::string& line);
 
 }  // namespace velmora

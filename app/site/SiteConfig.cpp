@@ -104,6 +104,31 @@ size_t EditDistance(std::string_view a, std::string_view b) {
     return d[a.size()][b.size()];
 }
 
+// The key a line without "=" was meant for: the longest key name it starts with, else the key its
+// first word is a slip of ("smtp_pasword: x"). nullptr when it names none.
+const TConfKey* MeantKey(std::string_view line, std::string& word) {
+    const std::string lower = Lower(line);
+    const TConfKey* meant = nullptr;
+    for (const TConfKey& key : SiteConfigKeys())
+        if (lower.compare(0, key.Name.size(), key.Name) == 0 && (!meant || key.Name.size() > meant->Name.size())) meant = &key;
+    if (meant) {
+        word = std::string(meant->Name);
+        return meant;
+    }
+    word = lower.substr(0, lower.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"));
+    size_t index = 0;
+    return word.empty() ? nullptr : FindKey(NearestConfKey(word), index);
+}
+
+// How a line without "=" shows in a log line. One meant for a secret key ("smtp_password: Hunter2",
+// a colon written for the "=") holds the secret itself: only the key's name is shown.
+std::string ShownLineWithoutEquals(std::string_view line) {
+    std::string word;
+    const TConfKey* meant = MeantKey(line, word);
+    if (meant && meant->Secret) return "line of " + word + " (the rest not shown: a secret)";
+    return "\"" + ForLog(line, 80) + "\"";
+}
+
 }  // namespace
 
 TSiteConfig::TSiteConfig() {
@@ -158,7 +183,7 @@ TSiteConfig TSiteConfig::ParseReporting(std::string_view text, const TConfProble
         }
         size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
-            report(lineNo, "\"" + ForLog(line, 80) + "\" ignored: not key = value", TConfProblem::NotKeyValue);
+            report(lineNo, ShownLineWithoutEquals(line) + " ignored: not key = value", TConfProblem::NotKeyValue);
             continue;
         }
         // Only the first "=" separates, so a value (a password, say) may hold more of them, and "#".

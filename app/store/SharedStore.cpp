@@ -2,13 +2,18 @@
 // like the rest of the request's state.
 #include "SharedStore.h"
 
+#include <optional>
+
 #include "SysUtils.h"
+#include "internal/StoreConnection.h"
 
 namespace velmora {
 
 namespace {
 
 thread_local TStoreSettings tRequestStore;
+// When the request's store commands must all be done: set by its first command.
+thread_local std::optional<TRedisDeadline> tRequestDeadline;
 
 }  // namespace
 
@@ -29,7 +34,15 @@ TStoreSettings StoreSettings(const TSiteConfig& site, const std::string& program
     return s;
 }
 
-void UseRequestStore(const TStoreSettings& store) { tRequestStore = store; }
+void UseRequestStore(const TStoreSettings& store) {
+    tRequestStore = store;
+    tRequestDeadline.reset();
+}
+
+TRedisDeadline RequestStoreDeadline(const TStoreSettings& store) {
+    if (!tRequestDeadline) tRequestDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(store.TimeoutMs);
+    return *tRequestDeadline;
+}
 
 const TStoreSettings& RequestStore() { return tRequestStore; }
 

@@ -1,6 +1,7 @@
 // One connection per thread: hiredis contexts are not shared, and a thread of a resident engine
-// serves one request at a time. After a failed connect the process waits a second before the
-// next try, so while the store is down posts are not each held up by a connect that will fail.
+// serves one request at a time. After a failed connect, or a connection that fell silent, the
+// process waits a second before the next try, so while the store is down or hung posts are not
+// each held up by a connect that will fail.
 #include "internal/StoreConnection.h"
 
 #include <chrono>
@@ -82,13 +83,17 @@ void Answered(const TStoreSettings& store) {
     if (removed || (before.State == THealth::Failing && before.OwnLine)) WriteLog(Name(store) + " answers again");
 }
 
+void HoldOffConnects(const TStoreSettings& store) {
+    Health(store, [](THealth& h) { h.NextConnect = TClock::now() + kRetryPause; });
+}
+
 // True when the thread's connection was open already (it may have died since).
 bool Connect(const TStoreSettings& store, TRedisDeadline deadline) {
     if (!store.Invalid.empty()) Failed(store, store.Invalid);
     if (tConnection.IsOpen() && SameServer(tConnection.Address(), store.Address)) return true;
     if (TClock::now() < Health(store).NextConnect) Failed(store, "it failed a moment ago");
     if (!tConnection.Open(store.Address, deadline)) {
-        Health(store, [](THealth& h) { h.NextConnect = TClock::now() + kRetryPause; });
+        HoldOffConnects(store);
         Failed(store, tConnection.Error());
     }
     return false;
@@ -97,7 +102,8 @@ bool Connect(const TStoreSettings& store, TRedisDeadline deadline) {
 }  // namespace
 
 TRedisReply StoreCommand(const TStoreSettings& store, const std::vector<std::string>& args) {
-    TRedisDeadline deadline = TClock::now() + std::chrono::milliseconds(store.TimeoutMs);
+    const TRedisDeadline deadline = RequestStoreDeadline(store);
+    if (TClock::now() >= deadline) Failed(store, "no time left of store_timeout_ms for this post");
     bool kept = Connect(store, deadline);
     TRedisReply reply;
     bool done = tConnection.Command(args, reply, deadline);
@@ -107,7 +113,12 @@ TRedisReply StoreCommand(const TStoreSettings& store, const std::vector<std::str
         Connect(store, deadline);
         done = tConnection.Command(args, reply, deadline);
     }
-    if (!done) Failed(store, tConnection.Error());
+    if (!done) {
+        // A server that takes connections but answers nothing (hung, or stopped while the kernel
+        // still accepts) is as unusable as one that refuses them: the same pause before the next try.
+        HoldOffConnects(store);
+        Failed(store, tConnection.Error());
+    }
     if (reply.Kind == TRedisReply::TKind::Error) Failed(store, args[0] + " refused: " + reply.Text);
     Answered(store);
     return reply;

@@ -244,6 +244,31 @@ TEST_F(SharedStore, AHungServerCostsAtMostTheTimeout) {
     EXPECT_EQ(LinesWith("no answer in time"), 1) << ::testing::PrintToString(log);
 }
 
+// One post's commands share store_timeout_ms: here each is answered 600 ms late, so a post's
+// count fits a timeout of 1000 ms and its claim does not. A server that fell silent on an open
+// connection then gets the pause of one that refused it, even if it answers again meanwhile.
+TEST_F(SharedStore, APostsCommandsShareOneTimeout) {
+    TRateLimit limit{.Posts = 5, .Seconds = 600};
+    Use(Conf("store_timeout_ms = 1000\n"));
+    EXPECT_EQ(RedisCountPost("192.0.2.7", limit), 0);  // the thread's connection is open now
+    auto answerLate = [this] {
+        redis.Pause();
+        return std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            redis.Resume();
+        });
+    };
+    Use(Conf("store_timeout_ms = 1000\n"));
+    std::thread late = answerLate();
+    EXPECT_EQ(RedisCountPost("192.0.2.7", limit), 0);
+    late.join();
+    late = answerLate();
+    EXPECT_EQ(RedisClaimOnce("t", std::time(nullptr) + 60), EClaim::Unavailable);
+    late.join();
+    Use(Conf("store_timeout_ms = 1000\n"));
+    EXPECT_THROW(RedisCountPost("192.0.2.7", limit), EStoreUnavailable);
+}
+
 TEST_F(SharedStore, ALoginOrAddressThatFailsIsOneClearLine) {
     struct Row {
         std::string Store;

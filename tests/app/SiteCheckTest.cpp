@@ -107,9 +107,11 @@ TEST(SiteCheck, EachFaultIsReportedWithItsFix) {
          {"conf: VELMORA.CONF line 1: unknown key \"smtp_pasword\" ignored (did you mean smtp_password?)", "fix: correct the key"}},
         {"malformed value", "rate_limit_ipv6_prefix = 200\n", nullptr, {"bad value \"200\" for rate_limit_ipv6_prefix", "from 1 to 128"}},
         {"line without =", "\n# fine\npost only\n", nullptr, {"line 3: \"post only\" ignored: not key = value", "fix: write key = value"}},
+        {"secret key's line without =", "smtp_password: wrong-password\n", nullptr,
+         {"line 1: line of smtp_password (the rest not shown: a secret) ignored", "fix: write key = value"}},
         {"allowed-list line allowing nothing", "", [](const std::string& d) {
-             WriteWholeFile(d + "/VELMORA.ALL", "webmaster@example.org\r\nsales@example.org, info@example.org\r\n");
-         }, {"allowed-list: ", "line 2 \"sales@example.org, info@example.org\" allows nothing", "fix: write one whole address"}},
+             WriteWholeFile(d + "/VELMORA.ALL", "webmaster@example.org\r\nsales@example.org, info; example.org\r\n");
+         }, {"allowed-list: ", "line 2 entry \"info\" allows nothing", "fix: write whole addresses"}},
         {"template missing", "", [](const std::string& d) { SetField(d, TMailField::htmlfile, "thanks.htm"); },
          {"templates: htmlfile ", "thanks.htm is missing", "fix: put the answer page there"}},
         {"template outside the folder", "", [](const std::string& d) {

@@ -28,6 +28,7 @@ struct Decoded {
     std::vector<std::string> Paths;     // upload files, in creation order
     std::vector<std::string> Contents;  // their contents
     std::vector<bool> Existed;          // whether each listed file existed after decoding
+    TMultipartOutcome Outcome = TMultipartOutcome::Decoded;
 };
 
 // Decodes what the installed fake body hands out, with upload files in tempDir, then deletes the
@@ -37,7 +38,7 @@ inline Decoded Decode(FakeClientBody& /*installed*/, const std::string& tempDir,
     Decoded d;
     TStringList uploads;
     d.Data = std::move(initial);
-    ParseMultipartWithRing(d.Data, tempDir, uploads, ring);
+    d.Outcome = ParseMultipartWithRing(d.Data, tempDir, uploads, ring);
     d.Normal = d.Data;
     for (int i = 0; i < uploads.Count(); ++i) {
         const std::string& path = uploads[i];

@@ -150,13 +150,14 @@ TEST(MultipartHostile, OverlongHeaderLinesAreCutNotFatal) {
     EXPECT_EQ(longName.Paths.size(), 1u);
 }
 
-TEST(MultipartHostile, ValuePartLargerThanTheRingIsDropped) {
+TEST(MultipartHostile, ValuePartLargerThanTheRingRefusesTheForm) {
     TempDir dir;
     Decoded d = Decode(Part(B, Disposition("a"), "1") +
                            Part(B, Disposition("big") + "\r\nContent-Type: text/plain", std::string(200000, 'v')) +
                            Part(B, Disposition("c"), "3") + B + "--\r\n",
                        dir.Path());
-    EXPECT_EQ(d.Normal, "a=1&c=3&");
+    EXPECT_EQ(d.Normal, "");
+    EXPECT_EQ(d.Outcome, TMultipartOutcome::TextTooLong);
 }
 
 TEST(MultipartHostile, ContentLengthDecidesHowMuchIsRead) {

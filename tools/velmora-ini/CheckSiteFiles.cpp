@@ -105,10 +105,9 @@ void CheckAllowedList(const TSite& site, TFindings& found) {
         return;
     }
     for (int n = 0; n < lines.Count(); ++n) {
-        const std::string& line = lines[n];
-        if (Trim(line).empty() || IsAllowedListEntry(line)) continue;
-        found.push_back({"allowed-list", all + " line " + Count(static_cast<size_t>(n) + 1) + " \"" + line.substr(0, 80) + "\" allows nothing",
-                         "write one whole address (name@example.org) or one @domain a line", {}});
+        for (const std::string& entry : EntriesAllowingNothing(lines[n]))
+            found.push_back({"allowed-list", all + " line " + Count(static_cast<size_t>(n) + 1) + " entry \"" + entry.substr(0, 80) + "\" allows nothing",
+                             "write whole addresses (name@example.org), @domain or domain.tld, separated by blanks, commas or semicolons", {}});
     }
 }
 
