@@ -143,12 +143,12 @@ bool WaitUntilEnded(pid_t pid, int timeoutMs) {
     // A zombie has no program file left to name: the same test as ProcessesOf.
     const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::error_code ec;
-    while (std::filesystem::read_symlink(exe, ec), !ec) {
+    for (;;) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(exe, ec).empty() && ec) return true;
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
 }
 
 }  // namespace velmora::test
