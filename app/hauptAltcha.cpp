@@ -8,7 +8,9 @@
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "MailSecurity.h"
+#include "SharedStore.h"
 #include "SpamRefusal.h"
+#include "StateFolder.h"
 #include "SysUtils.h"
 #include "haupt.h"
 
@@ -59,12 +61,23 @@ bool THauptmenue::ServedAltchaChallenge(const TSiteConfig& site) {
 bool THauptmenue::PassesAltcha(const TSiteConfig& site) {
     if (!AltchaRequired(site)) return true;
     std::string why = SettingsFault(site);
+    bool unkept = false;
     if (why.empty())
         why = CheckAltchaPayload(AltchaSettings(site), AdaptGetFormField("altcha", ""), std::time(nullptr),
-                                 [](const std::string& key, int64_t expires) { return ClaimOnce(key, expires); });
+                                 [&unkept](const std::string& key, int64_t expires) {
+                                     EClaim claim = ClaimOnce(key, expires);
+                                     unkept = claim == EClaim::Unavailable && !RequestStoreIsRedis();
+                                     return claim;
+                                 });
     else
         why = "not checked (" + why + ")";
     if (why.empty()) return true;
+    // The site's own file of used solutions cannot be written: the visitor solved it, the site failed.
+    if (unkept) {
+        WriteLog("Post not mailed: altcha " + why + " in " + StateFolder(FSideFiles.ProgramDir) + "VELMORA.USED");
+        WriteErrorPage("the site cannot check the form's proof of work just now; nothing was sent");
+        return false;
+    }
     RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "altcha " + why, 403);
     return false;
 }

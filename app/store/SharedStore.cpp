@@ -2,6 +2,7 @@
 // like the rest of the request's state.
 #include "SharedStore.h"
 
+#include "StateFolder.h"
 #include "SysUtils.h"
 
 namespace velmora {
@@ -25,7 +26,7 @@ TStoreSettings StoreSettings(const TSiteConfig& site, const std::string& program
     if (!ParseRedisAddress(value, s.Address, why)) s.Invalid = "store is not a Redis address: " + why;
     const std::string& prefix = site.Text("store_prefix");
     s.Prefix = prefix.empty() ? "velmora:" + programDir : prefix;
-    s.OutageFile = programDir + "VELMORA.STOREDOWN";
+    s.OutageFile = StateFolder(programDir) + "VELMORA.STOREDOWN";
     return s;
 }
 
