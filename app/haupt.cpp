@@ -5,6 +5,7 @@
 #include "AllowedList.h"
 #include "BackgroundSender.h"
 #include "EnvPaths.h"
+#include "AnswerPages.h"
 #include "FastCgiEng.h"
 #include "Files.h"
 #include "LogText.h"
@@ -43,6 +44,14 @@ THauptmenue::THauptmenue(TComponent* owner) : TForm(owner) {
     HTTP->SetNoCache(false);
     HTTP->SetOnExecRequest([this](TObject* sender) { HTTPExecRequest(sender); });
     HTTP->SetOnFirstExecRequest([this](TObject* sender) { HTTPFirstExecRequest(sender); });
+    // A working file or folder that cannot be made (Temp for an upload, say) ends the request here:
+    // the visitor gets the error page and the log the cause, never an empty answer.
+    HTTP->SetOnRequestError([](TObject*, const Exception& e) {
+        WriteLog("Post not handled: " + e.Message());
+        // A body that ended short gets the engine's own 400 answer after this.
+        if (dynamic_cast<const EBodyEndedShort*>(&e) || RequestState().HeaderSent) return;
+        WriteErrorPage("the site cannot take this post just now; nothing was sent");
+    });
     // A web server unloading the library ends the sender thread first: its code goes with it.
     HTTP->SetOnLastExecRequest([](TObject*) { StopOutboxSender(); });
     // Read only when the engine is made (a FastCGI server's pool and limits); a file it cannot use

@@ -10,7 +10,9 @@
 #include "HttpEng.h"
 #include "MailSecurity.h"
 #include "ReplayStore.h"
+#include "SharedStore.h"
 #include "SpamRefusal.h"
+#include "StateFolder.h"
 #include "SysUtils.h"
 #include "haupt.h"
 
@@ -80,7 +82,9 @@ bool THauptmenue::ClaimSolution(const TMailRequest& r) {
         case EClaim::AlreadyUsed: RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), "altcha replayed", 403); return false;
         case EClaim::Unavailable: break;
     }
-    RefuseUnchecked(HTTP->GetRemoteAddr(), "altcha (the record of used challenges cannot be kept)");
+    // The site's own file of used solutions is named, so the owner finds what to give the server's account.
+    std::string where = RequestStoreIsRedis() ? "" : " in " + StateFolder(FSideFiles.ProgramDir) + "VELMORA.USED";
+    RefuseUnchecked(HTTP->GetRemoteAddr(), "altcha (the record of used challenges cannot be kept" + where + ")");
     return false;
 }
 

@@ -12,6 +12,7 @@
 #include "MailHeaders.h"
 #include "RateLimit.h"
 #include "SharedStore.h"
+#include "StateFolder.h"
 #include "SysUtils.h"
 #include "haupt.h"
 
@@ -79,7 +80,7 @@ bool THauptmenue::WithinRateLimit(const TSiteConfig& site) {
     long wait = 0;
     try {
         wait = RequestStoreIsRedis() ? RedisCountPost(address, limit)
-                                     : CountPost(FSideFiles.ProgramDir + "VELMORA.RATE", address, limit, NowSeconds());
+                                     : CountPost(StateFolder(FSideFiles.ProgramDir) + "VELMORA.RATE", address, limit, NowSeconds());
     } catch (const EStoreUnavailable&) {
         // Logged once per failure burst by the store's connection, not once per post.
         if (RequestStore().LimitsFailOpen()) return true;

@@ -206,7 +206,7 @@ bool TSmtpSendMail::ReadReply() {
             FInput.erase(0, length);
             break;
         }
-        if (TickCount() >= FDeadline) break;
+        if (TickCount() >= FDeadline || Aborted()) break;
         std::string received = ReceiveText();
         if (!received.empty()) {
             FInput += received;

@@ -96,7 +96,7 @@ bool TCustomCGISocket::SendOnSocket(TSocket handle, int flags, const std::string
             ReportError(error);
             return false;
         }
-        if (++failures >= kMaxSendFailures || (SendDeadline != 0 && TickCount() >= SendDeadline)) return false;
+        if (++failures >= kMaxSendFailures || (SendDeadline != 0 && TickCount() >= SendDeadline) || Aborted()) return false;
         // The buffer is full: block until the peer has taken some of it, at most the retry pause.
         WaitSocketWritable(handle, kSendRetryWaitMs);
     }

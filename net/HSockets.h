@@ -3,6 +3,7 @@
 // whose progress arrives as WM_SOCKET messages through the owning thread's message queue).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,10 @@ public:
     // The waiting ends at SendDeadline (TickCount milliseconds; 0: about 30 seconds per call).
     bool SendOnSocket(TSocket handle, int flags, const std::string& text);
     uint64_t SendDeadline = 0;
+    // Set from another thread (a server shutting down): every wait of this socket ends at once, as
+    // at its deadline, so a stalled peer cannot hold up the end of the process.
+    const std::atomic<bool>* Abort = nullptr;
+    bool Aborted() const noexcept { return Abort && Abort->load(); }
     // One non-blocking receive of at most 1024 bytes; empty when nothing has arrived yet or the
     // peer has closed (PeerClosed tells these apart).
     std::string ReceiveOnSocket(TSocket handle, int flags);

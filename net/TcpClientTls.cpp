@@ -20,7 +20,7 @@ void TTCPClient::WaitForNotification(uint64_t until) {
 
 bool TTCPClient::WaitConnected(uint64_t until) {
     // A refused connection reports its error and stays "connecting": no use waiting for more.
-    while (FState == ssConnecting && FErrorCode == 0 && TickCount() < until) WaitForNotification(until);
+    while (FState == ssConnecting && FErrorCode == 0 && TickCount() < until && !Aborted()) WaitForNotification(until);
     return FState == ssConnected;
 }
 
@@ -59,7 +59,7 @@ bool TTCPClient::StartTls(const TTlsSettings& settings, uint64_t deadline) {
             FTlsError = "TLS with " + RemoteHost + ": the relay ended the connection during the handshake";
             return false;
         }
-        if (TickCount() >= deadline) {
+        if (TickCount() >= deadline || Aborted()) {
             FTlsError = "TLS with " + RemoteHost + ": no answer to the handshake in time";
             return false;
         }

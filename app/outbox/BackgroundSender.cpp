@@ -8,11 +8,13 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "HttpEng.h"
+#include "Messages.h"
 
 namespace velmora {
 
@@ -29,8 +31,8 @@ constexpr std::chrono::milliseconds kFirstRetry = 2s;
 constexpr std::chrono::milliseconds kBusyRetry = 200ms;
 // A relay drops an idle client after a few minutes; ours goes well before it.
 constexpr std::chrono::milliseconds kIdleClose = 10s;
-// A message's time: the same as a post's own mail. No visitor waits, but the thread must come to
-// an end when the process does.
+// A message's time: the same as a post's own mail. No visitor waits; the end of the process ends
+// the thread's waits at once (the message stays kept).
 constexpr uint64_t kMessageBudgetMs = 20000;
 
 // Handed names beyond this wait for a listing of the folder instead (a relay away for long).
@@ -86,6 +88,9 @@ public:
             std::lock_guard hold(FLock);
             FStopping = true;
             FWake.notify_one();
+            // A wait for the relay blocks in the thread's message queue: a message ends it, and the
+            // connection's Abort flag, the same FStopping, ends every wait after it.
+            if (FQueue) FQueue->Post(0, WM_USER);
         }
         if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
     }
@@ -95,6 +100,11 @@ private:
         TLogBatch log;  // before the connection, which may still log as it closes
         TSmtpSendMail kept(nullptr);
         kept.KeepConnection = true;
+        kept.Abort = &FStopping;
+        {
+            std::lock_guard hold(FLock);
+            FQueue = TMessageQueue::CurrentShared();
+        }
         std::chrono::milliseconds wait = kPollInterval, retry = kFirstRetry;
         std::unique_lock hold(FLock);
         for (;;) {
@@ -143,7 +153,10 @@ private:
             TFlushRun run = work.Run;
             run.Kept = &kept;
             run.MessageBudgetMs = kMessageBudgetMs;
-            run.FinalReplyWaitMs = 0;  // unanswered data waits for the flush command, as after a post
+            // No visitor waits here: the thread waits out a slow relay's final reply as the flush
+            // command does, and so may try again mail whose data went out unanswered (at most
+            // kMostUnanswered times) instead of leaving it to that command.
+            run.FinalReplyWaitMs = kFinalReplyWaitMs;
             run.Stop = &FStopping;
             // One disk write of the folder per run, not per message: at the relay's pace a sync
             // per removal would set the thread's pace instead.
@@ -179,6 +192,7 @@ private:
     std::atomic<bool> FStopping{false};
     std::map<std::string, TFolderWork> FFolders;  // folder -> its delivery as the latest post found it
     std::thread FThread;
+    std::shared_ptr<TMessageQueue> FQueue;  // the thread's, for Stop to wake it in a wait for the relay
 };
 
 // Never destroyed: the thread may still run while the program's other statics go.

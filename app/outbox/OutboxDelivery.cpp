@@ -84,6 +84,7 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
     sender.Security = mail.Relay.Configured ? run.ConfiguredSecurity : run.FormRelaySecurity;
     sender.OnLog = run.Log;
     sender.FinalReplyWaitMs = run.FinalReplyWaitMs;
+    sender.Abort = run.Stop;  // the end of a server ends the wait for the relay; the mail stays kept
     bool removed = false;
     // Removed before QUIT, the moment the relay has the message: a crash after this point cannot
     // send it twice, and one before it costs at most this one round trip.

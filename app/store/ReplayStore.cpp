@@ -12,6 +12,7 @@
 #include "Files.h"
 #include "LockedFile.h"
 #include "SharedStore.h"
+#include "StateFolder.h"
 #include "internal/StoreConnection.h"
 #include "SysUtils.h"
 #include "EnvPaths.h"
@@ -94,7 +95,7 @@ EClaim ClaimOnceInFile(const std::string& path, const std::string& key, int64_t 
 
 EClaim ClaimOnce(const std::string& key, time_t expiresUnix) {
     if (RequestStoreIsRedis()) return RedisClaimOnce(key, expiresUnix);
-    return ClaimOnceInFile(ExtractFilePath(ModuleFileName()) + "VELMORA.USED", key, expiresUnix,
+    return ClaimOnceInFile(StateFolder(ExtractFilePath(ModuleFileName())) + "VELMORA.USED", key, expiresUnix,
                            static_cast<int64_t>(std::time(nullptr)));
 }
 

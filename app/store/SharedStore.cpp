@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "StateFolder.h"
 #include "SysUtils.h"
 #include "internal/StoreConnection.h"
 
@@ -30,7 +31,7 @@ TStoreSettings StoreSettings(const TSiteConfig& site, const std::string& program
     if (!ParseRedisAddress(value, s.Address, why)) s.Invalid = "store is not a Redis address: " + why;
     const std::string& prefix = site.Text("store_prefix");
     s.Prefix = prefix.empty() ? "velmora:" + programDir : prefix;
-    s.OutageFile = programDir + "VELMORA.STOREDOWN";
+    s.OutageFile = StateFolder(programDir) + "VELMORA.STOREDOWN";
     return s;
 }
 

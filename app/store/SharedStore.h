@@ -21,7 +21,7 @@ struct TStoreSettings {
     std::string Prefix;       // put in front of every key: the site's namespace
     int TimeoutMs = 200;      // for connecting and the command together
     int FailOpen = -1;        // store_fail_open: -1 unset (limits open, claims closed), 0 no, 1 yes
-    std::string OutageFile;   // beside the program while the store fails: the burst is logged once
+    std::string OutageFile;   // in the State folder while the store fails: the burst is logged once
 
     bool LimitsFailOpen() const noexcept { return FailOpen != 0; }
     bool ClaimsFailOpen() const noexcept { return FailOpen == 1; }

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <thread>
 
 #include "ChildProcess.h"
+#include "ScriptedRelay.h"
 #include "SettingsFile.h"
 #include "SiteSettings.h"
 #include "VelmoraSite.h"
@@ -21,11 +23,11 @@ class BackgroundDelivery : public ::testing::Test {
 protected:
     // fastcgi: velmora as a FastCGI server behind nginx; else a CGI program of lighttpd. The
     // relay's port starts out with nobody listening.
-    void Start(bool fastcgi) {
+    void Start(bool fastcgi, int port = 0) {
         FastCgiSetup setup{TServerKind::Nginx, 4};
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{}, std::vector<std::string>{}, "",
                                              nullptr, fastcgi ? &setup : nullptr);
-        relayPort = UnusedPort();
+        relayPort = port ? port : UnusedPort();
         TMailSettings s = test::SiteMailSettings(relayPort);
         s.Set(TMailField::Options, "nn");
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
@@ -97,6 +99,30 @@ TEST_F(BackgroundDelivery, ConcurrentPostsThroughNginxArriveExactlyOnceEach) {
     Post(1, 200, true);
     ExpectEachOnce(Arrived(relay, 200), 200);
     EXPECT_EQ(Kept(), 0u);
+}
+
+// A relay that takes the data and then hangs up unanswered may hold the mail or not: the sender
+// thread tries it again itself (at most three such tries), not only the flush command.
+TEST_F(BackgroundDelivery, MailWhoseDataWentUnansweredIsTriedAgainByTheSenderThread) {
+    auto upToData = [](RelayConnection& c) {
+        c.Send("220 relay.test ESMTP\r\n");
+        for (const char* reply : {"250 relay.test\r\n", "250 ok\r\n", "250 ok\r\n", "354 go on\r\n"}) c.Answer(reply);
+    };
+    ScriptedRelay relay({[&](RelayConnection& c) {
+                             upToData(c);
+                             c.ReadUntil("\r\n.\r\n");
+                             c.Close();
+                             // The next try comes after the first retry pause (a minute), later
+                             // than the relay's wait for a connection after a script.
+                             std::this_thread::sleep_for(std::chrono::seconds(45));
+                         },
+                         [&](RelayConnection& c) {
+                             upToData(c);
+                             c.AnswerData("250 queued\r\n");
+                         }});
+    Start(true, relay.Port());
+    Post(1, 1);
+    EXPECT_NE(relay.Transcript(1).find("\r\nn:"), std::string::npos) << site->Log();
 }
 
 // SIGTERM ends the server cleanly with the mail still kept; the next start's sender delivers it.

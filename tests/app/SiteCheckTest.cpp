@@ -129,6 +129,12 @@ TEST(SiteCheck, EachFaultIsReportedWithItsFix) {
              chmod(d.c_str(), 0777);
              chmod((d + "/VELMORA.INI").c_str(), 0666);
          }, {"nobody cannot write ", "/Log: velmora tries beside the program", "fix: chown nobody"}, "nobody"},
+        {"rate counts the web server's account cannot write", "rate_limit = 5/60\n", [](const std::string& d) {
+             chmod((d + "/..").c_str(), 0755);
+             chmod((d + "/VELMORA.CONF").c_str(), 0644);
+             for (const char* mine : {"/VELMORA.INI", "/Log"}) chown((d + mine).c_str(), getpwnam("nobody")->pw_uid, 0);
+         }, {"working-files: nobody cannot create and replace files in ", "(Permission denied) for the rate limit's counts (VELMORA.RATE)",
+             "fix: velmora-ini site create"}, "nobody"},
         {"folder a web server serves", "", nullptr, {"which web servers serve", "fix: move the site"}},
         {"shared store not running", "store = redis://127.0.0.1:" + std::to_string(UnusedPort()) + "\n", nullptr,
          {"store: store redis 127.0.0.1:", "fix: start the Redis server"}},

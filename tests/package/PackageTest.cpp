@@ -1,14 +1,21 @@
 // The built package, unpacked with dpkg-deb -x into a temporary root: its files lie where Debian
 // and doc/install.md say, its man pages render cleanly and name every option key, systemd accepts
 // its units, and its program mails a post as a CGI program under lighttpd and as a socket-activated
-// FastCGI server (systemd-socket-activate) behind nginx, each from a site laid out by its velmora-ini.
+// FastCGI server (systemd-socket-activate) behind nginx, each from a site laid out by its velmora-ini,
+// the last also as the units' account on a site made for it, with every working file in use.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "AltchaPeer.h"
 #include "ChildProcess.h"
+#include "FileBytes.h"
 #include "SiteConfig.h"
 #include "SmtpSink.h"
 #include "TempDir.h"
@@ -209,6 +216,57 @@ TEST_F(Unpacked, SocketActivatedFastCgiServerBehindNginxMailsAPost) {
     TChildResult show = RunTool({Root("/usr/bin/velmora-ini"), "show", site});
     EXPECT_NE(show.Out.find("Counter=1\n"), std::string::npos) << show.Out;
     EXPECT_FALSE(std::filesystem::exists(Root("/usr/lib/velmora/Log")));
+    EXPECT_EQ(activator.Stop(), 0) << ReadWholeFile(sites / "activate.log");
+}
+
+// The FastCGI unit's account (www-data) on a site that site create --user laid out, in folders it
+// makes: every option that writes working files counts, claims, keeps and attaches as that account.
+TEST_F(Unpacked, UnprivilegedServerKeepsEveryWorkingFileOfItsSite) {
+    std::string why;
+    ASSERT_TRUE(InstallAltchaPeers(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, why)) << why;
+    SmtpSink relay;
+    TempDir sites;
+    for (const std::string& folder : {root.Path(), sites.Path()}) ::chmod(folder.c_str(), 0755);
+    const std::string site = sites / "srv/example";
+    TChildResult made = RunTool({Root("/usr/bin/velmora-ini"), "site", "create", site, "--user", "www-data",
+                                 "mailfrom=form@example.org", "mailto=webmaster@example.org", "mailhost=127.0.0.1",
+                                 "mailport=" + std::to_string(relay.Port())});
+    ASSERT_EQ(made.ExitCode, 0) << made.Out << made.Err;
+    const std::string conf = site + "/VELMORA.CONF";
+    WriteWholeFile(conf, "rate_limit = 3/3600\naltcha = required\naltcha_hmac_key = package-test-key\n"
+                         "delivery = background\nattach_uploads = yes\n");
+    // It holds a key: the account's alone, as velmora-ini check asks.
+    ASSERT_EQ(::chmod(conf.c_str(), 0600) | ::chown(conf.c_str(), ::getpwnam("www-data")->pw_uid, ::getpwnam("www-data")->pw_gid), 0);
+    auto web = TWebServer::Start(TServerKind::Nginx, Root("/usr/bin/velmora-ini"), why,
+                                 "location = /forms/velmora { include /etc/nginx/fastcgi_params; "
+                                 "fastcgi_pass unix:@DIR@/velmora.sock; }\n");
+    ASSERT_TRUE(web) << why;
+    const std::string socket = web->Folder() + "/velmora.sock", url = web->BaseUrl() + "/forms/velmora";
+    TBackground activator({"/usr/bin/systemd-socket-activate", "-l", socket, "/usr/bin/setpriv", "--reuid=www-data",
+                           "--regid=www-data", "--init-groups", Root("/usr/lib/velmora/velmora"), "--site=" + site},
+                          sites / "activate.log");
+    ASSERT_TRUE(WaitForListener(socket)) << ReadWholeFile(sites / "activate.log");
+    auto solved = [&] {
+        const std::string challenge = Curl({url + "?altcha"});
+        return AltchaPeer(VELMORA_SOURCE_DIR, ALTCHA_PEERS_DIR, {"solve"}, challenge.substr(challenge.find("\r\n\r\n") + 4));
+    };
+    WriteWholeFile(sites / "note.txt", "an upload\n");
+    const std::string first = solved();
+    // An upload, the same solution again, a new one, then a post over the limit of three.
+    const std::string answers[] = {
+        Curl({"-H", "Expect:", "-F", "Name=Anna", "-F", "altcha=" + first, "-F", "file=@" + (sites / "note.txt"), url}),
+        Curl({"--data-binary", "Name=Robot&altcha=" + PercentEncodeAll(first), url}),
+        Curl({"--data-binary", "Name=Ben&altcha=" + PercentEncodeAll(solved()), url}),
+        Curl({"--data-binary", "Name=Cleo&altcha=" + PercentEncodeAll(solved()), url}),
+    };
+    std::string log = ReadWholeFile(sites / "activate.log");
+    for (const auto& file : std::filesystem::directory_iterator(site + "/Log")) log += ReadWholeFile(file.path());
+    const char* wanted[] = {"HTTP/1.1 200", "HTTP/1.1 403", "HTTP/1.1 200", "HTTP/1.1 429"};
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(answers[i].find(wanted[i]), 0u) << i << ": " << answers[i] << log;
+    // The sender thread delivers both mails that were thanked, the upload attached to the first.
+    for (int wait = 0; wait < 400 && relay.MessageCount() < 2; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(relay.MessageCount(), 2) << log;
+    EXPECT_NE(ReadWholeFile(relay.Message(1)).find("note.txt"), std::string::npos);
     EXPECT_EQ(activator.Stop(), 0) << ReadWholeFile(sites / "activate.log");
 }
 

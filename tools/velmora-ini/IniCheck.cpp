@@ -69,6 +69,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     CheckAllowedList(site, found);
     CheckTemplates(site, found);
     CheckModes(site, found);
+    CheckWorkingFiles(site, found);
     CheckRelay(site, found);
     CheckSharedStore(site, found);
     out << (parsed.Json ? FindingsJson(found) : FindingsText(found));

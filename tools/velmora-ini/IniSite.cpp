@@ -6,6 +6,7 @@
 #include "Files.h"
 #include "IniTool.h"
 #include "SettingsFile.h"
+#include "SiteConfig.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -90,8 +91,43 @@ void WriteSampleAllowedList(const std::string& folder) {
     AppendToFile(path, mailto.empty() ? "webmaster@example.org\nsales@example.org\nsupport@example.org\n" : mailto + "\n", 0644);
 }
 
+// The folder and each missing one above it, as `mkdir -p` would make them.
+bool MakeFolders(const std::string& folder) {
+    for (size_t slash = folder.find(PathDelim, 1); ; slash = folder.find(PathDelim, slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (!DirectoryExists(part) && !CreateDir(part, 0755)) return false;
+        if (slash == std::string::npos) return true;
+    }
+}
+
+// The folders velmora creates and replaces files in while it serves, each the web server's account's
+// alone: Log (the log), State (rate counts, used proof-of-work tokens, the store's outage marker),
+// Outbox (kept mail) and Temp (uploads on their way into a mail). The site folder itself, the
+// program and VELMORA.CONF stay the administrator's, so that account cannot change what it runs.
+bool MakeWritableFolders(const TSiteArgs& a, std::ostream& err) {
+    struct TFolder { const char* Name; unsigned Mode; };
+    for (const TFolder& f : {TFolder{"Log", 0750}, TFolder{"State", 0700}, TFolder{"Outbox", 0700}, TFolder{"Temp", 0700}}) {
+        const std::string path = a.Folder + "/" + f.Name;
+        if (!DirectoryExists(path) && !CreateDir(path, f.Mode)) return Fail(err, "cannot make " + path), false;
+        SetMode(path, f.Mode);
+        std::string error;
+        if (!a.User.empty() && !GiveToUser(path, a.User, error)) return Fail(err, error), false;
+    }
+    return true;
+}
+
+// Mail that velmora keeps (outbox = yes, or every mail with delivery = background) and a running
+// server does not deliver waits for the flush command: the timer runs it for the site.
+void TellAboutFlushTimer(const TSiteArgs& a, std::ostream& out) {
+    const std::string conf = a.Folder + "/VELMORA.CONF";
+    TSiteConfig site = TSiteConfig::ReadFile(conf, GetFileStamp(conf), [](const std::string&) {});
+    if (!site.Flag("outbox") && site.Text("delivery") != "background") return;
+    out << "VELMORA.CONF keeps mail: enable its delivery every 5 minutes with\n"
+           "  systemctl enable --now velmora-outbox@$(systemd-escape --path " << a.Folder << ").timer\n";
+}
+
 int Create(const TSiteArgs& a, std::ostream& out, std::ostream& err) {
-    if (!DirectoryExists(a.Folder) && !CreateDir(a.Folder, 0755)) return Fail(err, "cannot make " + a.Folder);
+    if (!MakeFolders(a.Folder)) return Fail(err, "cannot make " + a.Folder);
     const std::string ini = a.Folder + "/VELMORA.INI";
     // A site's settings and counter stay; only the fields given change. Settings and account
     // come first, so that a refused field or account leaves no program in the folder.
@@ -101,17 +137,13 @@ int Create(const TSiteArgs& a, std::ostream& out, std::ostream& err) {
         int code = RunIniTool(command, out, err);
         if (code != 0) return code;
     }
-    if (!a.User.empty()) {
-        // The log holds visitor addresses and form values: the web server's account and group only.
-        const std::string log = a.Folder + "/Log";
-        if (!DirectoryExists(log) && !CreateDir(log, 0750)) return Fail(err, "cannot make " + log);
-        SetMode(log, 0750);
-        std::string error;
-        for (const std::string& path : {ini, log})
-            if (!GiveToUser(path, a.User, error)) return Fail(err, error);
-    }
+    // The log, the counts and kept mail hold visitors' addresses and form values: that account's only.
+    if (!MakeWritableFolders(a, err)) return 1;
+    std::string error;
+    if (!a.User.empty() && !GiveToUser(ini, a.User, error)) return Fail(err, error);
     if (!PlacePrograms(a, out, err)) return 1;
     WriteSampleAllowedList(a.Folder);
+    TellAboutFlushTimer(a, out);
     return RunIniTool({"show", ini}, out, err);
 }
 
