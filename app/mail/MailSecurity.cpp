@@ -41,17 +41,19 @@ TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const 
     return s;
 }
 
-std::string MailSecurityRefusal(const TSiteConfig& site) {
+std::string MailSecurityRefusal(const TSiteConfig& site) { return MailSecurityRefusal(site, ProcessGroup()); }
+
+std::string MailSecurityRefusal(const TSiteConfig& site, unsigned group) {
     if (site.Unreadable()) return "VELMORA.CONF cannot be read: no mail sent";
     // Every secret key (the relay's password, a CAPTCHA service's secret) is a password to someone;
     // the store's address is one only when it carries a login.
-    if (site.ReadableByOthers())
+    if (site.ReadableByOthers(group))
         for (const TConfKey& key : SiteConfigKeys())
             if (key.Secret && std::string_view(key.Name) != "store" && site.IsSet(key.Name))
                 return "VELMORA.CONF holds a password that other users can read (" + std::string(key.Name) +
-                       ": make the file chmod 600): no mail sent";
-    if (StoreHoldsPassword(site) && site.ReadableByOthers())
-        return "VELMORA.CONF holds a password that other users can read (store: make the file chmod 600): no mail sent";
+                       ": make the file chmod 600, or 640 in the server's own group): no mail sent";
+    if (StoreHoldsPassword(site) && site.ReadableByOthers(group))
+        return "VELMORA.CONF holds a password that other users can read (store: make the file chmod 600, or 640 in the server's own group): no mail sent";
     return "";
 }
 

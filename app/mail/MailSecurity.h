@@ -17,5 +17,7 @@ TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const 
 // Why no mail may go with these settings ("" when it may): a password in a file that other users
 // can read, or a file that is there but cannot be read (its TLS demands are unknown).
 std::string MailSecurityRefusal(const TSiteConfig& site);
+// The same for a server that runs with group (velmora-ini check, on behalf of the site's account).
+std::string MailSecurityRefusal(const TSiteConfig& site, unsigned group);
 
 }  // namespace velmora

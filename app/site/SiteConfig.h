@@ -79,6 +79,8 @@ public:
     bool Exists() const noexcept { return FStamp.Exists; }
     bool Unreadable() const noexcept { return FUnreadable; }
     bool ReadableByOthers() const noexcept { return velmora::ReadableByOthers(FStamp); }
+    // The same for a reader that runs with group (velmora-ini check asks for the server's account).
+    bool ReadableByOthers(unsigned group) const noexcept { return velmora::ReadableByOthers(FStamp, group); }
 
 private:
     size_t Index(std::string_view key, TConfKind kind) const;

@@ -150,8 +150,11 @@ TFileStamp GetFileStamp(const std::string& path) {
     stamp.Device = st.st_dev;
     stamp.Inode = st.st_ino;
     stamp.Mode = st.st_mode & 07777;
+    stamp.Group = st.st_gid;
     return stamp;
 }
+
+unsigned ProcessGroup() noexcept { return ::getegid(); }
 
 std::string RealPath(const std::string& path) {
     char resolved[PATH_MAX];

@@ -53,6 +53,7 @@ struct TFileStamp {
     int64_t ModifiedNs = 0;
     uint64_t Device = 0, Inode = 0;
     unsigned Mode = 0;  // the permission bits
+    unsigned Group = 0;  // the file's group
     bool operator==(const TFileStamp&) const = default;
 };
 TFileStamp GetFileStamp(const std::string& path);
@@ -61,7 +62,14 @@ TFileStamp GetFileStamp(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& dir, size_t maxEntries);
 // The absolute path with every symbolic link, "." and ".." resolved; "" when it does not exist.
 std::string RealPath(const std::string& path);
-// Group or others may read it.
-inline bool ReadableByOthers(const TFileStamp& stamp) noexcept { return (stamp.Mode & 0044) != 0; }
+// The group this process runs as (its effective group).
+unsigned ProcessGroup() noexcept;
+// Other accounts may read it: others, or a group other than group, the one the reader runs as. A
+// file readable by its reader's own group (root:www-data 0640 for a server running as www-data)
+// is for that server alone, and its owner may keep it unwritable for the server.
+inline bool ReadableByOthers(const TFileStamp& stamp, unsigned group) noexcept {
+    return (stamp.Mode & 0004) != 0 || ((stamp.Mode & 0040) != 0 && stamp.Group != group);
+}
+inline bool ReadableByOthers(const TFileStamp& stamp) noexcept { return ReadableByOthers(stamp, ProcessGroup()); }
 
 }  // namespace velmora

@@ -17,4 +17,13 @@ bool UserMayAccess(const std::string& path, const std::string& user, unsigned wa
 // The name of the account this process runs as ("" when it has none).
 std::string CurrentUserName();
 
+// Makes, writes, renames and removes a file in folder (in the nearest folder above that exists,
+// when it does not) as user would: for real in a child that becomes the account when this process
+// runs as root, in this process when it is that account, else by the permission bits. 0, or the
+// errno of the step that failed (ESRCH: no such account).
+int TryWritingAs(const std::string& folder, const std::string& user);
+
+// The primary group of user; false when there is no such account.
+bool UserGroup(const std::string& user, unsigned& group);
+
 }  // namespace velmora

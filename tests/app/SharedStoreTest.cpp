@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -64,23 +65,28 @@ TEST(RedisAddress, ReadsBothFormsAndNeverEchoesTheLogin) {
 }
 
 // A password in the store value makes a VELMORA.CONF that others may read refused, as one with
-// the relay's password is.
+// the relay's password is; the server's own group may read it (root:www-data 0640).
 TEST(RedisAddress, APasswordMakesAReadableSiteFileRefused) {
     TempDir dir;
+    const gid_t own = ::getegid(), other = own + 1;
     struct Row {
         const char* Store;
         mode_t Mode;
+        gid_t Group;
         bool Refused;
     } rows[] = {
-        {"redis://:pw@127.0.0.1:6379", 0644, true},
-        {"redis://:pw@127.0.0.1:6379", 0600, false},
-        {"redis://127.0.0.1:6379", 0644, false},
-        {"file", 0644, false},
+        {"redis://:pw@127.0.0.1:6379", 0644, own, true},
+        {"redis://:pw@127.0.0.1:6379", 0600, own, false},
+        {"redis://:pw@127.0.0.1:6379", 0640, own, false},
+        {"redis://:pw@127.0.0.1:6379", 0640, other, true},
+        {"redis://127.0.0.1:6379", 0644, own, false},
+        {"file", 0644, own, false},
     };
     for (const Row& r : rows) {
         const std::string path = dir / "VELMORA.CONF";
         WriteWholeFile(path, std::string("store = ") + r.Store + "\n");
         ::chmod(path.c_str(), r.Mode);
+        ASSERT_EQ(::chown(path.c_str(), static_cast<uid_t>(-1), r.Group), 0) << "the tests run as root";
         TSiteConfig site = TSiteConfig::ReadFile(path, GetFileStamp(path), nullptr);
         EXPECT_EQ(!MailSecurityRefusal(site).empty(), r.Refused) << r.Store << " " << std::oct << r.Mode;
     }

@@ -69,10 +69,14 @@ void CheckPrivate(const TSite& site, TFindings& found) {
 void CheckModes(const TSite& site, TFindings& found) {
     std::string conf = site.Dir + "VELMORA.CONF";
     if (site.Conf.Exists() && !site.Conf.Unreadable()) {
-        std::string refusal = MailSecurityRefusal(site.Conf);
-        if (!refusal.empty()) found.push_back({"modes", conf + ": " + refusal, "chmod 600 " + conf + " && chown " + site.User + " " + conf, {}});
-        NeedAccess(site, conf, acRead, "velmora runs with every option at its default (no TLS, no login)",
-                   "chown " + site.User + " " + conf + " && chmod 600 " + conf, found);
+        // Judged for the server's account: a file of its own group is for it alone.
+        unsigned group = ProcessGroup();
+        UserGroup(site.User, group);
+        // The server's own group may read the file while its owner keeps it unwritable for the server.
+        const std::string ownGroup = "chgrp " + std::to_string(group) + " " + conf + " && chmod 640 " + conf;
+        std::string refusal = MailSecurityRefusal(site.Conf, group);
+        if (!refusal.empty()) found.push_back({"modes", conf + ": " + refusal, "chmod 600 " + conf + " (owned by " + site.User + "), or " + ownGroup, {}});
+        NeedAccess(site, conf, acRead, "velmora runs with every option at its default (no TLS, no login)", ownGroup, found);
     }
     if (site.Settings)
         NeedAccess(site, site.Dir + "VELMORA.INI", acRead | acWrite, "velmora counts every post in it",
