@@ -192,8 +192,12 @@ void TSmtpSendMail::BufferText(const std::string& s) { MessageBuffer() += s; }
 
 void TSmtpSendMail::AddBodyText(const std::string& s) { BufferText(s); }
 
-bool TSmtpSendMail::WaitForConnection() {
-    return WaitConnected(std::min(TickCount() + kConnectWaitMs, FDeadline));
+bool TSmtpSendMail::ConnectInTime() {
+    // The name lookup and the connection share one wait: a silent resolver costs no more than a
+    // silent relay.
+    const uint64_t until = std::min(TickCount() + kConnectWaitMs, FDeadline);
+    Connect(until);
+    return WaitConnected(until);
 }
 
 bool TSmtpSendMail::ReadReply() {
@@ -246,8 +250,7 @@ bool TSmtpSendMail::Command(const std::string& line, int expected, int alsoGood,
 
 bool TSmtpSendMail::SayHello() {
     Note("connect " + RemoteHost + ":" + RemotePort);
-    Connect();
-    if (!WaitForConnection()) {
+    if (!ConnectInTime()) {
         FNoConnection = TickCount() < FDeadline;
         Note("! " + (GetErrorText().empty() ? std::string("no connection") : GetErrorText()));
         return false;

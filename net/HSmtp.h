@@ -157,7 +157,8 @@ private:
     bool ReuseKept();
     // The kept connection cannot carry the next message: closed, and nothing of it left.
     void DropKept();
-    bool WaitForConnection();
+    // Looks up the relay and connects, both within the connect wait and the budget.
+    bool ConnectInTime();
     bool PlainHello(const std::string& host);
     bool BeginTls();
     // Fails the step with the sender's own explanation in place of a relay's reply.

@@ -2,6 +2,7 @@
 // non-blocking receives and a graceful close. Failures become error numbers through ReportError.
 #include "HSockets.h"
 
+#include "HostLookup.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -40,13 +41,14 @@ TCustomCGISocket::~TCustomCGISocket() {
     }
 }
 
-void TCustomCGISocket::ReportError(int code) {
+void TCustomCGISocket::ReportError(int code, const std::string& note) {
     FErrorCode = code;
+    FErrorNote = note;
     if (OnError) OnError(this, code, ErrorText());
 }
 
-bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port,
-                                      TSockAddrIn& address) {
+bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string& port, TSockAddrIn& address,
+                                      uint64_t deadline) {
     address = TSockAddrIn{};
     address.Family = wsAfInet;
     std::string protocolName;
@@ -55,10 +57,15 @@ bool TCustomCGISocket::ResolveAddress(const std::string& host, const std::string
         return false;
     }
     if (!GetServByName(port, protocolName, address.Port)) address.Port = PortNumber(port);
-    if (!InetAddr(host, address.Addr) && !GetHostByName(host, address.Addr)) {
-        ReportError(WSAGetLastError());
+    if (InetAddr(host, address.Addr)) return true;
+    const uint64_t now = TickCount();
+    THostAddress found = LookupHost(host, TLookupFamily::IPv4, deadline > now ? deadline - now : 0);
+    if (!found.Found) {
+        // The resolver's own failures keep their Winsock texts; only the time-out needs saying.
+        ReportError(found.Error, found.TimedOut ? found.Why : std::string());
         return false;
     }
+    address.Addr = found.IPv4;
     return true;
 }
 

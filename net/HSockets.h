@@ -42,10 +42,14 @@ public:
     TSocket Socket() const noexcept { return FSocket; }
     uint8_t State() const noexcept { return FState; }
     int ErrorCode() const noexcept { return FErrorCode; }
-    std::string ErrorText() const { return SocketErrorText(FErrorCode); }
+    // The note of the last error when it has one (a name lookup that took too long), else the
+    // Winsock text of its number.
+    std::string ErrorText() const { return FErrorNote.empty() ? SocketErrorText(FErrorCode) : FErrorNote; }
 
-    // Fills an IPv4 address. EConvertError when port is neither a service name nor a number.
-    bool ResolveAddress(const std::string& host, const std::string& port, TSockAddrIn& address);
+    // Fills an IPv4 address; a host name is looked up by deadline (TickCount milliseconds), else the
+    // connection fails with WSAETIMEDOUT and ErrorText says how long the lookup was given.
+    // EConvertError when port is neither a service name nor a number.
+    bool ResolveAddress(const std::string& host, const std::string& port, TSockAddrIn& address, uint64_t deadline);
     // Graceful close: stop notifications, shut down sending, drain, close; handle becomes -1.
     void CloseSocketHandle(TSocket& handle, HWND window);
     // Sends all of text, waiting while the send buffer is full; false when not all of it went.
@@ -59,17 +63,21 @@ public:
     // One non-blocking receive of at most 1024 bytes; empty when nothing has arrived yet or the
     // peer has closed (PeerClosed tells these apart).
     std::string ReceiveOnSocket(TSocket handle, int flags);
-    void ReportError(int code);
+    void ReportError(int code, const std::string& note = {});
 
     // True once a receive has seen the peer's end of the stream on the current connection.
     bool PeerClosed() const noexcept { return FPeerClosed; }
 
 protected:
-    void ClearError() noexcept { FErrorCode = 0; }
+    void ClearError() noexcept {
+        FErrorCode = 0;
+        FErrorNote.clear();
+    }
 
     TSocket FSocket = INVALID_SOCKET;
     uint8_t FState = ssNotStarted;
     int FErrorCode = 0;
+    std::string FErrorNote;  // said in place of the Winsock text of FErrorCode
     bool FPeerClosed = false;
 
 private:
@@ -90,7 +98,9 @@ public:
     TSocketNotifyEvent OnClose;
 
     // Starts a non-blocking connection (only in state ssReady); the result arrives as a message.
-    void Connect();
+    // RemoteHost is looked up by deadline (TickCount milliseconds): a resolver that is slower fails
+    // the connection at deadline, as an unanswered connect would.
+    void Connect(uint64_t deadline);
     void Disconnect();
     virtual bool SendText(const std::string& s);
     // One receive; empty when nothing has arrived (or there is no connection).

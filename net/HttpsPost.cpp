@@ -31,7 +31,7 @@ private:
 };
 
 bool THttpsClient::ConnectBy(uint64_t deadline, std::string& error) {
-    Connect();
+    Connect(deadline);
     if (WaitConnected(deadline)) return true;
     error = "no connection to " + RemoteHost + ":" + RemotePort + ": " +
             (ErrorCode() != 0 ? ErrorText() : std::string("no answer in time"));

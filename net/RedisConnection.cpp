@@ -1,11 +1,12 @@
-// The connection talks to hiredis through the functions loaded on first use. hiredis bounds a
-// connect by its own timeout and a command by socket timeouts; both are set from what is left
-// of the caller's deadline, so a store that hangs costs a post no more than that.
+// The connection talks to hiredis through the functions loaded on first use. The server's name is
+// looked up here, and hiredis bounds a connect by its own timeout and a command by socket timeouts;
+// all are set from what is left of the caller's deadline, so a store that hangs costs a post no more.
 #include "RedisConnection.h"
 
 #include <sys/time.h>
 
 #include "HiredisLibrary.h"
+#include "HostLookup.h"
 #include "StdHandles.h"
 #include "System.h"
 
@@ -19,6 +20,11 @@ timeval Remaining(TRedisDeadline deadline, bool& late) {
     late = left <= 0;
     if (left < 1000) left = 1000;
     return timeval{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+}
+
+uint64_t RemainingMs(TRedisDeadline deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<uint64_t>(left) : 0;
 }
 
 void ReadReply(const redisReply* r, TRedisReply& reply) {
@@ -59,9 +65,16 @@ bool TRedisConnection::Open(const TRedisAddress& address, TRedisDeadline deadlin
     // hiredis writes to its socket with write(): a server that closes first would raise SIGPIPE.
     // A library inside a web server leaves the server's signals alone (servers ignore it anyway).
     if (!RunsAsLibrary()) IgnoreBrokenPipe();
+    // hiredis would look the name up itself, for as long as the resolver takes: it gets the
+    // address, found within the budget.
+    THostAddress server;
+    if (address.UnixPath.empty()) {
+        server = LookupHost(address.Host, TLookupFamily::Any, RemainingMs(deadline));
+        if (!server.Found) return Fail("cannot connect: " + server.Why);
+    }
     bool late = false;
     timeval tv = Remaining(deadline, late);
-    FContext = address.UnixPath.empty() ? api->ConnectTcp(address.Host.c_str(), address.Port, tv)
+    FContext = address.UnixPath.empty() ? api->ConnectTcp(server.Text.c_str(), address.Port, tv)
                                         : api->ConnectUnix(address.UnixPath.c_str(), tv);
     if (!FContext) return Fail("out of memory");
     if (FContext->err) return Fail(std::string("cannot connect: ") + FContext->errstr);

@@ -29,12 +29,12 @@ TTCPClient::~TTCPClient() {
     TMessageQueue::Current().DeallocateHWnd(FWindow);
 }
 
-void TTCPClient::Connect() {
+void TTCPClient::Connect(uint64_t deadline) {
     if (FState != ssReady) return;
     FTls.reset();
     FTlsError.clear();
     TSockAddrIn address;
-    if (!ResolveAddress(RemoteHost, RemotePort, address)) return;
+    if (!ResolveAddress(RemoteHost, RemotePort, address, deadline)) return;
     FSocket = CreateSocket(wsAfInet, SocketType, 0);
     if (FSocket == INVALID_SOCKET) {
         ReportError(WSAGetLastError());

@@ -1,5 +1,6 @@
-// Protocol, service, host-name and local-name look-ups for the socket layer, from the system's
-// databases (/etc/protocols, /etc/services) and resolver; the re-entrant forms keep threads apart.
+// Protocol, service, address and local-name look-ups for the socket layer, from the system's
+// databases (/etc/protocols, /etc/services); the re-entrant forms keep threads apart. Host names
+// are looked up within a budget (HostLookup.h).
 #include "Sockets.h"
 
 #include <arpa/inet.h>
@@ -37,20 +38,6 @@ bool GetServByName(const std::string& name, const std::string& protocol, uint16_
         return false;
     }
     port = static_cast<uint16_t>(found->s_port);  // already in network byte order
-    return true;
-}
-
-bool GetHostByName(const std::string& name, uint32_t& address) {
-    addrinfo hints{}, *list = nullptr;
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    int rc = getaddrinfo(name.c_str(), nullptr, &hints, &list);
-    if (rc != 0 || !list) {
-        WSASetLastError(rc != 0 ? WinsockErrorFromResolver(rc) : WSAHOST_NOT_FOUND);
-        return false;
-    }
-    address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
-    freeaddrinfo(list);
     return true;
 }
 

@@ -73,12 +73,10 @@ int SetSocketOption(TSocket s, int level, int option, int32_t value);
 // Blocks until the socket can take more data or timeoutMs passes; true when it can.
 bool WaitSocketWritable(TSocket s, int timeoutMs);
 
-// Look-ups in the system's databases and resolver.
+// Look-ups in the system's databases (host names: HostLookup.h, within a budget).
 bool GetProtoByNumber(int number, std::string& name);
 // The service's port for that protocol, in network byte order.
 bool GetServByName(const std::string& name, const std::string& protocol, uint16_t& port);
-// The first IPv4 address of the host, in network byte order.
-bool GetHostByName(const std::string& name, uint32_t& address);
 // A dotted IPv4 address in network byte order; false when text is not one.
 bool InetAddr(const std::string& text, uint32_t& address);
 uint16_t HostToNetShort(uint16_t value) noexcept;

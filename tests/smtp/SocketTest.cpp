@@ -46,6 +46,9 @@ struct LoopbackPort {
 };
 
 // Dispatches the thread's messages until done() or 5 seconds have passed.
+// A deadline no lookup of these tests comes near.
+uint64_t Soon() { return TickCount() + 5000; }
+
 bool PumpUntil(const std::function<bool()>& done) {
     uint64_t until = TickCount() + 5000;
     TMessageQueue& queue = TMessageQueue::Current();
@@ -85,21 +88,21 @@ TEST(Sockets, ResolveAddress) {
     EXPECT_EQ(client.Protocol, 6);
     EXPECT_EQ(client.SocketType, 1);
     TSockAddrIn byNumber, byName;
-    ASSERT_TRUE(client.ResolveAddress("127.0.0.1", "25", byNumber));
-    ASSERT_TRUE(client.ResolveAddress("127.0.0.1", "smtp", byName));
+    ASSERT_TRUE(client.ResolveAddress("127.0.0.1", "25", byNumber, Soon()));
+    ASSERT_TRUE(client.ResolveAddress("127.0.0.1", "smtp", byName, Soon()));
     EXPECT_EQ(byNumber.Family, 2);
     EXPECT_EQ(byNumber.Port, htons(25));
     EXPECT_EQ(byName.Port, byNumber.Port);
     EXPECT_EQ(byNumber.Addr, htonl(INADDR_LOOPBACK));
-    ASSERT_TRUE(client.ResolveAddress("10.1.2.3", "2525", byNumber));
+    ASSERT_TRUE(client.ResolveAddress("10.1.2.3", "2525", byNumber, Soon()));
     EXPECT_EQ(byNumber.Addr, inet_addr("10.1.2.3"));
-    ASSERT_TRUE(client.ResolveAddress("localhost", "25", byName));  // from /etc/hosts
+    ASSERT_TRUE(client.ResolveAddress("localhost", "25", byName, Soon()));  // from /etc/hosts
     EXPECT_EQ(byName.Addr, htonl(INADDR_LOOPBACK));
-    EXPECT_THROW(client.ResolveAddress("127.0.0.1", "abc", byNumber), EConvertError);
-    EXPECT_THROW(client.ResolveAddress("127.0.0.1", "70000", byNumber), EConvertError);
+    EXPECT_THROW(client.ResolveAddress("127.0.0.1", "abc", byNumber, Soon()), EConvertError);
+    EXPECT_THROW(client.ResolveAddress("127.0.0.1", "70000", byNumber, Soon()), EConvertError);
     client.RemoteHost = "127.0.0.1";
     client.RemotePort = "abc";
-    EXPECT_THROW(client.Connect(), EConvertError);
+    EXPECT_THROW(client.Connect(Soon()), EConvertError);
     EXPECT_EQ(client.State(), ssReady);
 }
 
@@ -114,11 +117,11 @@ TEST(Sockets, ClientStatesAndEvents) {
     EXPECT_EQ(client.State(), ssReady);
     client.RemoteHost = "127.0.0.1";
     client.RemotePort = std::to_string(server.port);
-    client.Connect();
+    client.Connect(Soon());
     EXPECT_EQ(client.State(), ssConnecting);
     ASSERT_TRUE(PumpUntil([&] { return client.State() == ssConnected; }));
     TSocket first = client.Socket();
-    client.Connect();  // connected: nothing
+    client.Connect(Soon());  // connected: nothing
     EXPECT_EQ(client.Socket(), first);
 
     int peer = ::accept(server.fd, nullptr, nullptr);
@@ -142,7 +145,7 @@ TEST(Sockets, ErrorHandlerThrowingWhileTheClientIsFreedDoesNotEndTheProcess) {
     auto client = std::make_unique<TTCPClient>();
     client->RemoteHost = "127.0.0.1";
     client->RemotePort = std::to_string(server.port);
-    client->Connect();
+    client->Connect(Soon());
     ASSERT_TRUE(PumpUntil([&] { return client->State() == ssConnected; }));
     int raised = 0;
     client->OnError = [&](TComponent*, int, const std::string&) {
@@ -163,7 +166,7 @@ TEST(Sockets, RefusedConnection) {
     TTCPClient client;
     client.RemoteHost = "127.0.0.1";
     client.RemotePort = std::to_string(nobody.port);
-    client.Connect();
+    client.Connect(Soon());
     ASSERT_TRUE(PumpUntil([&] { return client.ErrorCode() != 0; }));
     EXPECT_EQ(client.ErrorCode(), 10061);
     EXPECT_EQ(client.ErrorText(), "Connection refused");
