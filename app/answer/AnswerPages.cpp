@@ -66,23 +66,28 @@ void WriteTooLargePage(int limit) {
     AdaptWrite("</BODY></HTML>");
 }
 
-void WriteTooManyFilesPage(long most) {
+namespace {
+
+// A multipart form refused for its shape (413): the JSON error with its limit, or a page saying why.
+void WriteFormShapeRefusal(const std::string& error, const std::string& limitName, long limit, const std::string& why) {
     if (JsonAnswer)
-        return WriteJson("413 Payload Too Large", JsonFailure("too-many-files") + ",\"limit\":" + std::to_string(most) + "}");
+        return WriteJson("413 Payload Too Large", JsonFailure(error) + ",\"" + limitName + "\":" + std::to_string(limit) + "}");
     SetRequestStatus("413 Payload Too Large");
     AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
-    AdaptWrite("The form holds too many files: at most " + std::to_string(most) + " are accepted. Nothing was sent.");
+    AdaptWrite(why + " Nothing was sent.");
     AdaptWrite("</BODY></HTML>");
 }
 
+}  // namespace
+
+void WriteTooManyFilesPage(long most) {
+    WriteFormShapeRefusal("too-many-files", "limit", most,
+                          "The form holds too many files: at most " + std::to_string(most) + " are accepted.");
+}
+
 void WriteTextTooLongPage(int mostKb) {
-    if (JsonAnswer)
-        return WriteJson("413 Payload Too Large", JsonFailure("field-too-long") + ",\"limit_kb\":" + std::to_string(mostKb) + "}");
-    SetRequestStatus("413 Payload Too Large");
-    AdaptWrite("<HTML><HEAD><TITLE>Message from Brevanto - VELMORA Error</TITLE></HEAD><BODY>");
-    AdaptWrite("A text field of the form is too long: at most about " + std::to_string(mostKb) +
-               " KB each are accepted. Nothing was sent.");
-    AdaptWrite("</BODY></HTML>");
+    WriteFormShapeRefusal("field-too-long", "limit_kb", mostKb,
+                          "A text field of the form is too long: at most about " + std::to_string(mostKb) + " KB each are accepted.");
 }
 
 void WriteErrorPage(const std::string& errorText) {

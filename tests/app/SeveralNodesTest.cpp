@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "RedisServer.h"
@@ -64,7 +65,8 @@ protected:
 };
 
 TEST_F(SeveralNodes, TheFourthAndFifthPostAreRefusedWhicheverNodeTakesThem) {
-    Configure("rate_limit = 3/600\n");
+    // A generous timeout: on a loaded machine a slow answer must not count as an outage.
+    Configure("rate_limit = 3/600\nstore_timeout_ms = 3000\n");
     int wants[] = {200, 200, 200, 429, 429};
     for (int i = 0; i < 5; ++i) {
         HttpAnswer a = Post("n=" + std::to_string(i));
@@ -128,6 +130,51 @@ TEST_F(SeveralNodes, ARedisThatStopsCostsNoPostAndIsLoggedOncePerNode) {
     EXPECT_EQ(std::count(statuses, statuses + 5, 200), 3);
     EXPECT_EQ(std::count(statuses, statuses + 5, 429), 2);
     EXPECT_EQ(Count(Log(Node1()) + Log(node2), "answers again"), down1 + down2);
+}
+
+// Commands a server at this loopback port has received and not yet read, one per connection: the
+// kernel keeps them for a stopped server, so they show which posts are waiting on it.
+int UnreadConnections(int port) {
+    std::istringstream table(ReadWholeFile("/proc/net/tcp"));
+    std::string line;
+    std::getline(table, line);  // the heading
+    int waiting = 0;
+    while (std::getline(table, line)) {
+        std::istringstream row(line);
+        std::string slot, local, remote, state, queues;
+        row >> slot >> local >> remote >> state >> queues;
+        const bool ours = std::stoi(local.substr(local.find(':') + 1), nullptr, 16) == port;
+        waiting += ours && state == "01" && std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) > 0;
+    }
+    return waiting;
+}
+
+// A hung store holds only the posts that wait for it, never the FastCGI server's other threads:
+// two posts reach a stopped Redis together, where a lock around the store would hold the second
+// back for the first's whole timeout.
+TEST(SharedStoreFastCgi, AHungStoreHoldsNoOtherPostBehindIt) {
+    RedisServer redis;
+    FastCgiSetup setup{TServerKind::Nginx, 4};
+    VelmoraSite site(VELMORA_PROGRAM, {}, {}, "", nullptr, &setup);
+    site.WriteStandardSettings("nj");
+    const std::string conf = site.CgiFile("VELMORA.CONF");
+    WriteWholeFile(conf, "store = " + redis.Url() + "\nrate_limit = 100/600\nstore_timeout_ms = 60000\n");
+    ::chmod(conf.c_str(), 0600);
+    ASSERT_EQ(site.Post("n=0").Status, 200) << site.ServerErrors();
+    redis.Pause();
+    std::vector<std::thread> posts;
+    std::atomic<int> thanked{0};
+    for (int i = 1; i <= 2; ++i)
+        posts.emplace_back([&, i] {
+            thanked += site.Curl({"--max-time", "300", "--data-binary", "n=" + std::to_string(i)}, site.ProgramUrl()).Status == 200;
+        });
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (UnreadConnections(redis.Port()) < 2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(UnreadConnections(redis.Port()), 2) << "the second post waited behind the first";
+    redis.Resume();
+    for (auto& t : posts) t.join();
+    EXPECT_EQ(thanked, 2);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "ChildProcess.h"
 #include "FileBytes.h"
+#include "Outbox.h"
 #include "ScriptedRelay.h"
 #include "SettingsFile.h"
 #include "SiteSettings.h"
@@ -135,6 +136,11 @@ TEST(SiteCheck, EachFaultIsReportedWithItsFix) {
              for (const char* mine : {"/VELMORA.INI", "/Log"}) chown((d + mine).c_str(), getpwnam("nobody")->pw_uid, 0);
          }, {"working-files: nobody cannot create and replace files in ", "(Permission denied) for the rate limit's counts (VELMORA.RATE)",
              "fix: velmora-ini site create"}, "nobody"},
+        {"kept mail nobody flushes", "delivery = background\n", [](const std::string& d) {
+             std::filesystem::create_directory(d + "/Outbox");
+             chmod((d + "/Outbox").c_str(), 0700);
+             WriteWholeFile(d + "/Outbox/" + OutboxName(std::to_string(UnixNow() - 7200) + "-1", 0, UnixNow() - 3600), "x");
+         }, {"outbox: 1 kept mail in ", "nothing flushes the outbox", "fix: systemctl enable --now velmora-outbox@"}},
         {"folder a web server serves", "", nullptr, {"which web servers serve", "fix: move the site"}},
         {"shared store not running", "store = redis://127.0.0.1:" + std::to_string(UnusedPort()) + "\n", nullptr,
          {"store: store redis 127.0.0.1:", "fix: start the Redis server"}},

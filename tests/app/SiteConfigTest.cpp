@@ -53,7 +53,7 @@ TEST(SiteConfig, LoadFollowsEditsAndTellsWhoMayReadIt) {
     EXPECT_EQ(LoadSiteConfig(path, nullptr), first);  // unchanged: the same reading
 
     WriteWholeFile(path, "form_relay = deny # no more\n");
-    ::chmod(path.c_str(), 0640);
+    ::chmod(path.c_str(), 0644);
     auto second = LoadSiteConfig(path, nullptr);
     EXPECT_NE(second, first);
     EXPECT_TRUE(second->ReadableByOthers());

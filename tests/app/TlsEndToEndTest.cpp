@@ -61,7 +61,7 @@ TEST_F(TlsEndToEnd, StartTlsWithLoginWrongPasswordAndAReadablePasswordFile) {
     std::string page = site->Post("Name=Anna").Body;
     EXPECT_NE(page.find("unable to deliver mail : 535 "), std::string::npos) << page;
 
-    Configure("p", 0640);
+    Configure("p", 0644);
     page = site->Post("Name=Anna").Body;
     EXPECT_NE(page.find("mail settings are refused"), std::string::npos) << page;
     EXPECT_NE(site->Log().find("holds a password that other users can read"), std::string::npos) << site->Log();

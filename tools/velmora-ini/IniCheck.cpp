@@ -70,6 +70,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     CheckTemplates(site, found);
     CheckModes(site, found);
     CheckWorkingFiles(site, found);
+    CheckKeptMail(site, found);
     CheckRelay(site, found);
     CheckSharedStore(site, found);
     out << (parsed.Json ? FindingsJson(found) : FindingsText(found));

@@ -37,6 +37,8 @@ void CheckModes(const TSite& site, TFindings& found);
 // Each folder a switched-on option makes and replaces files in (State, Outbox, Temp), tried as the
 // web server's account.
 void CheckWorkingFiles(const TSite& site, TFindings& found);
+// Kept mail long overdue for its try: nothing runs the flush command for the site.
+void CheckKeptMail(const TSite& site, TFindings& found);
 // The relay of the settings file, tried with the site's TLS and login, without sending mail.
 void CheckRelay(const TSite& site, TFindings& found);
 // The shared store that counts rate limits and single-use tokens: `file` (beside the program)
