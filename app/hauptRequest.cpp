@@ -11,6 +11,7 @@
 #include "JsonText.h"
 #include "LogText.h"
 #include "MailSecurity.h"
+#include "RequestArchive.h"
 #include "SettingsFile.h"
 #include "SharedStore.h"
 #include "SysUtils.h"
@@ -131,7 +132,12 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
     sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
-    if (CaughtByHoneypot(*r.Site) || SendOrKeep(sender, r, configuredRelay)) {
+    const bool honeypot = CaughtByHoneypot(*r.Site);
+    const bool sent = honeypot || SendOrKeep(sender, r, configuredRelay);
+    // Before the answer: once the visitor is thanked the post is in the archive.
+    ArchivePost(*r.Site, FSideFiles.ProgramDir, sender,
+                honeypot ? TPostOutcome::Honeypot : sent ? TPostOutcome::Sent : TPostOutcome::Failed);
+    if (sent) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url, r.Site->Text("redirect_hosts"))) {
             // A javascript: or data: address would run the visitor's text in the site's name, and

@@ -6,6 +6,7 @@
 #include "HAdaptor.h"
 #include "HttpEng.h"
 #include "LogText.h"
+#include "RequestArchive.h"
 #include "SpamRefusal.h"
 #include "haupt.h"
 
@@ -45,6 +46,7 @@ bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std:
     if (HasContentRules(rules)) {
         TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)));
         if (v.Refused()) {
+            ArchiveSpam(site, FSideFiles.ProgramDir, v.Reason);
             RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), v.Reason, v.Status, {v.Error, v.Fields});
             return false;
         }
