@@ -57,6 +57,8 @@ public:
     virtual TArchiveStats Stats() = 0;
     // Creates the tables when missing (a write does this too); the schema version.
     virtual int Init() = 0;
+    // Throws unless a row could be written now (the write is rolled back): for velmora-ini check.
+    virtual void Probe() = 0;
 };
 
 // Opens the site's archive; throws TArchiveError. Null when the archive is off.

@@ -26,33 +26,38 @@ constexpr const char* kSchema =
     " value bytea, PRIMARY KEY(submission, position));"
     "CREATE TABLE IF NOT EXISTS archive_uploads(submission text NOT NULL, position int8 NOT NULL, name bytea,"
     " type bytea, size int8, bytes bytea, PRIMARY KEY(submission, position));"
-    "CREATE TABLE IF NOT EXISTS archive_settled(outbox_id text PRIMARY KEY, state text, at int8, reason bytea);"
+    "CREATE TABLE IF NOT EXISTS archive_outbox(outbox_id text PRIMARY KEY, submission text, state text, at int8, reason bytea);"
     "CREATE TABLE IF NOT EXISTS archive_meta(key text PRIMARY KEY, value text);"
     "INSERT INTO archive_meta VALUES('schema_version', '1') ON CONFLICT DO NOTHING;"
     "COMMIT;";
 
+// A kept mail's row and the outbox's report may come in either order and at once, from two
+// machines. Both meet in archive_outbox through INSERT ... ON CONFLICT, which waits for the other's
+// commit and then reads the latest row whatever the statement's snapshot: the post takes a state
+// reported first, the report learns the id of a post written first.
 constexpr const char* kWrite =
-    "WITH st AS (DELETE FROM archive_settled WHERE outbox_id = $14::text RETURNING state, at, reason),"
+    "WITH o AS (INSERT INTO archive_outbox(outbox_id, submission, at) SELECT $14::text, $1::text, $2::int8"
+    "  WHERE $14::text IS NOT NULL ON CONFLICT (outbox_id) DO UPDATE SET submission = EXCLUDED.submission"
+    "  RETURNING state, at, reason),"
     " s AS (INSERT INTO archive_submissions SELECT $1::text, $2::int8, $3::text, $4::text, $5::bytea, $6::bytea,"
-    "  $7::bytea, $8::bytea, $9::bytea, $10::text, COALESCE((SELECT state FROM st), $11::text),"
-    "  COALESCE((SELECT at FROM st), $12::int8), COALESCE((SELECT reason FROM st), $13::bytea), $14::text"
-    "  WHERE NOT ($15::bool AND COALESCE((SELECT state FROM st), '') = 'delivered') RETURNING id),"
+    "  $7::bytea, $8::bytea, $9::bytea, $10::text, COALESCE((SELECT state FROM o), $11::text),"
+    "  CASE WHEN (SELECT state FROM o) IS NULL THEN $12::int8 ELSE (SELECT at FROM o) END,"
+    "  COALESCE((SELECT reason FROM o), $13::bytea), $14::text"
+    "  WHERE NOT ($15::bool AND COALESCE((SELECT state FROM o), '') = 'delivered') RETURNING id),"
     " f AS (INSERT INTO archive_fields SELECT s.id, t.o - 1, t.n, t.v FROM s,"
     "  unnest($16::bytea[], $17::bytea[]) WITH ORDINALITY AS t(n, v, o)),"
     " u AS (INSERT INTO archive_uploads SELECT s.id, t.o - 1, t.n, t.ty, t.sz, t.b FROM s,"
     "  unnest($18::bytea[], $19::bytea[], $20::int8[], $21::bytea[]) WITH ORDINALITY AS t(n, ty, sz, b, o))"
     " SELECT count(*) FROM s";
 
-constexpr const char* kSettle =
-    "WITH u AS (UPDATE archive_submissions SET state = $2::text, state_at = $3::int8, reason = $4::bytea"
-    "  WHERE outbox_id = $1::text AND NOT $5::bool RETURNING id),"
-    " d AS (DELETE FROM archive_submissions WHERE outbox_id = $1::text AND $5::bool RETURNING id),"
-    " df AS (DELETE FROM archive_fields WHERE submission IN (SELECT id FROM d)),"
-    " du AS (DELETE FROM archive_uploads WHERE submission IN (SELECT id FROM d)),"
-    " k AS (INSERT INTO archive_settled SELECT $1::text, $2::text, $3::int8, $4::bytea"
-    "  WHERE NOT EXISTS (SELECT 1 FROM u) AND NOT EXISTS (SELECT 1 FROM d)"
-    "  ON CONFLICT (outbox_id) DO UPDATE SET state = EXCLUDED.state, at = EXCLUDED.at, reason = EXCLUDED.reason)"
-    " SELECT 1";
+constexpr const char* kReport =
+    "INSERT INTO archive_outbox(outbox_id, state, at, reason) VALUES($1::text, $2::text, $3::int8, $4::bytea)"
+    " ON CONFLICT (outbox_id) DO UPDATE SET state = EXCLUDED.state, at = EXCLUDED.at, reason = EXCLUDED.reason"
+    " RETURNING submission";
+
+// A second statement, so that its snapshot holds a post the report had to wait for.
+constexpr const char* kSettleRow =
+    "UPDATE archive_submissions SET state = $2::text, state_at = $3::int8, reason = $4::bytea WHERE outbox_id = $1::text";
 
 // The submissions a condition over s ($1: the site) selects, with their fields and uploads.
 std::string DeleteWhere(const std::string& where) {
@@ -106,6 +111,18 @@ public:
         return kSchemaVersion;
     }
 
+    void Probe() override {
+        EnsureSchema();
+        Run("BEGIN", TPgParams{});
+        try {
+            Run("INSERT INTO archive_meta VALUES('probe', '1') ON CONFLICT (key) DO UPDATE SET value = '1'", TPgParams{});
+        } catch (...) {
+            FDb.Api().Clear(FDb.Api().Exec(FDb.Conn(), "ROLLBACK"));
+            throw;
+        }
+        Run("ROLLBACK", TPgParams{});
+    }
+
     void Write(const TSubmission& s) override {
         EnsureSchema();
         TPgParams p;
@@ -128,8 +145,15 @@ public:
     void Settle(const std::string& outboxId, const std::string& state, const std::string& reason) override {
         EnsureSchema();
         TPgParams p;
-        p.Bytes(outboxId).Bytes(state).Int(UnixMillis()).Bytes(reason).Bool(state == "delivered" && FSet.DropDelivered);
-        Run(kSettle, p);
+        p.Bytes(outboxId).Bytes(state).Int(UnixMillis()).Bytes(reason);
+        Run(kReport, p);
+        if (state == "delivered" && FSet.DropDelivered) {
+            TPgParams id;
+            id.Bytes(outboxId);
+            Run(DeleteWhere("s.outbox_id = $1::text").c_str(), id);
+        } else {
+            Run(kSettleRow, p);
+        }
     }
 
     int64_t Purge(bool force) override {
@@ -142,9 +166,10 @@ public:
         TPgParams p;
         p.Bytes(FSet.Site).Int(now - FSet.Days * kDayMs).Int(now - kSpamDays * kDayMs);
         int64_t removed = Run(DeleteWhere("site = $1::text AND (received < $2::int8 OR (state = 'spam' AND received < $3::int8))").c_str(), p).Int(0, 0);
+        // The outbox gives up on a mail within a year at most (outbox_give_up_days).
         TPgParams old;
-        old.Int(now - kDayMs);
-        Run("DELETE FROM archive_settled WHERE at < $1::int8", old);
+        old.Int(now - 366 * kDayMs);
+        Run("DELETE FROM archive_outbox WHERE at < $1::int8", old);
         TPgParams mark;
         mark.Bytes("last_purge:" + FSet.Site).Bytes(std::to_string(now));
         Run("INSERT INTO archive_meta VALUES($1::text, $2::text) ON CONFLICT (key) DO UPDATE SET value = EXCLUDED.value", mark);

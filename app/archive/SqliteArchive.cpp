@@ -45,6 +45,12 @@ public:
         return kSchemaVersion;
     }
 
+    void Probe() override {
+        EnsureSchema();
+        TTransaction t(*this);
+        Statement("INSERT OR REPLACE INTO meta VALUES('probe', '1')").Run();
+    }
+
     void Write(const TSubmission& s) override {
         EnsureSchema();
         TTransaction t(*this);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "ChildProcess.h"
+#include "PostgresServer.h"
 #include "VelmoraSite.h"
 
 using namespace velmora;
@@ -42,12 +43,13 @@ using TFields = std::vector<std::pair<std::string, std::string>>;
 
 class Archive : public ::testing::Test {
 protected:
-    void Start(const std::string& conf, int relayPort = 0) {
+    void Start(const std::string& conf, int relayPort = 0, const std::string& archive = "sqlite") {
         site = std::make_unique<VelmoraSite>(VELMORA_PROGRAM, std::vector<std::string>{});
         TMailSettings s = test::SiteMailSettings(relayPort ? relayPort : site->SmtpPort());
         WriteSettingsFile(site->CgiFile("VELMORA.INI"), s);
         WriteWholeFile(site->CgiFile("VELMORA.ALL"), "webmaster@example.org\r\n");
-        WriteWholeFile(site->CgiFile("VELMORA.CONF"), "archive = sqlite\nmail_charset = utf-8\n" + conf);
+        WriteWholeFile(site->CgiFile("VELMORA.CONF"), "archive = " + archive + "\nmail_charset = utf-8\n" + conf);
+        fs::permissions(site->CgiFile("VELMORA.CONF"), fs::perms::owner_read | fs::perms::owner_write);
     }
     TChildResult Ini(std::vector<std::string> args) const {
         args.insert(args.begin(), {VELMORA_INI, "archive"});
@@ -69,6 +71,7 @@ protected:
         return site->Post(body);
     }
     std::string Stats() const { return Ini({"stats"}).Out; }
+    void ExportsHoldExactlyWhatWasPostedTo(const std::string& archive);
     std::unique_ptr<VelmoraSite> site;
 };
 
@@ -82,9 +85,18 @@ TEST_F(Archive, ConcurrentCgiPostsEachGiveOneRowAndOneMail) {
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
-// What is posted comes back byte for byte from every export, whatever a hostile client puts in it.
+// What is posted comes back byte for byte from every export of either store, whatever a hostile
+// client puts in it.
 TEST_F(Archive, ExportsHoldExactlyWhatWasPosted) {
-    Start("attach_uploads = yes\narchive_uploads = yes\n");
+    PostgresServer pg;
+    for (const std::string& archive : {std::string("sqlite"), pg.Url()}) {
+        SCOPED_TRACE(archive);
+        ExportsHoldExactlyWhatWasPostedTo(archive);
+    }
+}
+
+void Archive::ExportsHoldExactlyWhatWasPostedTo(const std::string& archive) {
+    Start("attach_uploads = yes\narchive_uploads = yes\n", 0, archive);
     std::string binary;
     for (int c = 1; c < 256; ++c) binary += static_cast<char>(c);
     TFields many;
