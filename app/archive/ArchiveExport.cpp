@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string_view>
+#include <unordered_map>
 
 #include "JsonText.h"
 
@@ -56,13 +58,6 @@ std::string UploadsText(const TSubmission& s) {
     return text;
 }
 
-// The value of a field posted under this name (the first, should a name come twice).
-std::string FieldValue(const TSubmission& s, const std::string& name) {
-    for (const auto& [n, v] : s.Fields)
-        if (n == name) return v;
-    return "";
-}
-
 }  // namespace
 
 std::string FieldText(const TSubmission& s, const std::string& bytes) {
@@ -79,17 +74,32 @@ std::string CsvText(const TSubmission& s, const std::string& bytes) {
 
 }  // namespace
 
-std::string CsvCell(const std::string& text) {
-    std::string cell = text;
+namespace {
+
+// The cell appended to line: no copy of a value that needs no quotes, as most do.
+void AppendCell(std::string& line, std::string_view text) {
     // A spreadsheet runs a cell starting with these as a formula: the quote makes it text.
-    if (!cell.empty() && std::string("=+-@\t\r").find(cell[0]) != std::string::npos) cell.insert(0, 1, '\'');
-    if (cell.find_first_of(",\"\r\n") == std::string::npos) return cell;
-    std::string quoted = "\"";
-    for (char c : cell) {
-        if (c == '"') quoted += '"';
-        quoted += c;
+    bool formula = !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        if (formula) line += '\'';
+        line += text;
+        return;
     }
-    return quoted + "\"";
+    line += '"';
+    if (formula) line += '\'';
+    for (char c : text) {
+        if (c == '"') line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
+}  // namespace
+
+std::string CsvCell(const std::string& text) {
+    std::string cell;
+    AppendCell(cell, text);
+    return cell;
 }
 
 std::string CsvHeader(const std::vector<std::string>& fieldNames) {
@@ -99,11 +109,36 @@ std::string CsvHeader(const std::vector<std::string>& fieldNames) {
 }
 
 std::string CsvRow(const TSubmission& s, const std::vector<std::string>& fieldNames) {
-    std::string line = CsvCell(s.Id);
-    for (const std::string& cell : {UtcText(s.ReceivedMs), s.State, UtcText(s.StateMs), s.Reason, s.Client, s.UserAgent,
-                                    s.Referer, s.Recipients, s.Subject, s.MessageId, UploadsText(s)})
-        line += "," + CsvCell(cell);
-    for (const std::string& name : fieldNames) line += "," + CsvCell(CsvText(s, FieldValue(s, name)));
+    std::string line;
+    line.reserve(512);
+    AppendCell(line, s.Id);
+    // A client's User-Agent or Referer may be any bytes: each cell is made UTF-8 as a value is.
+    const std::string received = UtcText(s.ReceivedMs), stateTime = UtcText(s.StateMs), uploads = UploadsText(s);
+    for (const std::string* cell : {&received, &s.State, &stateTime, &s.Reason, &s.Client, &s.UserAgent, &s.Referer,
+                                    &s.Recipients, &s.Subject, &s.MessageId, &uploads}) {
+        line += ',';
+        if (IsValidUtf8(*cell)) AppendCell(line, *cell);
+        else AppendCell(line, Latin1ToUtf8(*cell));
+    }
+    // A post of thousands of fields is looked up through an index, not name by name.
+    std::unordered_map<std::string_view, const std::string*> index;
+    if (s.Fields.size() > 16)
+        for (const auto& [n, v] : s.Fields) index.emplace(n, &v);
+    for (const std::string& name : fieldNames) {
+        line += ',';
+        const std::string* value = nullptr;
+        if (!index.empty()) {
+            auto it = index.find(name);
+            value = it == index.end() ? nullptr : it->second;
+        } else {
+            for (const auto& [n, v] : s.Fields)
+                if (n == name) {
+                    value = &v;
+                    break;
+                }
+        }
+        if (value) AppendCell(line, CsvText(s, *value));
+    }
     return line + "\r\n";
 }
 
@@ -130,15 +165,23 @@ std::string JsonObject(const TSubmission& s) {
     return o + "]}";
 }
 
+// Written by hand: strftime and printf cost as much as the rest of a row.
 std::string UtcText(int64_t unixMs) {
     std::time_t t = static_cast<std::time_t>(unixMs / 1000);
     std::tm tm {};
     gmtime_r(&t, &tm);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    char ms[8];
-    std::snprintf(ms, sizeof ms, ".%03dZ", static_cast<int>(unixMs % 1000));
-    return std::string(text) + ms;
+    char text[25] = "0000-00-00T00:00:00.000Z";
+    auto put = [&](int at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, tm.tm_year + 1900, 4);
+    put(5, tm.tm_mon + 1, 2);
+    put(8, tm.tm_mday, 2);
+    put(11, tm.tm_hour, 2);
+    put(14, tm.tm_min, 2);
+    put(17, tm.tm_sec, 2);
+    put(20, static_cast<int>(unixMs % 1000), 3);
+    return std::string(text, 24);
 }
 
 int64_t ParseUtcText(const std::string& text) {

@@ -50,6 +50,8 @@ public:
     virtual int64_t Purge(bool force) = 0;
     virtual void Each(const TArchiveFilter& filter, const std::function<void(const TSubmission&)>& row) = 0;
     virtual std::optional<TSubmission> Get(const std::string& id) = 0;
+    // The field names of the filter's submissions, each once, in the order first posted.
+    virtual std::vector<std::string> FieldNames(const TArchiveFilter& filter) = 0;
     // The rows removed.
     virtual int64_t Erase(const std::vector<std::string>& ids) = 0;
     // The ids of the site's submissions with a field whose value holds address (case ignored).

@@ -2,6 +2,8 @@
 // and uploads go in through arrays, and a state the outbox settled first is taken in the same go.
 #include "PgArchive.h"
 
+#include <unordered_set>
+
 #include "PgStatement.h"
 #include "SubmissionId.h"
 
@@ -178,6 +180,20 @@ public:
 
     void Each(const TArchiveFilter& f, const std::function<void(const TSubmission&)>& row) override;
     std::optional<TSubmission> Get(const std::string& id) override;
+
+    std::vector<std::string> FieldNames(const TArchiveFilter& f) override {
+        EnsureSchema();
+        TPgParams p;
+        p.Bytes(FSet.Site).Int(f.SinceMs).Int(f.UntilMs).Bytes(f.State);
+        TPgRows r = Run("SELECT name FROM archive_fields WHERE submission IN (SELECT id FROM archive_submissions WHERE"
+                        " site = $1::text AND received >= $2::int8 AND received < $3::int8 AND ($4::text = '' OR state = $4::text))"
+                        " ORDER BY submission, position", p);
+        std::vector<std::string> names;
+        std::unordered_set<std::string> seen;
+        for (int i = 0; i < r.Rows(); ++i)
+            if (seen.insert(r.Bytes(i, 0)).second) names.push_back(r.Bytes(i, 0));
+        return names;
+    }
 
     int64_t Erase(const std::vector<std::string>& ids) override {
         EnsureSchema();

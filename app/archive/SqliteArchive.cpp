@@ -2,6 +2,9 @@
 // state changes, the purge with its incremental vacuum, and the reads of the export.
 #include "SqliteArchive.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "SqliteFile.h"
 #include "SqliteStatement.h"
 #include "SubmissionId.h"
@@ -39,6 +42,9 @@ constexpr const char* kDeleteRows = "DELETE FROM submissions WHERE id IN (SELECT
 class TSqliteArchive : public TArchiveStore {
 public:
     TSqliteArchive(const TArchiveSettings& settings, TSqliteFile file) : FSet(settings), FFile(std::move(file)) {}
+    ~TSqliteArchive() override {
+        for (auto& [sql, stmt] : FKept) FFile.Api().Finalize(stmt);
+    }
 
     int Init() override {
         Exec(kSchema);
@@ -66,18 +72,22 @@ public:
 
     void Settle(const std::string& outboxId, const std::string& state, const std::string& reason) override {
         EnsureSchema();
+        // No visitor waits on a state change and a machine crash can only leave it "kept": the
+        // commit goes to the WAL without its own sync (the next post's commit syncs it).
+        TSynchronous normal(*this, "PRAGMA synchronous = NORMAL", "PRAGMA synchronous = FULL");
         TTransaction t(*this);
         int64_t now = UnixMillis();
         bool drop = state == "delivered" && FSet.DropDelivered;
         int changed = drop ? DeleteWhere("s.outbox_id = ?1", outboxId) : UpdateState(outboxId, state, reason, now);
         if (changed == 0)
-            Statement("INSERT OR REPLACE INTO settled VALUES(?1, ?2, ?3, ?4)").Text(1, outboxId).Text(2, state).Int(3, now).Text(4, reason).Run();
+            Kept("INSERT OR REPLACE INTO settled VALUES(?1, ?2, ?3, ?4)").Text(1, outboxId).Text(2, state).Int(3, now).Text(4, reason).Run();
         t.Commit();
     }
 
     int64_t Purge(bool force) override {
         EnsureSchema();
         int64_t now = UnixMillis();
+        if (!force && now - LastPurge() < kPurgeEveryMs) return 0;
         TTransaction t(*this);
         if (!force && now - LastPurge() < kPurgeEveryMs) return 0;
         int64_t removed = RemoveOlder("s.site = ?1 AND s.received < ?2", now - FSet.Days * kDayMs);
@@ -91,6 +101,7 @@ public:
 
     void Each(const TArchiveFilter& f, const std::function<void(const TSubmission&)>& row) override;
     std::optional<TSubmission> Get(const std::string& id) override;
+    std::vector<std::string> FieldNames(const TArchiveFilter& f) override;
 
     int64_t Erase(const std::vector<std::string>& ids) override {
         EnsureSchema();
@@ -123,7 +134,23 @@ private:
         bool FDone = false;
     };
 
+    class TSynchronous {
+    public:
+        TSynchronous(TSqliteArchive& a, const char* during, const char* after) : FA(a), FAfter(after) { FA.Exec(during); }
+        ~TSynchronous() { FA.FFile.Api().Exec(FA.FFile.Db(), FAfter, nullptr, nullptr, nullptr); }
+
+    private:
+        TSqliteArchive& FA;
+        const char* FAfter;
+    };
+
     TSqliteStatement Statement(const char* sql) { return TSqliteStatement(FFile.Api(), FFile.Db(), sql); }
+    // The statements every post runs, prepared once per connection (sql is a literal: its address is the key).
+    TSqliteStatement Kept(const char* sql) {
+        sqlite3_stmt*& stmt = FKept[sql];
+        if (!stmt) stmt = PrepareKept(FFile.Api(), FFile.Db(), sql);
+        return TSqliteStatement(FFile.Api(), FFile.Db(), stmt);
+    }
     TSqliteStatement Statement(const std::string& sql) { return Statement(sql.c_str()); }
     void Exec(const char* sql) { SqliteCheck(FFile.Api(), FFile.Db(), FFile.Api().Exec(FFile.Db(), sql, nullptr, nullptr, nullptr), sql); }
 
@@ -134,13 +161,13 @@ private:
     }
 
     int UpdateState(const std::string& outboxId, const std::string& state, const std::string& reason, int64_t now) {
-        auto q = Statement("UPDATE submissions SET state = ?1, state_at = ?2, reason = ?3 WHERE outbox_id = ?4");
+        auto q = Kept("UPDATE submissions SET state = ?1, state_at = ?2, reason = ?3 WHERE outbox_id = ?4");
         q.Text(1, state).Int(2, now).Text(3, reason).Text(4, outboxId).Run();
         return q.Changes();
     }
 
     bool TakeSettled(TSubmission& row) {
-        auto q = Statement("DELETE FROM settled WHERE outbox_id = ?1 RETURNING state, at, reason");
+        auto q = Kept("DELETE FROM settled WHERE outbox_id = ?1 RETURNING state, at, reason");
         if (!q.Text(1, row.OutboxId).Step()) return false;
         row.State = q.Column(0);
         row.StateMs = q.ColumnInt(1);
@@ -151,18 +178,19 @@ private:
     }
 
     void InsertRow(const TSubmission& s) {
-        auto q = Statement("INSERT INTO submissions VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+        auto q = Kept("INSERT INTO submissions VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
         q.Text(1, s.Id).Int(2, s.ReceivedMs).Text(3, s.Site).Text(4, s.Client).Text(5, s.UserAgent).Text(6, s.Referer);
         q.Text(7, s.Recipients).Text(8, s.Subject).Text(9, s.MessageId).Text(10, s.Charset).Text(11, s.State);
         q.Int(12, s.StateMs).Text(13, s.Reason);
-        if (!s.OutboxId.empty()) q.Text(14, s.OutboxId);
+        if (s.OutboxId.empty()) q.Null(14);
+        else q.Text(14, s.OutboxId);
         q.Run();
-        auto field = Statement("INSERT INTO fields VALUES(?1, ?2, ?3, ?4)");
+        auto field = Kept("INSERT INTO fields VALUES(?1, ?2, ?3, ?4)");
         for (size_t i = 0; i < s.Fields.size(); ++i) {
             field.Text(1, s.Id).Int(2, static_cast<int64_t>(i)).Text(3, s.Fields[i].first).Text(4, s.Fields[i].second).Run();
             field.Reset();
         }
-        auto upload = Statement("INSERT INTO uploads VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+        auto upload = Kept("INSERT INTO uploads VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
         for (size_t i = 0; i < s.Uploads.size(); ++i) {
             const TArchivedUpload& u = s.Uploads[i];
             upload.Text(1, s.Id).Int(2, static_cast<int64_t>(i)).Text(3, u.Name).Text(4, u.Type).Int(5, u.Size).Blob(6, u.Bytes).Run();
@@ -211,7 +239,7 @@ private:
     }
 
     int64_t LastPurge() {
-        auto q = Statement("SELECT value FROM meta WHERE key = ?1");
+        auto q = Kept("SELECT value FROM meta WHERE key = ?1");
         return q.Text(1, "last_purge:" + FSet.Site).Step() ? std::stoll("0" + q.Column(0)) : 0;
     }
 
@@ -219,6 +247,7 @@ private:
 
     TArchiveSettings FSet;
     TSqliteFile FFile;
+    std::unordered_map<const char*, sqlite3_stmt*> FKept;
     bool FSchemaDone = false;
 };
 
@@ -271,6 +300,21 @@ void TSqliteArchive::Each(const TArchiveFilter& f, const std::function<void(cons
         throw;
     }
     Exec("COMMIT");
+}
+
+std::vector<std::string> TSqliteArchive::FieldNames(const TArchiveFilter& f) {
+    EnsureSchema();
+    auto q = Statement(
+        "SELECT name FROM fields WHERE submission IN (SELECT id FROM submissions WHERE site = ?1 AND received >= ?2"
+        " AND received < ?3 AND (?4 = '' OR state = ?4)) ORDER BY submission, position");
+    q.Text(1, FSet.Site).Int(2, f.SinceMs).Int(3, f.UntilMs).Text(4, f.State);
+    std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
+    while (q.Step()) {
+        std::string name = q.Column(0);
+        if (seen.insert(name).second) names.push_back(std::move(name));
+    }
+    return names;
 }
 
 std::optional<TSubmission> TSqliteArchive::Get(const std::string& id) {

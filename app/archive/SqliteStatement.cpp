@@ -17,7 +17,19 @@ TSqliteStatement::TSqliteStatement(const TSqlite& api, sqlite3* db, const char* 
 }
 
 TSqliteStatement::~TSqliteStatement() {
-    if (FStmt) FApi.Finalize(FStmt);
+    if (FStmt && FKept) FApi.Reset(FStmt);
+    else if (FStmt) FApi.Finalize(FStmt);
+}
+
+sqlite3_stmt* PrepareKept(const TSqlite& api, sqlite3* db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    SqliteCheck(api, db, api.Prepare(db, sql, -1, &stmt, nullptr), "prepare");
+    return stmt;
+}
+
+TSqliteStatement& TSqliteStatement::Null(int i) {
+    SqliteCheck(FApi, FDb, FApi.BindNull(FStmt, i), "bind");
+    return *this;
 }
 
 TSqliteStatement& TSqliteStatement::Text(int i, const std::string& value) {

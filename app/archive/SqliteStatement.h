@@ -16,6 +16,8 @@ void SqliteCheck(const TSqlite& api, sqlite3* db, int rc, const char* why);
 class TSqliteStatement {
 public:
     TSqliteStatement(const TSqlite& api, sqlite3* db, const char* sql);
+    // A statement prepared once and kept by its connection: reset, not finalized, at the end.
+    TSqliteStatement(const TSqlite& api, sqlite3* db, sqlite3_stmt* kept) : FApi(api), FDb(db), FStmt(kept), FKept(true) {}
     ~TSqliteStatement();
     TSqliteStatement(const TSqliteStatement&) = delete;
     TSqliteStatement& operator=(const TSqliteStatement&) = delete;
@@ -24,6 +26,7 @@ public:
     TSqliteStatement& Text(int i, const std::string& value);
     TSqliteStatement& Blob(int i, const std::string& value);
     TSqliteStatement& Int(int i, int64_t value);
+    TSqliteStatement& Null(int i);
     // True while a row is there; false when the statement is done.
     bool Step();
     void Run() { Step(); }
@@ -36,6 +39,10 @@ private:
     const TSqlite& FApi;
     sqlite3* FDb;
     sqlite3_stmt* FStmt = nullptr;
+    bool FKept = false;
 };
+
+// Prepares sql; throws as the statements do.
+sqlite3_stmt* PrepareKept(const TSqlite& api, sqlite3* db, const char* sql);
 
 }  // namespace velmora

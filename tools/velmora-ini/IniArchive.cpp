@@ -79,13 +79,8 @@ bool ParseArgs(const std::vector<std::string>& args, TArchiveArgs& a) {
 
 void WriteExport(TArchiveStore& store, const TArchiveArgs& a, std::ostream& out) {
     if (a.Format == TExportFormat::Csv) {
-        // The columns must be known before the first row: one pass for the names, one for the rows.
-        std::vector<std::string> names;
-        std::unordered_set<std::string> seen;
-        store.Each(a.Filter, [&](const TSubmission& s) {
-            for (const auto& field : s.Fields)
-                if (seen.insert(field.first).second) names.push_back(field.first);
-        });
+        // The columns must be known before the first row.
+        std::vector<std::string> names = store.FieldNames(a.Filter);
         out << CsvHeader(names);
         store.Each(a.Filter, [&](const TSubmission& s) { out << CsvRow(s, names); });
         return;
