@@ -64,15 +64,6 @@ std::string FieldText(const TSubmission& s, const std::string& bytes) {
     return IsLatin1(s.Charset) ? Latin1ToUtf8(bytes) : bytes;
 }
 
-namespace {
-
-// CSV is UTF-8 throughout: a value that is not (binary in a text field) is read as Latin-1.
-std::string CsvText(const TSubmission& s, const std::string& bytes) {
-    std::string text = FieldText(s, bytes);
-    return IsValidUtf8(text) ? text : Latin1ToUtf8(bytes);
-}
-
-}  // namespace
 
 namespace {
 
@@ -92,6 +83,16 @@ void AppendCell(std::string& line, std::string_view text) {
         line += c;
     }
     line += '"';
+}
+
+}  // namespace
+
+namespace {
+
+// CSV is UTF-8 throughout: a value that is not (binary in a text field) is read as Latin-1.
+void AppendText(std::string& line, const TSubmission& s, const std::string& bytes) {
+    if (!IsLatin1(s.Charset) && IsValidUtf8(bytes)) AppendCell(line, bytes);
+    else AppendCell(line, Latin1ToUtf8(bytes));
 }
 
 }  // namespace
@@ -137,7 +138,7 @@ std::string CsvRow(const TSubmission& s, const std::vector<std::string>& fieldNa
                     break;
                 }
         }
-        if (value) AppendCell(line, CsvText(s, *value));
+        if (value) AppendText(line, s, *value);
     }
     return line + "\r\n";
 }

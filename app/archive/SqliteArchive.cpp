@@ -24,7 +24,7 @@ constexpr const char* kSchema =
     " client TEXT, user_agent TEXT, referer TEXT, recipients TEXT, subject TEXT, message_id TEXT, charset TEXT,"
     " state TEXT NOT NULL, state_at INTEGER NOT NULL, reason TEXT, outbox_id TEXT);"
     "CREATE INDEX IF NOT EXISTS submissions_site ON submissions(site, id);"
-    "CREATE INDEX IF NOT EXISTS submissions_state ON submissions(site, state, id);"
+    "CREATE INDEX IF NOT EXISTS submissions_spam ON submissions(site, id) WHERE state = 'spam';"
     "CREATE INDEX IF NOT EXISTS submissions_outbox ON submissions(outbox_id) WHERE outbox_id IS NOT NULL;"
     "CREATE TABLE IF NOT EXISTS fields(submission TEXT NOT NULL, position INTEGER NOT NULL, name TEXT, value TEXT,"
     " PRIMARY KEY(submission, position)) WITHOUT ROWID;"
@@ -58,6 +58,7 @@ public:
     }
 
     void Write(const TSubmission& s) override {
+        if (FSyncLost) throw TArchiveError("the connection lost its full sync");
         EnsureSchema();
         TTransaction t(*this);
         TSubmission row = s;
@@ -120,12 +121,12 @@ private:
     // instead of failing half-way; a transaction not committed is rolled back.
     class TTransaction {
     public:
-        explicit TTransaction(TSqliteArchive& a) : FA(a) { FA.Exec("BEGIN IMMEDIATE"); }
+        explicit TTransaction(TSqliteArchive& a) : FA(a) { FA.Kept("BEGIN IMMEDIATE").Run(); }
         ~TTransaction() {
             if (!FDone) FA.FFile.Api().Exec(FA.FFile.Db(), "ROLLBACK", nullptr, nullptr, nullptr);
         }
         void Commit() {
-            FA.Exec("COMMIT");
+            FA.Kept("COMMIT").Run();
             FDone = true;
         }
 
@@ -136,8 +137,16 @@ private:
 
     class TSynchronous {
     public:
-        TSynchronous(TSqliteArchive& a, const char* during, const char* after) : FA(a), FAfter(after) { FA.Exec(during); }
-        ~TSynchronous() { FA.FFile.Api().Exec(FA.FFile.Db(), FAfter, nullptr, nullptr, nullptr); }
+        TSynchronous(TSqliteArchive& a, const char* during, const char* after) : FA(a), FAfter(after) { FA.Kept(during).Run(); }
+        ~TSynchronous() {
+            try {
+                FA.Kept(FAfter).Run();
+            } catch (const TArchiveError&) {
+                // A post must never commit without the full sync: the next write refuses, and the
+                // connection is opened anew (with it) by the post after.
+                FA.FSyncLost = true;
+            }
+        }
 
     private:
         TSqliteArchive& FA;
@@ -249,6 +258,7 @@ private:
     TSqliteFile FFile;
     std::unordered_map<const char*, sqlite3_stmt*> FKept;
     bool FSchemaDone = false;
+    bool FSyncLost = false;
 };
 
 constexpr const char* kHeadColumns =
@@ -274,24 +284,29 @@ TSubmission TSqliteArchive::ReadHead(const TSqliteStatement& q) const {
     return s;
 }
 
-// Three cursors in id order, merged: one pass over each table however many rows are exported.
+// Three cursors in id order, merged: one pass over each table however many rows are exported. The
+// fields and uploads of other sites or times are stepped over, which costs less than asking the
+// database to filter them through the submissions.
 void TSqliteArchive::Each(const TArchiveFilter& f, const std::function<void(const TSubmission&)>& row) {
     EnsureSchema();
     Exec("BEGIN");  // one snapshot for the three cursors
     try {
-        std::string range = "site = ?1 AND received >= ?2 AND received < ?3 AND (?4 = '' OR state = ?4)";
-        auto heads = Statement(kHeadColumns + ("WHERE " + range + " ORDER BY id"));
-        std::string in = " IN (SELECT id FROM submissions WHERE " + range + ")";
-        auto fields = Statement("SELECT submission, name, value FROM fields WHERE submission" + in + " ORDER BY submission, position");
+        auto heads = Statement(kHeadColumns +
+                               std::string("WHERE site = ?1 AND received >= ?2 AND received < ?3 AND (?4 = '' OR state = ?4) ORDER BY id"));
+        heads.Text(1, FSet.Site).Int(2, f.SinceMs).Int(3, f.UntilMs).Text(4, f.State);
+        auto fields = Statement("SELECT submission, name, value FROM fields ORDER BY submission, position");
         auto uploads = Statement(std::string("SELECT submission, name, type, size, ") + (f.UploadBytes ? "bytes" : "NULL") +
-                                 " FROM uploads WHERE submission" + in + " ORDER BY submission, position");
-        for (TSqliteStatement* q : {&heads, &fields, &uploads})
-            q->Text(1, FSet.Site).Int(2, f.SinceMs).Int(3, f.UntilMs).Text(4, f.State);
+                                 " FROM uploads ORDER BY submission, position");
         bool fieldRow = fields.Step(), uploadRow = uploads.Step();
         while (heads.Step()) {
             TSubmission s = ReadHead(heads);
-            for (; fieldRow && fields.Column(0) == s.Id; fieldRow = fields.Step()) s.Fields.emplace_back(fields.Column(1), fields.Column(2));
-            for (; uploadRow && uploads.Column(0) == s.Id; uploadRow = uploads.Step())
+            for (; fieldRow && fields.ColumnView(0) < s.Id; fieldRow = fields.Step()) {
+            }
+            for (; fieldRow && fields.ColumnView(0) == s.Id; fieldRow = fields.Step())
+                s.Fields.emplace_back(fields.ColumnView(1), fields.ColumnView(2));
+            for (; uploadRow && uploads.ColumnView(0) < s.Id; uploadRow = uploads.Step()) {
+            }
+            for (; uploadRow && uploads.ColumnView(0) == s.Id; uploadRow = uploads.Step())
                 s.Uploads.push_back({uploads.Column(1), uploads.Column(2), uploads.ColumnInt(3), uploads.Column(4)});
             row(s);
         }

@@ -61,6 +61,12 @@ std::string TSqliteStatement::Column(int i) const {
     return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(n)) : std::string();
 }
 
+std::string_view TSqliteStatement::ColumnView(int i) const {
+    const void* bytes = FApi.ColumnBlob(FStmt, i);
+    int n = FApi.ColumnBytes(FStmt, i);
+    return bytes ? std::string_view(static_cast<const char*>(bytes), static_cast<size_t>(n)) : std::string_view();
+}
+
 int64_t TSqliteStatement::ColumnInt(int i) const { return FApi.ColumnInt64(FStmt, i); }
 
 }  // namespace velmora

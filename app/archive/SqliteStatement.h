@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ArchiveStore.h"
 #include "SqliteLibrary.h"
@@ -32,6 +33,8 @@ public:
     void Run() { Step(); }
     void Reset();
     std::string Column(int i) const;
+    // The same without a copy, good until the next Step.
+    std::string_view ColumnView(int i) const;
     int64_t ColumnInt(int i) const;
     int Changes() const { return FApi.Changes(FDb); }
 
