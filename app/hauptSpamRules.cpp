@@ -46,7 +46,9 @@ bool THauptmenue::PassesSpamRules(const TSiteConfig& site, std::unique_lock<std:
     if (HasContentRules(rules)) {
         TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)));
         if (v.Refused()) {
+            hold.unlock();  // the archive may wait for its database: other threads' posts go on
             ArchiveSpam(site, FSideFiles.ProgramDir, v.Reason);
+            hold.lock();
             RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), v.Reason, v.Status, {v.Error, v.Fields});
             return false;
         }
