@@ -60,8 +60,11 @@ TArchiveStore& Store(const TArchiveSettings& s) {
 
 // Runs work on the thread's connection. A damaged SQLite file is moved aside and work tried once
 // on a new one; any other failure drops the connection, so the next post connects afresh.
+// A kept PostgreSQL connection may have died since its last use (the server restarted): one failure
+// on it is tried again once on a new connection.
 void WithArchive(const TArchiveSettings& s, const std::string& what, const std::function<void(TArchiveStore&)>& work) {
     for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool kept = s.Kind == TArchiveKind::Postgresql && tArchive.Store && tArchive.Key == KeyOf(s);
         try {
             uint64_t file = s.Kind == TArchiveKind::Sqlite ? FileIdentity(s.File) : 0;
             try {
@@ -74,6 +77,7 @@ void WithArchive(const TArchiveSettings& s, const std::string& what, const std::
             }
         } catch (const std::exception& e) {
             tArchive.Store.reset();
+            if (kept && attempt == 0) continue;
             LogFailure(s, what, e.what());
             return;
         }
@@ -125,6 +129,11 @@ void ArchiveSpam(const TSiteConfig& site, const std::string& programDir, const s
 TDeliveryReport ArchiveDeliveryReport(const TSiteConfig& site, const std::string& programDir) {
     TArchiveSettings s = ArchiveSettings(site, programDir);
     if (s.Kind == TArchiveKind::Off) return nullptr;
+    // libpq sets OpenSSL up on its first connection, and OpenSSL's clean-up at exit then runs before
+    // every exit handler registered earlier: connected here, before a resident server's sender thread
+    // registers its own, OpenSSL's state is still there when that thread ends. The post uses this
+    // thread's connection next anyway.
+    if (s.Kind == TArchiveKind::Postgresql) WithArchive(s, "connection", [](TArchiveStore&) {});
     return [s](const std::string& name, bool delivered, const std::string& why) {
         WithArchive(s, "state of " + name, [&](TArchiveStore& a) {
             a.Settle(OutboxIdOf(name), delivered ? "delivered" : "undeliverable", why);

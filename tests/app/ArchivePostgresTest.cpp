@@ -30,7 +30,11 @@ protected:
         site->WriteStandardSettings("nj");
         second = std::make_unique<SecondNode>(*site);
     }
-    void TearDown() override { second->Stop(); }
+    void TearDown() override {
+        second->Stop();
+        std::string errors = site->ServerErrors() + ReadWholeFile(site->Dir() + "/node2.out");
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    }
     // Both nodes, one site (one store prefix), one database; private, for the password in it.
     void Configure(const std::string& conf) {
         for (const std::string& path : {site->CgiFile("VELMORA.CONF"), second->Folder() + "VELMORA.CONF"}) {

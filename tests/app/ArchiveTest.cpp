@@ -51,6 +51,10 @@ protected:
         WriteWholeFile(site->CgiFile("VELMORA.CONF"), "archive = " + archive + "\nmail_charset = utf-8\n" + conf);
         fs::permissions(site->CgiFile("VELMORA.CONF"), fs::perms::owner_read | fs::perms::owner_write);
     }
+    void TearDown() override {
+        std::string errors = site ? site->ServerErrors() : "";
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    }
     TChildResult Ini(std::vector<std::string> args) const {
         args.insert(args.begin(), {VELMORA_INI, "archive"});
         args.insert(args.begin() + 3, site->CgiFile(""));
