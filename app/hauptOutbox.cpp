@@ -42,6 +42,7 @@ bool KeepMail(TSmtpSendMail& sender, const TOutboxSettings& outbox, bool configu
         std::string full = OutboxFull(outbox);
         if (!full.empty()) throw Exception(full);
         std::string name = QueueMail(outbox.Folder, sender, relay);
+        NoteKeptForArchive(name);
         if (kept) *kept = name;
         if (!why.empty()) WriteLog("Mail not delivered now (" + ForLog(why) + "): kept in the outbox as " + name);
         return true;

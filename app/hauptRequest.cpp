@@ -13,6 +13,7 @@
 #include "MailSecurity.h"
 #include "Multipart.h"
 #include "ReplayStore.h"
+#include "RequestArchive.h"
 #include "SettingsFile.h"
 #include "SharedStore.h"
 #include "SysUtils.h"
@@ -149,13 +150,16 @@ void THauptmenue::SendAndAnswer(const TMailRequest& r, std::unique_lock<std::mut
                            r.Work.Get(TMailField::mailport) == r.Stored.Get(TMailField::mailport);
     sender.Security = MailSecurity(*r.Site, configuredRelay, FSideFiles.ProgramDir);
     sender.OnLog = [](const std::string& line) { WriteLog(line); };
-    bool honeypot = CaughtByHoneypot(*r.Site);
+    const bool honeypot = CaughtByHoneypot(*r.Site);
     // Only a post about to be mailed spends its solution: refused posts cannot wear out the record
     // of used solutions, and one the relay fails gets its solution back for the visitor's retry.
     if (!honeypot && !ClaimSolution(r)) return;
-    bool done = honeypot || SendOrKeep(sender, r, configuredRelay);
-    if (!done && !r.Altcha.Key.empty()) ReleaseClaim(r.Altcha.Key);
-    if (done) {
+    const bool sent = honeypot || SendOrKeep(sender, r, configuredRelay);
+    if (!sent && !r.Altcha.Key.empty()) ReleaseClaim(r.Altcha.Key);
+    // Before the answer: once the visitor is thanked the post is in the archive.
+    ArchivePost(*r.Site, FSideFiles.ProgramDir, sender,
+                honeypot ? TPostOutcome::Honeypot : sent ? TPostOutcome::Sent : TPostOutcome::Failed);
+    if (sent) {
         std::string url = FormField("htmlurl");
         if (!url.empty() && !IsAllowedRedirect(url, r.Site->Text("redirect_hosts"))) {
             // A javascript: or data: address would run the visitor's text in the site's name, and

@@ -8,6 +8,7 @@
 #include "HttpEng.h"
 #include "LogText.h"
 #include "MailSecurity.h"
+#include "RequestArchive.h"
 #include "SpamRefusal.h"
 #include "haupt.h"
 
@@ -44,6 +45,8 @@ bool THauptmenue::PassesSpamRules(const TSiteConfig& site) {
         // The separator the mail will put between name and value: the rules see what the mail shows.
         TContentVerdict v = CheckContentRules(rules, PostedValues(SpamTokenFields(site)), AdaptGetFormField("CHAR", ":"));
         if (v.Refused()) {
+            // No lock is held here: the archive may wait for its database while other posts go on.
+            ArchiveSpam(site, FSideFiles.ProgramDir, v.Reason);
             RefuseAsSpam(SideFiles().Conf, HTTP->GetRemoteAddr(), v.Reason, v.Status, {v.Error, v.Fields});
             return false;
         }

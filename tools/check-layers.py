@@ -29,11 +29,12 @@ LAYERS = [
     ("app/answer", 7),
     ("app/mail", 8),
     ("app/store", 8),
-    ("app/outbox", 9),
-    ("app/spam", 9),
-    ("app", 10),
-    ("tools/velmora-ini", 11),
-    ("examples", 11),
+    ("app/archive", 9),
+    ("app/outbox", 10),
+    ("app/spam", 10),
+    ("app", 11),
+    ("tools/velmora-ini", 12),
+    ("examples", 12),
 ]
 
 # Peers on the engines' floor that one engine shares with another (each is its own CMake library

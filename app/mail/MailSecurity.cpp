@@ -25,6 +25,15 @@ bool StoreHoldsPassword(const TSiteConfig& site) {
     return ParseRedisAddress(site.Text("store"), address, why) && !address.Password.empty();
 }
 
+// The archive's PostgreSQL address with "user:password@": the address alone names no secret.
+bool ArchiveHoldsPassword(const TSiteConfig& site) {
+    const std::string& value = site.Text("archive");
+    size_t scheme = value.find("://"), at = value.find('@');
+    if (scheme == std::string::npos || at == std::string::npos || at < scheme) return false;
+    size_t colon = value.find(':', scheme + 3);
+    return colon != std::string::npos && colon + 1 < at;
+}
+
 }  // namespace
 
 TSmtpSecurity MailSecurity(const TSiteConfig& site, bool configuredRelay, const std::string& programDir) {
@@ -49,11 +58,13 @@ std::string MailSecurityRefusal(const TSiteConfig& site, unsigned group) {
     // the store's address is one only when it carries a login.
     if (site.ReadableByOthers(group))
         for (const TConfKey& key : SiteConfigKeys())
-            if (key.Secret && std::string_view(key.Name) != "store" && site.IsSet(key.Name))
+            if (key.Secret && key.Name != "store" && key.Name != "archive" && site.IsSet(key.Name))
                 return "VELMORA.CONF holds a password that other users can read (" + std::string(key.Name) +
                        ": make the file chmod 600, or 640 in the server's own group): no mail sent";
     if (StoreHoldsPassword(site) && site.ReadableByOthers(group))
         return "VELMORA.CONF holds a password that other users can read (store: make the file chmod 600, or 640 in the server's own group): no mail sent";
+    if (ArchiveHoldsPassword(site) && site.ReadableByOthers(group))
+        return "VELMORA.CONF holds a password that other users can read (archive: make the file chmod 600, or 640 in the server's own group): no mail sent";
     return "";
 }
 

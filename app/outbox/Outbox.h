@@ -10,6 +10,7 @@
 
 #include "HSmtp.h"
 #include "MailSettings.h"
+#include "RequestArchive.h"
 #include "SiteConfig.h"
 #include "Streams.h"
 
@@ -110,6 +111,8 @@ struct TFlushRun {
     bool KeepSpares = false;
     // Set: no further message is begun (the process is ending).
     const std::atomic<bool>* Stop = nullptr;
+    // Told of each message delivered or moved aside, so the site's archive follows its state.
+    TDeliveryReport Report;
 };
 // The run's settings from the site's files; the limits are those of the flush command.
 TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, const std::string& programDir);

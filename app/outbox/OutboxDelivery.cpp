@@ -35,6 +35,7 @@ bool MoveAside(const std::string& folder, const TOutboxEntry& e, const std::stri
     }
     CountRemovedMail(folder, bytes);
     Log(run, "Queued mail " + e.Name + " moved to " + aside + ": " + why);
+    if (run.Report) run.Report(e.Name, false, why);
     return true;
 }
 
@@ -103,6 +104,7 @@ TOutcome DeliverOne(const std::string& folder, const TOutboxEntry& e, const TFlu
         error = ex.what();  // a port text that is no port: the site's settings, mended later
     }
     if (sender.DataAccepted()) {
+        if (run.Report) run.Report(e.Name, true, "");
         Log(run, "Queued mail " + e.Name + " delivered" +
                      (removed ? "" : ", but it cannot be removed from the outbox and will be sent again"));
         return TOutcome::Delivered;
@@ -155,6 +157,7 @@ TFlushRun OutboxFlushRun(const TSiteConfig& site, const TMailSettings& stored, c
     run.ConfiguredSecurity = MailSecurity(site, true, programDir);
     run.FormRelaySecurity = MailSecurity(site, false, programDir);
     run.GiveUpDays = site.Number("outbox_give_up_days");
+    run.Report = ArchiveDeliveryReport(site, programDir);
     return run;
 }
 

@@ -55,7 +55,7 @@ void CheckLogFolder(const TSite& site, TFindings& found) {
 
 // Files that hold visitors' addresses and form values; others must not read them.
 void CheckPrivate(const TSite& site, TFindings& found) {
-    for (const char* name : {"Log", "State", "VELMORA.RATE", "Outbox"}) {
+    for (const char* name : {"Log", "State", "VELMORA.RATE", "Outbox", "Archive"}) {
         std::string path = site.Dir + name;
         TFileStamp stamp = GetFileStamp(path);
         if (stamp.Exists && (stamp.Mode & 0004) != 0)

@@ -73,6 +73,7 @@ int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std
     CheckKeptMail(site, found);
     CheckRelay(site, found);
     CheckSharedStore(site, found);
+    CheckArchive(site, found);
     out << (parsed.Json ? FindingsJson(found) : FindingsText(found));
     return found.empty() ? 0 : 1;
 }

@@ -159,6 +159,7 @@ int Dispatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return 0;
     }
     if (command == "outbox") return RunOutboxCommand(args, out, err);
+    if (command == "archive") return RunArchiveCommand(args, out, err);
     if (command == "check") return RunCheckCommand(args, out, err);
     if (command == "site") return RunSiteCommand(args, out, err);
     if (args.size() < 2) throw UsageError(command + " needs a FILE; see velmora-ini " + command + " --help");

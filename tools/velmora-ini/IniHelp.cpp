@@ -33,6 +33,7 @@ std::string IniHelpText(const std::string& command) {
                    "  show FILE                               print the fields and the counter\n"
                    "  set FILE FIELD=VALUE...                 change single fields\n"
                    "  outbox list|flush DIR [--now]           the mail kept in velmora's outbox\n"
+                   "  archive ACTION DIR [...]                the submissions velmora's archive keeps\n"
                    "  check DIR [--user USER] [--json]        find why a site mails nothing\n"
                    "  site create|update DIR [...]            lay out a site folder, or renew its program\n"
                    "  help [COMMAND]                          this text, or a command's text\n\n"
@@ -76,6 +77,20 @@ std::string IniHelpText(const std::string& command) {
                "Both work whether or not outbox is switched on now.\n"
                "Run it as the web server's user, from cron or a systemd timer, for instance every\n"
                "5 minutes: velmora-ini outbox flush /usr/lib/cgi-bin\n";
+    if (command == "archive")
+        return "Usage: velmora-ini archive ACTION DIR [...]\n"
+               "DIR is velmora's folder. With archive = sqlite or a postgresql:// address in\n"
+               "VELMORA.CONF every post is kept; these act on the site's own submissions:\n"
+               "  export DIR [--format csv|json|ndjson] [--since DATE] [--until DATE] [--state STATE]\n"
+               "         [--output FILE]   CSV (RFC 4180, UTF-8) or JSON; DATE is YYYY-MM-DD[THH:MM:SS]\n"
+               "  show DIR ID              one submission as JSON\n"
+               "  stats DIR                the count per state, the oldest, the database's size\n"
+               "  purge DIR                delete what is past archive_days (spam past 30 days) now\n"
+               "  erase DIR --address ADDRESS | erase DIR ID\n"
+               "                           delete every submission with a field holding ADDRESS, or one\n"
+               "  resend DIR ID            compose and send the submission again (outbox when on)\n"
+               "  init DIR                 create the tables (PostgreSQL; a post does it too)\n"
+               "Each prints what it did; erase and purge print how many were removed.\n";
     if (command == "check")
         return "Usage: velmora-ini check DIR [--user USER] [--json]\n"
                "Reads the site folder DIR as velmora would and prints each problem on one line with\n"

@@ -15,6 +15,9 @@ int RunIniTool(const std::vector<std::string>& args, std::ostream& out, std::ost
 // velmora-ini outbox list|flush DIR [--now]; args from "outbox" on.
 int RunOutboxCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// velmora-ini archive export|show|stats|purge|erase|resend|init DIR ...; args from "archive" on.
+int RunArchiveCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // velmora-ini check DIR [--user USER] [--json]; args from "check" on. 0: nothing found, 1: problems
 // found (printed), 2: the command line was wrong.
 int RunCheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -12,7 +12,7 @@
 namespace velmora {
 
 struct TFinding {
-    std::string Area;     // settings, allowed-list, conf, modes, templates, relay, store
+    std::string Area;     // settings, allowed-list, conf, modes, templates, relay, store, archive
     std::string Problem;  // what is wrong, and what velmora does because of it
     std::string Fix;      // what to do about it
     std::vector<std::string> Transcript;  // the relay's dialogue, when it is the relay that failed
@@ -44,6 +44,8 @@ void CheckRelay(const TSite& site, TFindings& found);
 // The shared store that counts rate limits and single-use tokens: `file` (beside the program)
 // needs nothing here; a Redis store is connected to, logged in to and asked PING.
 void CheckSharedStore(const TSite& site, TFindings& found);
+// The archive (archive = sqlite or a PostgreSQL address) opened and written to, rolled back.
+void CheckArchive(const TSite& site, TFindings& found);
 
 // The findings as text (a line each, the relay's dialogue indented under it) or as JSON.
 std::string FindingsText(const TFindings& found);
