@@ -18,16 +18,6 @@ namespace velmora {
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& value) {
-    std::vector<std::string> out;
-    for (size_t pos = 0;;) {
-        size_t end = value.find("\r\n", pos);
-        out.push_back(value.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
-        if (end == std::string::npos) return out;
-        pos = end + 2;
-    }
-}
-
 // Reads at most budget bytes of path; the size whatever it is.
 std::string ReadUpload(const std::string& path, int64_t& size, int64_t& budget, bool keep) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -56,9 +46,9 @@ std::vector<TArchivedUpload> Uploads(const TArchiveSettings& s, const std::vecto
     int64_t budget = s.MaxUploadBytes;
     for (const std::string& field : names) {
         if (derived.count(field + "_FILENAME")) continue;
-        std::vector<std::string> paths = Lines(AdaptGetFormField(field + "_FILENAME", ""));
-        std::vector<std::string> clients = Lines(AdaptGetFormField(field, ""));
-        std::vector<std::string> types = Lines(AdaptGetFormField(field + "_CONTENT_TYPE", ""));
+        std::vector<std::string> paths = UploadFieldLines(AdaptGetFormField(field + "_FILENAME", ""));
+        std::vector<std::string> clients = UploadFieldLines(AdaptGetFormField(field, ""));
+        std::vector<std::string> types = UploadFieldLines(AdaptGetFormField(field + "_CONTENT_TYPE", ""));
         bool any = false;
         for (size_t i = 0; i < paths.size(); ++i) {
             if (!uploads.count(paths[i])) continue;

@@ -12,20 +12,6 @@
 
 namespace velmora {
 
-namespace {
-
-std::vector<std::string> Lines(const std::string& value) {
-    std::vector<std::string> out;
-    for (size_t pos = 0;;) {
-        size_t end = value.find("\r\n", pos);
-        out.push_back(value.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
-        if (end == std::string::npos) return out;
-        pos = end + 2;
-    }
-}
-
-}  // namespace
-
 std::string AttachmentNameFor(const std::string& clientName) {
     std::string name;
     for (char c : ClientFileNameTail(clientName))
@@ -45,8 +31,8 @@ TUploadAttachments RequestUploads() {
     const std::unordered_set<std::string> uploads(made.begin(), made.end());
     for (const std::string& field : *names) {
         if (!seen.insert(field).second) continue;
-        std::vector<std::string> paths = Lines(AdaptGetFormField(field + "_FILENAME", ""));
-        std::vector<std::string> clientNames = Lines(AdaptGetFormField(field, ""));
+        std::vector<std::string> paths = UploadFieldLines(AdaptGetFormField(field + "_FILENAME", ""));
+        std::vector<std::string> clientNames = UploadFieldLines(AdaptGetFormField(field, ""));
         bool any = false;
         for (size_t i = 0; i < paths.size(); ++i) {
             // The attachment line puts the path in angle brackets: one holding them cannot go there.
@@ -59,6 +45,16 @@ TUploadAttachments RequestUploads() {
         if (any) result.Fields.insert(result.Fields.end(), {field + "_FILENAME", field + "_CONTENT_TYPE"});
     }
     return result;
+}
+
+std::vector<std::string> UploadFieldLines(const std::string& value) {
+    std::vector<std::string> out;
+    for (size_t pos = 0;;) {
+        size_t end = value.find("\r\n", pos);
+        out.push_back(value.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        if (end == std::string::npos) return out;
+        pos = end + 2;
+    }
 }
 
 }  // namespace velmora

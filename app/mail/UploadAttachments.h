@@ -18,6 +18,10 @@ struct TUploadAttachments {
     std::vector<std::string> Fields;   // the derived fields (N_FILENAME, N_CONTENT_TYPE) the mail need not list
 };
 
+// The values of an upload field and its derived fields, one per file: the engine joins the values
+// of a field posted several times with CR LF.
+std::vector<std::string> UploadFieldLines(const std::string& value);
+
 // The uploads of the calling thread's request. A field N_FILENAME counts only when its path is one
 // of the request's own upload files: a plain form could otherwise name any file on the server.
 TUploadAttachments RequestUploads();
