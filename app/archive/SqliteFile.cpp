@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "ArchiveStore.h"
+#include "Files.h"
 #include "SqliteStatement.h"
 
 namespace velmora {
@@ -63,9 +64,9 @@ std::string UtcStamp() {
     return text;
 }
 
-ino_t InodeOf(const std::string& file) {
-    struct stat st {};
-    return stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
+uint64_t InodeOf(const std::string& file) {
+    const TFileStamp stamp = GetFileStamp(file);
+    return stamp.Exists ? stamp.Inode : 0;
 }
 
 }  // namespace

@@ -2,22 +2,14 @@
 // threads made in the same millisecond still differ in 74 random bits.
 #include "SubmissionId.h"
 
-#include <sys/random.h>
-
 #include <chrono>
 #include <cstring>
+
+#include "System.h"
 
 namespace velmora {
 
 namespace {
-
-void RandomBytes(uint8_t* out, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = getrandom(out + got, n - got, 0);
-        if (r > 0) got += static_cast<size_t>(r);
-    }
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

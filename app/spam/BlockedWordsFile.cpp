@@ -2,14 +2,12 @@
 // changed file is read again and replaces it; posts already holding the old one finish with it.
 #include "BlockedWordsFile.h"
 
-#include <sys/stat.h>
-
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
-#include <tuple>
 
+#include "Files.h"
 #include "FoldedText.h"
 
 namespace velmora {
@@ -19,10 +17,8 @@ namespace {
 // The blocked words file is the site's own, yet a huge one costs memory in every process.
 constexpr size_t kMaxWordsFile = 1 << 20;
 
-using TStamp = std::tuple<dev_t, ino_t, off_t, long long, long>;
-
 struct TCached {
-    TStamp Stamp;
+    TFileStamp Stamp;
     std::shared_ptr<const TBlockedWords> Words;  // null: the file was refused, for Why
     std::string Why;
 };
@@ -60,12 +56,11 @@ std::vector<std::string> BlockedWordsOf(std::string_view fileText) {
 std::shared_ptr<const TBlockedWords> BlockedWordsFile(const std::string& path, std::string& why) {
     static std::mutex lock;
     static std::map<std::string, TCached> cache;
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) {
+    const TFileStamp stamp = GetFileStamp(path);
+    if (!stamp.Exists) {
         why = "cannot be opened";
         return nullptr;
     }
-    TStamp stamp{st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
     // Held while a changed file is built: the posts that wait for it would otherwise all build it.
     std::lock_guard<std::mutex> hold(lock);
     auto it = cache.find(path);

@@ -18,6 +18,8 @@ std::string ExtractFileName(const std::string& path);
 
 bool FileExists(const std::string& path);       // a regular file (or anything but a folder)
 bool DirectoryExists(const std::string& path);
+// A folder that is itself no symbolic link (the link's target is not looked at).
+bool RealDirectoryExists(const std::string& path);
 // A regular file: not a folder, FIFO, socket or device, whose open or read could block or never end.
 bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
